@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+
+// Plain geometry values in points. Which coordinate system a value is in is said where it is used.
+struct TLPoint {
+    double x = 0;
+    double y = 0;
+};
+
+struct TLSize {
+    double width = 0;
+    double height = 0;
+};
+
+struct TLRect {
+    double x = 0;
+    double y = 0;
+    double width = 0;
+    double height = 0;
+
+    double minX() const { return x; }
+    double maxX() const { return x + width; }
+    double minY() const { return y; }
+    double maxY() const { return y + height; }
+};
+
+// Whole-number results of a placement.
+struct TLIntPoint {
+    std::int64_t x = 0;
+    std::int64_t y = 0;
+    bool operator==(const TLIntPoint&) const = default;
+};
+
+struct TLIntSize {
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    bool operator==(const TLIntSize&) const = default;
+};
+
+// A display in global coordinates (origin bottom-left of the primary display, y up).
+struct TLDisplay {
+    TLRect frame;
+    TLRect visibleFrame;
+};
