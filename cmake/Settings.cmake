@@ -5,5 +5,17 @@ set(TL_FEED_PATH "/appcast.json" CACHE STRING "Path of the update feed on the do
 set(TL_SOURCE_URL "https://tilora.example.org/source" CACHE STRING "Source repository web page")
 set(TL_HELP_URL "https://tilora.example.org/hilfe/x11" CACHE STRING "Help page on what Tilora needs")
 
+# Maker, imprint and licence texts of the About panel's credits.
+set(TL_MAKER_NAME "Tilora-Projekt" CACHE STRING "Maker named in the About panel")
+set(TL_MAKER_LINE "Tilora ist ein Produkt des Tilora-Projekts." CACHE STRING "Maker line of the About panel")
+set(TL_IMPRINT_ADDRESS "Musterstraße 1, 12345 Musterstadt" CACHE STRING "Imprint: postal address")
+set(TL_IMPRINT_DIRECTOR "Geschäftsführung: Erika Mustermann" CACHE STRING "Imprint: managing director")
+set(TL_IMPRINT_REGISTER "Amtsgericht Musterstadt, HRB 00000 · USt-IdNr.: DE000000000" CACHE STRING
+    "Imprint: company register, court and VAT identification number")
+set(TL_IMPRINT_CHAMBER "Mitglied der IHK Musterstadt" CACHE STRING "Imprint: chamber membership")
+set(TL_CONTACT_EMAIL "kontakt@tilora.example.org" CACHE STRING "Contact e-mail address")
+set(TL_WEB_DOMAIN "tilora.example.org" CACHE STRING "The maker's web domain")
+set(TL_COPYRIGHT_YEAR "2026" CACHE STRING "Year of the rights line")
+
 configure_file(${CMAKE_SOURCE_DIR}/cmake/TLBuildSettings.h.in
                ${CMAKE_BINARY_DIR}/generated/TLBuildSettings.h @ONLY)
