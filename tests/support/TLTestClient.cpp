@@ -1,0 +1,139 @@
+// tl_test_client: a plain xcb window for x11 tests.
+//
+//   tl_test_client --title T --class C --size WxH [--gtk-extents L,R,T,B]
+//
+// Sets WM_NAME/_NET_WM_NAME, WM_CLASS (instance and class C), _NET_WM_PID, WM_NORMAL_HINTS with a
+// small minimum size and no increments, accepts the input focus and ends on WM_DELETE_WINDOW or
+// SIGTERM. --gtk-extents makes it look like a client-side-decorated window: no frame from the
+// window manager and an invisible shadow margin published in _GTK_FRAME_EXTENTS.
+
+#include <xcb/xcb.h>
+#include <xcb/xcb_icccm.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+
+xcb_atom_t intern(xcb_connection_t* c, const char* name) {
+    std::unique_ptr<xcb_intern_atom_reply_t, FreeDeleter> reply(xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr));
+    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+}
+
+int usage() {
+    std::fprintf(stderr, "usage: tl_test_client --title T --class C --size WxH [--gtk-extents L,R,T,B]\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string title = "tl_test_client";
+    std::string wmClass = "tl_test_client";
+    unsigned width = 400, height = 300;
+    std::vector<uint32_t> gtkExtents;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        std::string key = argv[i];
+        std::string value = argv[i + 1];
+        if (key == "--title") {
+            title = value;
+        } else if (key == "--class") {
+            wmClass = value;
+        } else if (key == "--size") {
+            if (std::sscanf(value.c_str(), "%ux%u", &width, &height) != 2 || width == 0 || height == 0) {
+                return usage();
+            }
+        } else if (key == "--gtk-extents") {
+            unsigned l, r, t, b;
+            if (std::sscanf(value.c_str(), "%u,%u,%u,%u", &l, &r, &t, &b) != 4) {
+                return usage();
+            }
+            gtkExtents = {l, r, t, b};
+        } else {
+            return usage();
+        }
+    }
+    if (argc % 2 == 0) {
+        return usage();
+    }
+
+    int screenNumber = 0;
+    xcb_connection_t* c = xcb_connect(nullptr, &screenNumber);
+    if (xcb_connection_has_error(c)) {
+        std::fprintf(stderr, "tl_test_client: cannot connect to the X server\n");
+        return 1;
+    }
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c));
+    for (int i = 0; i < screenNumber && it.rem; ++i) {
+        xcb_screen_next(&it);
+    }
+    xcb_screen_t* screen = it.data;
+
+    xcb_window_t window = xcb_generate_id(c);
+    uint32_t values[] = {screen->white_pixel, XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_EXPOSURE};
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, static_cast<uint16_t>(width),
+                      static_cast<uint16_t>(height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                      XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
+
+    xcb_icccm_set_wm_name(c, window, XCB_ATOM_STRING, 8, static_cast<uint32_t>(title.size()), title.data());
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, intern(c, "_NET_WM_NAME"), intern(c, "UTF8_STRING"),
+                        8, static_cast<uint32_t>(title.size()), title.data());
+    std::string classValue = wmClass + '\0' + wmClass + '\0';
+    xcb_icccm_set_wm_class(c, window, static_cast<uint32_t>(classValue.size()), classValue.data());
+    uint32_t pid = static_cast<uint32_t>(getpid());
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, intern(c, "_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, 1,
+                        &pid);
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    xcb_icccm_set_wm_client_machine(c, window, XCB_ATOM_STRING, 8, static_cast<uint32_t>(std::strlen(host)),
+                                    host);
+
+    xcb_size_hints_t size{};
+    xcb_icccm_size_hints_set_min_size(&size, 20, 20);
+    xcb_icccm_size_hints_set_size(&size, 1, static_cast<int32_t>(width), static_cast<int32_t>(height));
+    xcb_icccm_size_hints_set_win_gravity(&size, XCB_GRAVITY_NORTH_WEST);
+    xcb_icccm_set_wm_normal_hints(c, window, &size);
+    xcb_icccm_wm_hints_t hints{};
+    xcb_icccm_wm_hints_set_input(&hints, 1);
+    xcb_icccm_wm_hints_set_normal(&hints);
+    xcb_icccm_set_wm_hints(c, window, &hints);
+
+    xcb_atom_t protocols = intern(c, "WM_PROTOCOLS");
+    xcb_atom_t deleteWindow = intern(c, "WM_DELETE_WINDOW");
+    xcb_icccm_set_wm_protocols(c, window, protocols, 1, &deleteWindow);
+
+    if (!gtkExtents.empty()) {
+        // _MOTIF_WM_HINTS: flags = decorations, decorations = none.
+        uint32_t motif[5] = {2, 0, 0, 0, 0};
+        xcb_atom_t motifAtom = intern(c, "_MOTIF_WM_HINTS");
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, motifAtom, motifAtom, 32, 5, motif);
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, intern(c, "_GTK_FRAME_EXTENTS"),
+                            XCB_ATOM_CARDINAL, 32, 4, gtkExtents.data());
+    }
+
+    xcb_map_window(c, window);
+    xcb_flush(c);
+
+    while (xcb_generic_event_t* raw = xcb_wait_for_event(c)) {
+        std::unique_ptr<xcb_generic_event_t, FreeDeleter> event(raw);
+        if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE) {
+            auto* message = reinterpret_cast<xcb_client_message_event_t*>(event.get());
+            if (message->type == protocols && message->data.data32[0] == deleteWindow) {
+                break;
+            }
+        }
+    }
+    xcb_disconnect(c);
+    return 0;
+}

@@ -1,0 +1,466 @@
+#include "TLTestDesktop.h"
+
+#include <xcb/randr.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#ifndef TL_TEST_SUPPORT_DIR
+#error "TL_TEST_SUPPORT_DIR must name the folder with the desktop configuration files"
+#endif
+#ifndef TL_TEST_CLIENT_PATH
+#error "TL_TEST_CLIENT_PATH must name the test client program"
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+template <typename T>
+struct FreeDeleter {
+    void operator()(T* p) const { std::free(p); }
+};
+template <typename T>
+using Reply = std::unique_ptr<T, FreeDeleter<T>>;
+
+} // namespace
+
+const std::vector<TLTestDesktop::Monitor>& TLTestDesktop::monitors() {
+    static const std::vector<Monitor> list = {
+        {"RIGHT", 1440, 0, 1920, 1080, true},
+        {"LEFT", 0, 180, 1440, 900, false},
+    };
+    return list;
+}
+
+TLTestDesktop::TLTestDesktop() = default;
+
+TLTestDesktop::~TLTestDesktop() {
+    stop();
+}
+
+bool TLTestDesktop::fail(std::string* error, const std::string& message) {
+    if (error) {
+        *error = message + "\n" + logs();
+    }
+    stop();
+    return false;
+}
+
+bool TLTestDesktop::start(const Options& options, std::string* error) {
+    stop();
+    std::string pattern = (std::filesystem::temp_directory_path() / "tl-desktop-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) {
+        return fail(error, std::string("mkdtemp: ") + std::strerror(errno));
+    }
+    tempDir_ = pattern;
+    if (!startServer(error) || !defineMonitors(error)) {
+        return false;
+    }
+    if (options.windowManager && !startWindowManager(error)) {
+        return false;
+    }
+    if (options.windowManager && options.panel && !startPanel(error)) {
+        return false;
+    }
+    return true;
+}
+
+void TLTestDesktop::stop() {
+    // Clients of the server first, the server last; each is reaped before the next goes.
+    panel_.reset();
+    windowManager_.reset();
+    if (connection_) {
+        atoms_.clear();
+        xcb_disconnect(connection_);
+        connection_ = nullptr;
+    }
+    server_.reset();
+    root_ = XCB_WINDOW_NONE;
+    displayName_.clear();
+    if (!tempDir_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(tempDir_, ignored);
+        tempDir_.clear();
+    }
+}
+
+std::vector<std::string> TLTestDesktop::displayEnvironment() const {
+    return {"DISPLAY=" + displayName_, "XDG_CACHE_HOME=" + tempDir_ + "/cache",
+            "XDG_CONFIG_HOME=" + tempDir_ + "/config"};
+}
+
+bool TLTestDesktop::startServer(std::string* error) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        return fail(error, std::string("pipe: ") + std::strerror(errno));
+    }
+    TLTestProcess::Options options;
+    options.inheritAsFd3 = fds[1];
+    options.logPath = tempDir_ + "/Xvfb.log";
+    std::string why;
+    server_ =
+        TLTestProcess::start({"Xvfb", "-displayfd", "3", "-screen", "0",
+                              std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24",
+                              "-nolisten", "tcp", "-noreset"},
+                             options, &why);
+    close(fds[1]);
+    if (!server_) {
+        close(fds[0]);
+        return fail(error, "cannot start Xvfb: " + why);
+    }
+    // Xvfb writes its display number and a newline once it accepts connections.
+    std::string number;
+    const auto deadline = Clock::now() + kDefaultTimeout;
+    while (number.empty() || number.back() != '\n') {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        pollfd p{fds[0], POLLIN, 0};
+        if (left <= 0 || poll(&p, 1, static_cast<int>(left)) < 0) {
+            break;
+        }
+        char c;
+        ssize_t n = read(fds[0], &c, 1);
+        if (n == 1) {
+            number.push_back(c);
+        } else if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) {
+            break;
+        }
+    }
+    close(fds[0]);
+    if (number.empty() || number.back() != '\n') {
+        return fail(error, "Xvfb did not report a display");
+    }
+    number.pop_back();
+    displayName_ = ":" + number;
+    int screen = 0;
+    connection_ = xcb_connect(displayName_.c_str(), &screen);
+    if (xcb_connection_has_error(connection_)) {
+        return fail(error, "cannot connect to " + displayName_);
+    }
+    const xcb_setup_t* setup = xcb_get_setup(connection_);
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(setup);
+    for (int i = 0; i < screen && it.rem; ++i) {
+        xcb_screen_next(&it);
+    }
+    root_ = it.data->root;
+    return true;
+}
+
+bool TLTestDesktop::defineMonitors(std::string* error) {
+    // The first monitor is tied to Xvfb's single output so no third "screen" monitor stays.
+    for (const Monitor& m : {monitors()[1], monitors()[0]}) {
+        // Physical sizes give both monitors about 96 dpi.
+        std::ostringstream geometry;
+        geometry << m.width << "/" << m.width * 254 / 960 << "x" << m.height << "/" << m.height * 254 / 960
+                 << "+" << m.x << "+" << m.y;
+        std::string output;
+        auto status = TLTestProcess::run({"xrandr", "--setmonitor", (m.primary ? "*" : "") + m.name,
+                                          geometry.str(), m.primary ? "none" : "screen"},
+                                         displayEnvironment(), &output, kDefaultTimeout);
+        if (status != 0) {
+            return fail(error, "xrandr --setmonitor " + m.name + " failed: " + output);
+        }
+    }
+    bool ready = waitUntil([&] {
+        xcb_randr_get_monitors_cookie_t cookie = xcb_randr_get_monitors(connection_, root_, 1);
+        Reply<xcb_randr_get_monitors_reply_t> reply(
+            xcb_randr_get_monitors_reply(connection_, cookie, nullptr));
+        if (!reply) {
+            return false;
+        }
+        std::vector<Monitor> found;
+        for (auto it = xcb_randr_get_monitors_monitors_iterator(reply.get()); it.rem;
+             xcb_randr_monitor_info_next(&it)) {
+            found.push_back(
+                {"", it.data->x, it.data->y, it.data->width, it.data->height, it.data->primary != 0});
+        }
+        if (found.size() != monitors().size()) {
+            return false;
+        }
+        for (const Monitor& want : monitors()) {
+            bool seen = false;
+            for (const Monitor& f : found) {
+                seen = seen || (f.x == want.x && f.y == want.y && f.width == want.width &&
+                                f.height == want.height && f.primary == want.primary);
+            }
+            if (!seen) {
+                return false;
+            }
+        }
+        return true;
+    });
+    return ready || fail(error, "the RandR monitors did not appear");
+}
+
+bool TLTestDesktop::startWindowManager(std::string* error) {
+    TLTestProcess::Options options;
+    options.environment = displayEnvironment();
+    options.logPath = tempDir_ + "/openbox.log";
+    std::string why;
+    windowManager_ = TLTestProcess::start(
+        {"openbox", "--sm-disable", "--config-file", std::string(TL_TEST_SUPPORT_DIR) + "/openbox-rc.xml"},
+        options, &why);
+    if (!windowManager_) {
+        return fail(error, "cannot start openbox: " + why);
+    }
+    // Ready when the supporting-WM check window exists and points at itself.
+    bool ready = waitUntil([&] {
+        if (!windowManager_->running()) {
+            return false;
+        }
+        std::vector<uint32_t> check = cardinals(root_, "_NET_SUPPORTING_WM_CHECK");
+        if (check.size() != 1) {
+            return false;
+        }
+        std::vector<uint32_t> self = cardinals(check[0], "_NET_SUPPORTING_WM_CHECK");
+        return self.size() == 1 && self[0] == check[0];
+    });
+    return ready || fail(error, "openbox did not become ready");
+}
+
+bool TLTestDesktop::startPanel(std::string* error) {
+    TLTestProcess::Options options;
+    options.environment = displayEnvironment();
+    options.logPath = tempDir_ + "/tint2.log";
+    std::string why;
+    panel_ =
+        TLTestProcess::start({"tint2", "-c", std::string(TL_TEST_SUPPORT_DIR) + "/tint2rc"}, options, &why);
+    if (!panel_) {
+        return fail(error, "cannot start tint2: " + why);
+    }
+    const xcb_atom_t tray = atom("_NET_SYSTEM_TRAY_S0");
+    bool ready = waitUntil([&] {
+        if (!panel_->running()) {
+            return false;
+        }
+        Reply<xcb_get_selection_owner_reply_t> owner(
+            xcb_get_selection_owner_reply(connection_, xcb_get_selection_owner(connection_, tray), nullptr));
+        if (!owner || owner->owner == XCB_WINDOW_NONE) {
+            return false;
+        }
+        std::vector<uint32_t> workarea = cardinals(root_, "_NET_WORKAREA");
+        return workarea.size() >= 4 && workarea[3] == static_cast<uint32_t>(kScreenHeight - kPanelHeight);
+    });
+    return ready || fail(error, "tint2 did not become ready");
+}
+
+void TLTestDesktop::setDisplayEnvironment() const {
+    setenv("DISPLAY", displayName_.c_str(), 1);
+}
+
+std::unique_ptr<TLTestProcess> TLTestDesktop::launch(const std::vector<std::string>& argv,
+                                                     std::string* error) {
+    TLTestProcess::Options options;
+    options.environment = displayEnvironment();
+    return TLTestProcess::start(argv, options, error);
+}
+
+std::string TLTestDesktop::testClientPath() {
+    return TL_TEST_CLIENT_PATH;
+}
+
+std::unique_ptr<TLTestProcess> TLTestDesktop::launchTestClient(const std::string& title,
+                                                               const std::string& wmClass, int width,
+                                                               int height,
+                                                               const std::vector<std::string>& extraArgs) {
+    std::vector<std::string> argv = {testClientPath(),
+                                     "--title",
+                                     title,
+                                     "--class",
+                                     wmClass,
+                                     "--size",
+                                     std::to_string(width) + "x" + std::to_string(height)};
+    argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
+    return launch(argv);
+}
+
+bool TLTestDesktop::waitUntil(const std::function<bool()>& cond, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+        if (cond()) {
+            return true;
+        }
+        if (Clock::now() >= deadline) {
+            return false;
+        }
+        timespec ts{0, 5 * 1000000L};
+        nanosleep(&ts, nullptr);
+    }
+}
+
+xcb_atom_t TLTestDesktop::atom(const std::string& name) const {
+    auto it = atoms_.find(name);
+    if (it != atoms_.end()) {
+        return it->second;
+    }
+    Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+        connection_, xcb_intern_atom(connection_, 0, static_cast<uint16_t>(name.size()), name.c_str()),
+        nullptr));
+    xcb_atom_t a = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    atoms_[name] = a;
+    return a;
+}
+
+std::vector<uint32_t> TLTestDesktop::cardinals(xcb_window_t window, const std::string& property) const {
+    Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+        connection_,
+        xcb_get_property(connection_, 0, window, atom(property), XCB_GET_PROPERTY_TYPE_ANY, 0, 1024),
+        nullptr));
+    if (!reply || reply->format != 32) {
+        return {};
+    }
+    auto* data = static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
+    return std::vector<uint32_t>(data, data + xcb_get_property_value_length(reply.get()) / 4);
+}
+
+std::string TLTestDesktop::text(xcb_window_t window, const std::string& property) const {
+    Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+        connection_,
+        xcb_get_property(connection_, 0, window, atom(property), XCB_GET_PROPERTY_TYPE_ANY, 0, 4096),
+        nullptr));
+    if (!reply || reply->format != 8) {
+        return {};
+    }
+    return std::string(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                       static_cast<size_t>(xcb_get_property_value_length(reply.get())));
+}
+
+std::vector<std::string> TLTestDesktop::wmClass(xcb_window_t window) const {
+    std::string raw = text(window, "WM_CLASS");
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start < raw.size()) {
+        size_t end = raw.find('\0', start);
+        if (end == std::string::npos) {
+            end = raw.size();
+        }
+        parts.push_back(raw.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+std::vector<xcb_window_t> TLTestDesktop::clientList() const {
+    std::vector<uint32_t> list = cardinals(root_, "_NET_CLIENT_LIST");
+    return std::vector<xcb_window_t>(list.begin(), list.end());
+}
+
+xcb_window_t TLTestDesktop::activeWindow() const {
+    std::vector<uint32_t> active = cardinals(root_, "_NET_ACTIVE_WINDOW");
+    return active.empty() ? xcb_window_t(XCB_WINDOW_NONE) : active[0];
+}
+
+xcb_window_t TLTestDesktop::waitForWindow(const WindowMatch& match, std::chrono::milliseconds timeout) {
+    xcb_window_t found = XCB_WINDOW_NONE;
+    waitUntil(
+        [&] {
+            for (xcb_window_t w : clientList()) {
+                if (!match.title.empty()) {
+                    std::string title = text(w, "_NET_WM_NAME");
+                    if (title.empty()) {
+                        title = text(w, "WM_NAME");
+                    }
+                    if (title != match.title) {
+                        continue;
+                    }
+                }
+                if (!match.wmClass.empty()) {
+                    std::vector<std::string> cls = wmClass(w);
+                    bool any = false;
+                    for (const std::string& c : cls) {
+                        any = any || c == match.wmClass;
+                    }
+                    if (!any) {
+                        continue;
+                    }
+                }
+                if (match.pid) {
+                    std::vector<uint32_t> pid = cardinals(w, "_NET_WM_PID");
+                    if (pid.empty() || static_cast<pid_t>(pid[0]) != *match.pid) {
+                        continue;
+                    }
+                }
+                // Managed and framed: the window manager has published its frame extents.
+                if (cardinals(w, "_NET_FRAME_EXTENTS").size() != 4) {
+                    continue;
+                }
+                found = w;
+                return true;
+            }
+            return false;
+        },
+        timeout);
+    return found;
+}
+
+bool TLTestDesktop::activate(xcb_window_t window, std::chrono::milliseconds timeout) {
+    xcb_client_message_event_t event;
+    std::memset(&event, 0, sizeof event);
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = atom("_NET_ACTIVE_WINDOW");
+    event.data.data32[0] = 2; // from a pager: honoured without focus-stealing checks
+    event.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(connection_, 0, root_,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                   reinterpret_cast<const char*>(&event));
+    xcb_flush(connection_);
+    return waitUntil([&] { return activeWindow() == window; }, timeout);
+}
+
+std::optional<TLTestDesktop::Frame> TLTestDesktop::outerFrame(xcb_window_t window) const {
+    auto geometryCookie = xcb_get_geometry(connection_, window);
+    auto translateCookie = xcb_translate_coordinates(connection_, window, root_, 0, 0);
+    Reply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(connection_, geometryCookie, nullptr));
+    Reply<xcb_translate_coordinates_reply_t> origin(
+        xcb_translate_coordinates_reply(connection_, translateCookie, nullptr));
+    if (!geometry || !origin) {
+        return std::nullopt;
+    }
+    std::vector<uint32_t> extents = cardinals(window, "_NET_FRAME_EXTENTS");
+    extents.resize(4, 0);
+    std::vector<uint32_t> shadow = cardinals(window, "_GTK_FRAME_EXTENTS");
+    shadow.resize(4, 0);
+    Frame f;
+    f.x = origin->dst_x - static_cast<int>(extents[0]) + static_cast<int>(shadow[0]);
+    f.y = origin->dst_y - static_cast<int>(extents[2]) + static_cast<int>(shadow[2]);
+    f.width =
+        geometry->width + static_cast<int>(extents[0] + extents[1]) - static_cast<int>(shadow[0] + shadow[1]);
+    f.height = geometry->height + static_cast<int>(extents[2] + extents[3]) -
+               static_cast<int>(shadow[2] + shadow[3]);
+    return f;
+}
+
+std::string TLTestDesktop::logs() const {
+    std::string all;
+    if (tempDir_.empty()) {
+        return all;
+    }
+    for (const char* name : {"Xvfb.log", "openbox.log", "tint2.log"}) {
+        std::ifstream in(tempDir_ + "/" + name);
+        if (!in) {
+            continue;
+        }
+        std::stringstream content;
+        content << in.rdbuf();
+        std::string s = content.str();
+        if (s.size() > 2000) {
+            s = s.substr(s.size() - 2000);
+        }
+        if (!s.empty()) {
+            all += std::string("--- ") + name + "\n" + s + "\n";
+        }
+    }
+    return all;
+}

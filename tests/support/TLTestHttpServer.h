@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+#include <QUrl>
+
+#include <memory>
+
+class TLTestHttpWorker;
+
+// A small HTTP/1.1 server on 127.0.0.1 for tests, on its own thread so that a test may block
+// (wait for a process, run a modal loop) while it answers. Each path has one canned
+// response; unknown paths get 404. Besides plain answers it can redirect and stall in the
+// ways a broken server does.
+class TLTestHttpServer {
+public:
+    enum class Mode {
+        Normal,           // headers and the whole body, then close
+        NoAnswer,         // accept the connection, never answer
+        HeadersThenStall, // headers announcing the body, then nothing
+        Trickle,          // headers, then one body byte per trickle interval
+    };
+
+    struct Response {
+        int status = 200;
+        QByteArray body;
+        QByteArray contentType = "application/octet-stream";
+        QByteArray location; // sent as Location when not empty
+        Mode mode = Mode::Normal;
+        int trickleIntervalMs = 100;
+    };
+
+    TLTestHttpServer();
+    ~TLTestHttpServer();
+    TLTestHttpServer(const TLTestHttpServer&) = delete;
+    TLTestHttpServer& operator=(const TLTestHttpServer&) = delete;
+
+    quint16 port() const { return port_; }
+    QUrl url(const QString& path) const;
+
+    void setResponse(const QString& path, const Response& response);
+    void serve(const QString& path, const QByteArray& body, int status = 200);
+    void redirect(const QString& path, const QByteArray& location, int status = 302);
+    void stall(const QString& path, Mode mode, const QByteArray& body = QByteArray(1 << 20, 'x'));
+
+    // Paths of all requests so far, in arrival order.
+    QStringList requests() const;
+    int requestCount(const QString& path) const;
+
+private:
+    friend class TLTestHttpWorker;
+    Response responseFor(const QString& path);
+
+    mutable QMutex mutex_;
+    QHash<QString, Response> responses_;
+    QStringList requests_;
+    quint16 port_ = 0;
+    QThread thread_;
+    TLTestHttpWorker* worker_ = nullptr; // lives on thread_
+};

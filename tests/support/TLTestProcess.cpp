@@ -1,0 +1,229 @@
+#include "TLTestProcess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::vector<std::string> mergedEnvironment(const std::vector<std::string>& extra) {
+    std::vector<std::string> env;
+    for (char** e = environ; e && *e; ++e) {
+        std::string entry(*e);
+        std::string name = entry.substr(0, entry.find('='));
+        bool replaced = false;
+        for (const std::string& x : extra) {
+            if (x.substr(0, x.find('=')) == name) {
+                replaced = true;
+            }
+        }
+        if (!replaced) {
+            env.push_back(std::move(entry));
+        }
+    }
+    env.insert(env.end(), extra.begin(), extra.end());
+    return env;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+    std::vector<char*> p;
+    for (std::string& s : strings) {
+        p.push_back(s.data());
+    }
+    p.push_back(nullptr);
+    return p;
+}
+
+void pause(std::chrono::milliseconds ms) {
+    timespec ts{0, static_cast<long>(ms.count()) * 1000000L};
+    nanosleep(&ts, nullptr);
+}
+
+// Everything is prepared before fork: the child only calls async-signal-safe functions.
+pid_t spawn(const std::vector<std::string>& argvIn, const std::vector<std::string>& envIn, int fd3, int outFd,
+            std::string* error) {
+    if (argvIn.empty()) {
+        if (error) {
+            *error = "no program given";
+        }
+        return -1;
+    }
+    std::vector<std::string> args = argvIn;
+    std::vector<std::string> env = mergedEnvironment(envIn);
+    std::vector<char*> argv = pointers(args);
+    std::vector<char*> envp = pointers(env);
+    int execPipe[2];
+    if (pipe2(execPipe, O_CLOEXEC) != 0) {
+        if (error) {
+            *error = std::string("pipe: ") + std::strerror(errno);
+        }
+        return -1;
+    }
+    pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent) {
+            _exit(127);
+        }
+        setpgid(0, 0);
+        int devnull = open("/dev/null", O_RDWR);
+        dup2(devnull, 0);
+        dup2(outFd >= 0 ? outFd : devnull, 1);
+        dup2(outFd >= 0 ? outFd : devnull, 2);
+        if (fd3 >= 0) {
+            dup2(fd3, 3); // dup2 clears close-on-exec on the copy
+            if (fd3 == 3) {
+                fcntl(3, F_SETFD, 0);
+            }
+        }
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        execvpe(argv[0], argv.data(), envp.data());
+        int err = errno;
+        ssize_t ignored = write(execPipe[1], &err, sizeof err);
+        (void)ignored;
+        _exit(127);
+    }
+    close(execPipe[1]);
+    if (pid < 0) {
+        close(execPipe[0]);
+        if (error) {
+            *error = std::string("fork: ") + std::strerror(errno);
+        }
+        return -1;
+    }
+    int childErr = 0;
+    ssize_t n;
+    do {
+        n = read(execPipe[0], &childErr, sizeof childErr);
+    } while (n < 0 && errno == EINTR);
+    close(execPipe[0]);
+    if (n == sizeof childErr) {
+        waitpid(pid, nullptr, 0);
+        if (error) {
+            *error = argvIn[0] + ": " + std::strerror(childErr);
+        }
+        return -1;
+    }
+    return pid;
+}
+
+} // namespace
+
+TLTestProcess::~TLTestProcess() {
+    terminate();
+}
+
+std::unique_ptr<TLTestProcess> TLTestProcess::start(const std::vector<std::string>& argv,
+                                                    const Options& options, std::string* error) {
+    int out = -1;
+    if (!options.logPath.empty()) {
+        out = open(options.logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    }
+    pid_t pid = spawn(argv, options.environment, options.inheritAsFd3, out, error);
+    if (out >= 0) {
+        close(out);
+    }
+    if (pid < 0) {
+        return nullptr;
+    }
+    return std::unique_ptr<TLTestProcess>(new TLTestProcess(pid));
+}
+
+std::optional<int> TLTestProcess::run(const std::vector<std::string>& argv,
+                                      const std::vector<std::string>& environment, std::string* output,
+                                      std::chrono::milliseconds timeout) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        return std::nullopt;
+    }
+    pid_t pid = spawn(argv, environment, -1, fds[1], nullptr);
+    close(fds[1]);
+    if (pid < 0) {
+        close(fds[0]);
+        return std::nullopt;
+    }
+    TLTestProcess process(pid);
+    const auto deadline = Clock::now() + timeout;
+    char buffer[4096];
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            break;
+        }
+        pollfd p{fds[0], POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(left)) <= 0) {
+            continue;
+        }
+        ssize_t n = read(fds[0], buffer, sizeof buffer);
+        if (n > 0) {
+            if (output) {
+                output->append(buffer, static_cast<size_t>(n));
+            }
+        } else if (n == 0 || errno != EINTR) {
+            break;
+        }
+    }
+    close(fds[0]);
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    std::optional<int> status = process.wait(std::max(left, std::chrono::milliseconds(0)));
+    if (!status) {
+        process.terminate(std::chrono::milliseconds(0));
+        return std::nullopt;
+    }
+    return WIFEXITED(*status) ? std::optional<int>(WEXITSTATUS(*status)) : std::nullopt;
+}
+
+bool TLTestProcess::reap(bool block) {
+    if (reaped_) {
+        return true;
+    }
+    pid_t r;
+    do {
+        r = waitpid(pid_, &status_, block ? 0 : WNOHANG);
+    } while (r < 0 && errno == EINTR);
+    if (r == pid_ || (r < 0 && errno == ECHILD)) {
+        reaped_ = true;
+    }
+    return reaped_;
+}
+
+bool TLTestProcess::running() {
+    return !reap(false);
+}
+
+std::optional<int> TLTestProcess::wait(std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (!reap(false)) {
+        if (Clock::now() >= deadline) {
+            return std::nullopt;
+        }
+        pause(std::chrono::milliseconds(2));
+    }
+    return status_;
+}
+
+int TLTestProcess::terminate(std::chrono::milliseconds grace) {
+    if (reaped_) {
+        return status_;
+    }
+    kill(pid_, SIGTERM);
+    if (!wait(grace)) {
+        kill(pid_, SIGKILL);
+        reap(true);
+    }
+    return status_;
+}
