@@ -1,0 +1,269 @@
+#include "TLHotkeyManager.h"
+
+#include "TLLayout.h"
+#include "TLUserDefaults.h"
+
+#include <QMetaObject>
+#include <QMetaType>
+#include <QVariant>
+#include <QVariantMap>
+
+#include <cmath>
+#include <limits>
+#include <utility>
+
+namespace {
+
+TLHotKeyService* installedService = nullptr;
+
+// Stands in when the application installed no backend: every combination is refused, so
+// the settings window shows that no hot key is active instead of pretending they are.
+class RefusingHotKeyService final : public TLHotKeyService {
+public:
+    std::vector<std::optional<TLHotKeyRef>>
+    registerHotKeys(const std::vector<TLHotKeyRequest>& requests) override {
+        return std::vector<std::optional<TLHotKeyRef>>(requests.size());
+    }
+    void unregisterHotKey(TLHotKeyRef) override {}
+    void installEventHandler(TLEventHandlerProc, void*) override {}
+};
+
+const QString kKeyCode = QStringLiteral("keyCode");
+const QString kModifiers = QStringLiteral("modifiers");
+
+// A stored number as a signed 64-bit integer. Integers and whole reals count; anything else
+// (text, booleans, dates, dictionaries, fractions, out-of-range values) is not a number.
+std::optional<std::int64_t> storedInteger(const QVariant& value) {
+    switch (value.metaType().id()) {
+    case QMetaType::Char:
+    case QMetaType::SChar:
+    case QMetaType::Short:
+    case QMetaType::Int:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+        return value.toLongLong();
+    case QMetaType::UChar:
+    case QMetaType::UShort:
+    case QMetaType::UInt:
+    case QMetaType::ULong:
+    case QMetaType::ULongLong: {
+        const qulonglong unsignedValue = value.toULongLong();
+        if (unsignedValue > static_cast<qulonglong>(std::numeric_limits<std::int64_t>::max())) {
+            return std::nullopt;
+        }
+        return static_cast<std::int64_t>(unsignedValue);
+    }
+    case QMetaType::Float:
+    case QMetaType::Double: {
+        const double real = value.toDouble();
+        // 2^63 is exactly representable; everything below it converts without overflow.
+        constexpr double kLimit = 9223372036854775808.0;
+        if (!std::isfinite(real) || std::trunc(real) != real || real < -kLimit || real >= kLimit) {
+            return std::nullopt;
+        }
+        return static_cast<std::int64_t>(real);
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+// The shortcut of one stored entry, or nothing when the entry gives no usable key code.
+// A "modifiers" that is missing or not a number counts as 0; its low 32 bits are kept.
+std::optional<TLShortcut> storedShortcut(const QVariant& entry) {
+    if (entry.metaType().id() != QMetaType::QVariantMap) {
+        return std::nullopt;
+    }
+    const QVariantMap map = entry.toMap();
+    const auto keyCodeIt = map.constFind(kKeyCode);
+    if (keyCodeIt == map.constEnd()) {
+        return std::nullopt;
+    }
+    const std::optional<std::int64_t> keyCode = storedInteger(*keyCodeIt);
+    if (!keyCode) {
+        return std::nullopt;
+    }
+    std::uint32_t modifiers = 0;
+    const auto modifiersIt = map.constFind(kModifiers);
+    if (modifiersIt != map.constEnd()) {
+        modifiers = static_cast<std::uint32_t>(storedInteger(*modifiersIt).value_or(0));
+    }
+    return TLShortcut::shortcutWithKeyCode(*keyCode, modifiers);
+}
+
+} // namespace
+
+TLHotkeyManager::TLHotkeyManager(TLUserDefaults& defaults, TLHotKeyService& service, QObject* parent)
+    : QObject(parent), defaults_(defaults), service_(service) {
+    load();
+    service_.installEventHandler(&TLHotKeyPressed, this);
+}
+
+TLHotkeyManager::~TLHotkeyManager() {
+    // shared() is never destroyed; a manager built by a test leaves its service clean.
+    unregisterAll();
+    service_.installEventHandler(nullptr, nullptr);
+}
+
+TLHotkeyManager& TLHotkeyManager::shared() {
+    // Created once, also under concurrent first calls, and kept until the process ends.
+    static TLHotkeyManager* const instance = [] {
+        TLHotKeyService* service = installedService;
+        if (service == nullptr) {
+            static RefusingHotKeyService refusing;
+            service = &refusing;
+        }
+        return new TLHotkeyManager(TLUserDefaults::standard(), *service);
+    }();
+    return *instance;
+}
+
+void TLHotkeyManager::installHotKeyService(TLHotKeyService* service) {
+    installedService = service;
+}
+
+void TLHotkeyManager::load() {
+    shortcuts_.clear();
+    const std::optional<QVariantMap> stored =
+        defaults_.dictionaryForKey(QString::fromUtf8(TLUserDefaults::kShortcuts));
+    for (const TLLayout& layout : TLLayout::allLayouts()) {
+        std::optional<TLShortcut> shortcut;
+        if (stored) {
+            const auto it = stored->constFind(QString::fromStdString(layout.identifier()));
+            if (it != stored->constEnd()) {
+                shortcut = storedShortcut(*it);
+            }
+        }
+        if (!shortcut) {
+            shortcut = TLShortcut::shortcutWithKeyCode(layout.defaultKeyCode(), layout.defaultModifiers());
+        }
+        shortcuts_.insert_or_assign(layout.identifier(), *shortcut);
+    }
+}
+
+void TLHotkeyManager::save() {
+    QVariantMap table;
+    for (const auto& [identifier, shortcut] : shortcuts_) {
+        QVariantMap entry;
+        entry.insert(kKeyCode, QVariant::fromValue<qint64>(shortcut.keyCode()));
+        entry.insert(kModifiers, QVariant::fromValue<qint64>(shortcut.modifiers()));
+        table.insert(QString::fromStdString(identifier), entry);
+    }
+    defaults_.setObject(table, QString::fromUtf8(TLUserDefaults::kShortcuts));
+}
+
+TLShortcut TLHotkeyManager::shortcutForLayout(const TLLayout& layout) const {
+    const auto it = shortcuts_.find(layout.identifier());
+    return it != shortcuts_.end() ? it->second : TLShortcut::unbound();
+}
+
+void TLHotkeyManager::setShortcut(std::optional<TLShortcut> shortcut, const TLLayout& layout) {
+    // The table holds catalogue layouts only; anything else would linger in the stored form.
+    const TLLayout* entry = TLLayout::layoutWithIdentifier(layout.identifier());
+    if (entry == nullptr) {
+        return;
+    }
+    const TLShortcut assigned = shortcut.value_or(TLShortcut::unbound());
+    for (const TLLayout& other : TLLayout::allLayouts()) {
+        if (&other == entry) {
+            continue;
+        }
+        const auto it = shortcuts_.find(other.identifier());
+        if (it != shortcuts_.end() && it->second.isEqualToShortcut(&assigned)) {
+            it->second = TLShortcut::unbound();
+        }
+    }
+    shortcuts_.insert_or_assign(entry->identifier(), assigned);
+    save();
+    registerAll();
+    emit hotkeysDidChange();
+}
+
+void TLHotkeyManager::resetToDefaults() {
+    defaults_.removeObjectForKey(QString::fromUtf8(TLUserDefaults::kShortcuts));
+    load();
+    registerAll();
+    emit hotkeysDidChange();
+}
+
+void TLHotkeyManager::setSuspended(bool suspended) {
+    if (suspended == suspended_) {
+        return;
+    }
+    suspended_ = suspended;
+    if (suspended_) {
+        unregisterAll();
+    } else {
+        registerAll();
+    }
+}
+
+QStringList TLHotkeyManager::registerAll() {
+    unregisterAll();
+    if (suspended_) {
+        return {};
+    }
+    const std::vector<TLLayout>& all = TLLayout::allLayouts();
+    std::vector<TLHotKeyRequest> requests;
+    std::vector<std::size_t> layoutIndices;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const auto it = shortcuts_.find(all[i].identifier());
+        if (it == shortcuts_.end() || !it->second.isBound()) {
+            continue;
+        }
+        requests.push_back({static_cast<std::uint32_t>(it->second.keyCode()),
+                            it->second.modifiers(),
+                            {TLHotKeySignature, static_cast<std::uint32_t>(i)}});
+        layoutIndices.push_back(i);
+    }
+    if (requests.empty()) {
+        return {};
+    }
+    const std::vector<std::optional<TLHotKeyRef>> results = service_.registerHotKeys(requests);
+    QStringList failures;
+    for (std::size_t k = 0; k < requests.size(); ++k) {
+        if (k < results.size() && results[k]) {
+            registeredRefs_.push_back(*results[k]);
+            continue;
+        }
+        const TLLayout& layout = all[layoutIndices[k]];
+        failures << QStringLiteral("%1 (%2)").arg(QString::fromStdString(layout.name()),
+                                                  shortcutForLayout(layout).displayString());
+    }
+    return failures;
+}
+
+void TLHotkeyManager::unregisterAll() {
+    for (TLHotKeyRef ref : registeredRefs_) {
+        service_.unregisterHotKey(ref);
+    }
+    registeredRefs_.clear();
+}
+
+void TLHotkeyManager::setHandler(Handler handler) {
+    handler_ = std::move(handler);
+}
+
+TLOSStatus TLHotKeyPressed(TLEventHandlerCallRef, TLEventRef event, void* userData) {
+    TLHotKeyID hotKeyID;
+    if (TLGetEventHotKeyID(event, &hotKeyID) != TLNoErr || hotKeyID.signature != TLHotKeySignature) {
+        return TLEventNotHandledErr;
+    }
+    auto* manager = static_cast<TLHotkeyManager*>(userData);
+    const std::vector<TLLayout>& all = TLLayout::allLayouts();
+    if (manager != nullptr && hotKeyID.id < all.size() && !manager->suspended() && manager->handler()) {
+        const TLLayout& layout = all[hotKeyID.id];
+        // Never inside the callback: the handler moves windows, which must not happen while
+        // the event is still being dispatched. The handler is read when the work item runs.
+        QMetaObject::invokeMethod(
+            manager,
+            [manager, &layout] {
+                const TLHotkeyManager::Handler handler = manager->handler();
+                if (handler) {
+                    handler(layout);
+                }
+            },
+            Qt::QueuedConnection);
+    }
+    return TLNoErr;
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "TLHotKeyService.h"
+#include "TLShortcut.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+class TLLayout;
+class TLUserDefaults;
+
+// Hot-key identity of the application: the four-character code 'TLRA'.
+inline constexpr std::uint32_t TLHotKeySignature =
+    (std::uint32_t('T') << 24) | (std::uint32_t('L') << 16) | (std::uint32_t('R') << 8) | std::uint32_t('A');
+
+// Receives every press of a registered hot key; `userData` is the manager. Hands an accepted
+// press to the main thread and returns at once.
+TLOSStatus TLHotKeyPressed(TLEventHandlerCallRef handlerCallRef, TLEventRef event, void* userData);
+
+// The shortcut table: one shortcut per catalogue layout, kept in the user defaults under
+// TLShortcuts, registered as system-wide hot keys, presses handed to `handler` on the main
+// thread.
+class TLHotkeyManager : public QObject {
+    Q_OBJECT
+
+public:
+    using Handler = std::function<void(const TLLayout&)>;
+
+    // Loads the table and installs the press callback; registers nothing yet.
+    TLHotkeyManager(TLUserDefaults& defaults, TLHotKeyService& service, QObject* parent = nullptr);
+    ~TLHotkeyManager() override;
+
+    // The process-wide manager over the standard user defaults and the installed service.
+    static TLHotkeyManager& shared();
+    // The service shared() registers with; call once before the first shared().
+    static void installHotKeyService(TLHotKeyService* service);
+
+    void load();
+    void save();
+
+    // Never fails: a layout without an entry gets an unbound shortcut.
+    TLShortcut shortcutForLayout(const TLLayout& layout) const;
+    // Takes the combination away from every other layout, saves, registers anew and emits
+    // hotkeysDidChange() once. No shortcut means unbound.
+    void setShortcut(std::optional<TLShortcut> shortcut, const TLLayout& layout);
+    void resetToDefaults();
+
+    void setSuspended(bool suspended);
+    bool suspended() const { return suspended_; }
+
+    // Registers every bound shortcut anew; one "Name (⌃⌥1)" per refused one, in catalogue
+    // order. Empty while suspended.
+    QStringList registerAll();
+    void unregisterAll();
+
+    void setHandler(Handler handler);
+    const Handler& handler() const { return handler_; }
+
+signals:
+    void hotkeysDidChange();
+
+private:
+    TLUserDefaults& defaults_;
+    TLHotKeyService& service_;
+    std::map<std::string, TLShortcut> shortcuts_;
+    std::vector<TLHotKeyRef> registeredRefs_;
+    bool suspended_ = false;
+    Handler handler_;
+};
