@@ -4,11 +4,17 @@
 #include <QVariant>
 #include <QVariantMap>
 
+#include <memory>
 #include <optional>
 
 // The application's persistent settings: a property-list file written atomically at every
 // change. Values are QVariants of the property-list types: bool, qint64 (integers), QString,
 // QDateTime (dates) and QVariantMap (dictionaries of these).
+//
+// The file is read on first use and read again whenever it changed on disk. A file that cannot be
+// read as a property-list dictionary counts as empty and is renamed aside with a time stamp before
+// the first write replaces it. Keys and values the store does not know are kept when it writes.
+// A failed write is logged; the value stays in memory for the rest of the run.
 class TLUserDefaults {
 public:
     // Keys the system reads and writes.
@@ -20,6 +26,9 @@ public:
 
     // A store backed by the given file (created on the first write).
     explicit TLUserDefaults(QString filePath);
+    ~TLUserDefaults();
+    TLUserDefaults(const TLUserDefaults&) = delete;
+    TLUserDefaults& operator=(const TLUserDefaults&) = delete;
 
     // The application's store: $XDG_CONFIG_HOME/Tilora/Tilora.plist (default ~/.config).
     static TLUserDefaults& standard();
@@ -34,10 +43,18 @@ public:
     std::optional<QVariantMap> dictionaryForKey(const QString& key) const; // absent unless a dictionary
 
     void setBool(bool value, const QString& key);
+    // An invalid QVariant removes the key; a value without a property-list form is refused (logged).
     void setObject(const QVariant& value, const QString& key);
     void removeObjectForKey(const QString& key);
 
 private:
+    struct State;
+
+    State& state() const;
+    void store(const QString& key, void* node);
+    bool write() const;
+    bool setAsideUnreadableFile() const;
+
     QString filePath_;
-    // implementation details are added by the store's implementation
+    std::unique_ptr<State> state_;
 };

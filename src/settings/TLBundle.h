@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+#include <QVariantMap>
+
+#include <optional>
+
+// An application bundle: X.app/Contents/Info.plist and X.app/Contents/MacOS/<executable>.
+// main() is the bundle the running executable lies in; outside a bundle it has an empty path
+// and an empty information dictionary.
+class TLBundle {
+public:
+    // A bundle at the given path; an empty path stands for no bundle.
+    explicit TLBundle(QString bundlePath);
+
+    static TLBundle& main();
+    // Makes main() report the given bundle from now on (its dictionary is read afresh).
+    static void setMainBundlePathForTesting(QString bundlePath);
+
+    // The bundle an executable lies in: ".../X.app/Contents/MacOS/<exe>" gives ".../X.app";
+    // empty for an executable outside a bundle.
+    static QString bundlePathForExecutable(const QString& executablePath);
+
+    // Contents/Info.plist of any bundle, XML or binary; absent when it is missing, unreadable or
+    // not a dictionary.
+    static std::optional<QVariantMap> readInfoDictionary(const QString& bundlePath);
+
+    const QString& bundlePath() const { return bundlePath_; }
+    // Read once, at the first call: the running version stays what it was at launch.
+    const QVariantMap& infoDictionary() const;
+    // CFBundleIdentifier, else the identifier the program was built with.
+    QString bundleIdentifier() const;
+    // CFBundleShortVersionString when it is a string.
+    std::optional<QString> shortVersion() const;
+    // Contents/MacOS/<CFBundleExecutable>; absent when the bundle names none.
+    std::optional<QString> executablePath() const;
+
+private:
+    QString bundlePath_;
+    mutable std::optional<QVariantMap> info_;
+};

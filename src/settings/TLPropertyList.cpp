@@ -1,0 +1,254 @@
+#include "TLPropertyList.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <cstdlib>
+#include <limits>
+
+namespace {
+
+// Seconds between the Unix epoch and the property-list epoch, 2001-01-01 00:00:00 UTC.
+constexpr qint64 kPlistEpochMSecs = 978307200LL * 1000;
+
+struct FreeDeleter {
+    void operator()(char* text) const { std::free(text); }
+};
+using CString = std::unique_ptr<char, FreeDeleter>;
+
+struct IterDeleter {
+    void operator()(void* iter) const { std::free(iter); }
+};
+
+// libplist keeps one integer type; a value above the signed range was written as unsigned in the
+// file and is told apart from a negative one by comparing it with a fresh (signed) node.
+bool isLargeUnsigned(plist_t node, uint64_t value) {
+    if (value <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
+        return false;
+    }
+    TLPropertyList::Node probe(plist_new_uint(value));
+    return !plist_compare_node_value(probe.get(), node);
+}
+
+TLPropertyList::Node newLargeUnsigned(quint64 value) {
+    // Only the parser creates the unsigned form of a value beyond the signed range.
+    const QByteArray xml =
+        "<plist version=\"1.0\"><integer>" + QByteArray::number(value) + "</integer></plist>";
+    return TLPropertyList::parse(xml);
+}
+
+} // namespace
+
+TLPropertyList::Node TLPropertyList::parse(const QByteArray& data) {
+    if (data.isEmpty() || data.size() > kMaxDataSize) {
+        return nullptr;
+    }
+    plist_t root = nullptr;
+    plist_from_memory(data.constData(), static_cast<uint32_t>(data.size()), &root);
+    return Node(root);
+}
+
+QByteArray TLPropertyList::toXml(plist_t node) {
+    if (!node) {
+        return {};
+    }
+    char* raw = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(node, &raw, &length);
+    CString xml(raw);
+    if (!xml) {
+        return {};
+    }
+    return QByteArray(xml.get(), static_cast<qsizetype>(length));
+}
+
+TLPropertyList::Node TLPropertyList::readFile(const QString& path) {
+    QFileInfo info(path);
+    if (!info.isFile() || info.size() > kMaxDataSize) {
+        return nullptr;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return nullptr;
+    }
+    return parse(file.read(kMaxDataSize + 1));
+}
+
+QDateTime TLPropertyList::dateFromPlist(int32_t seconds, int32_t microseconds) {
+    const qint64 msecs = kPlistEpochMSecs + qint64(seconds) * 1000 + microseconds / 1000;
+    return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC);
+}
+
+void TLPropertyList::dateToPlist(const QDateTime& date, int32_t* seconds, int32_t* microseconds) {
+    const qint64 msecs = date.toMSecsSinceEpoch() - kPlistEpochMSecs;
+    qint64 secs = msecs / 1000;
+    qint64 rest = msecs % 1000;
+    if (rest < 0) {
+        secs -= 1;
+        rest += 1000;
+    }
+    constexpr qint64 lo = std::numeric_limits<int32_t>::min();
+    constexpr qint64 hi = std::numeric_limits<int32_t>::max();
+    if (secs < lo || secs > hi) {
+        *seconds = static_cast<int32_t>(secs < lo ? lo : hi);
+        *microseconds = 0;
+        return;
+    }
+    *seconds = static_cast<int32_t>(secs);
+    *microseconds = static_cast<int32_t>(rest * 1000);
+}
+
+std::optional<QVariant> TLPropertyList::toVariant(plist_t node) {
+    if (!node) {
+        return std::nullopt;
+    }
+    switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN: {
+        uint8_t value = 0;
+        plist_get_bool_val(node, &value);
+        return QVariant(value != 0);
+    }
+    case PLIST_UINT: {
+        uint64_t value = 0;
+        plist_get_uint_val(node, &value);
+        if (isLargeUnsigned(node, value)) {
+            return QVariant(static_cast<quint64>(value));
+        }
+        return QVariant(static_cast<qint64>(value));
+    }
+    case PLIST_REAL: {
+        double value = 0;
+        plist_get_real_val(node, &value);
+        return QVariant(value);
+    }
+    case PLIST_STRING: {
+        uint64_t length = 0;
+        const char* text = plist_get_string_ptr(node, &length);
+        return QVariant(QString::fromUtf8(text ? text : "", text ? static_cast<qsizetype>(length) : 0));
+    }
+    case PLIST_DATA: {
+        uint64_t length = 0;
+        const char* bytes = plist_get_data_ptr(node, &length);
+        return QVariant(bytes ? QByteArray(bytes, static_cast<qsizetype>(length)) : QByteArray());
+    }
+    case PLIST_DATE: {
+        int32_t seconds = 0;
+        int32_t microseconds = 0;
+        plist_get_date_val(node, &seconds, &microseconds);
+        return QVariant(dateFromPlist(seconds, microseconds));
+    }
+    case PLIST_ARRAY: {
+        QVariantList list;
+        const uint32_t count = plist_array_get_size(node);
+        for (uint32_t i = 0; i < count; ++i) {
+            if (auto item = toVariant(plist_array_get_item(node, i))) {
+                list.append(*item);
+            }
+        }
+        return QVariant(list);
+    }
+    case PLIST_DICT: {
+        QVariantMap map;
+        plist_dict_iter rawIter = nullptr;
+        plist_dict_new_iter(node, &rawIter);
+        std::unique_ptr<void, IterDeleter> iter(rawIter);
+        if (!iter) {
+            return QVariant(map);
+        }
+        for (;;) {
+            char* rawKey = nullptr;
+            plist_t value = nullptr;
+            plist_dict_next_item(node, iter.get(), &rawKey, &value);
+            CString key(rawKey);
+            if (!value) {
+                break;
+            }
+            if (auto item = toVariant(value); item && key) {
+                map.insert(QString::fromUtf8(key.get()), *item);
+            }
+        }
+        return QVariant(map);
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+TLPropertyList::Node TLPropertyList::fromVariant(const QVariant& value) {
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+        return Node(plist_new_bool(value.toBool() ? 1 : 0));
+    case QMetaType::Char:
+    case QMetaType::SChar:
+    case QMetaType::Short:
+    case QMetaType::Int:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+        return Node(plist_new_uint(static_cast<uint64_t>(value.toLongLong())));
+    case QMetaType::UChar:
+    case QMetaType::UShort:
+    case QMetaType::UInt:
+    case QMetaType::ULong:
+    case QMetaType::ULongLong: {
+        const quint64 number = value.toULongLong();
+        if (number > static_cast<quint64>(std::numeric_limits<qint64>::max())) {
+            return newLargeUnsigned(number);
+        }
+        return Node(plist_new_uint(number));
+    }
+    case QMetaType::Float:
+    case QMetaType::Double:
+        return Node(plist_new_real(value.toDouble()));
+    case QMetaType::QString: {
+        const QByteArray text = value.toString().toUtf8();
+        if (text.contains('\0')) {
+            return nullptr;
+        }
+        return Node(plist_new_string(text.constData()));
+    }
+    case QMetaType::QByteArray: {
+        const QByteArray bytes = value.toByteArray();
+        return Node(plist_new_data(bytes.constData(), static_cast<uint64_t>(bytes.size())));
+    }
+    case QMetaType::QDateTime: {
+        const QDateTime date = value.toDateTime();
+        if (!date.isValid()) {
+            return nullptr;
+        }
+        int32_t seconds = 0;
+        int32_t microseconds = 0;
+        dateToPlist(date, &seconds, &microseconds);
+        return Node(plist_new_date(seconds, microseconds));
+    }
+    case QMetaType::QStringList:
+    case QMetaType::QVariantList: {
+        Node array(plist_new_array());
+        for (const QVariant& item : value.toList()) {
+            Node child = fromVariant(item);
+            if (!child) {
+                return nullptr;
+            }
+            plist_array_append_item(array.get(), child.release());
+        }
+        return array;
+    }
+    case QMetaType::QVariantMap:
+    case QMetaType::QVariantHash: {
+        Node dict(plist_new_dict());
+        const QVariantMap map = value.toMap();
+        for (auto it = map.cbegin(); it != map.cend(); ++it) {
+            const QByteArray key = it.key().toUtf8();
+            Node child = fromVariant(it.value());
+            if (!child || key.contains('\0')) {
+                return nullptr;
+            }
+            plist_dict_set_item(dict.get(), key.constData(), child.release());
+        }
+        return dict;
+    }
+    default:
+        return nullptr;
+    }
+}

@@ -1,0 +1,36 @@
+// Writes the store in an endless loop until it is killed; the atomicity test runs it.
+// Each write stores one dictionary whose payload is derived from its counter, so a reader
+// can tell a complete value from a torn one. It continues from the counter already stored.
+#include "TLUserDefaults.h"
+
+#include <QString>
+#include <QVariantMap>
+
+#include <cstdio>
+
+namespace {
+
+QString payloadFor(qint64 counter) {
+    return QString::number(counter).repeated(2000) + QStringLiteral("|end");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s FILE\n", argv[0]);
+        return 2;
+    }
+    TLUserDefaults defaults(QString::fromLocal8Bit(argv[1]));
+    qint64 counter = 0;
+    if (auto stored = defaults.dictionaryForKey(QStringLiteral("TLTestRecord"))) {
+        counter = stored->value(QStringLiteral("counter")).toLongLong();
+    }
+    defaults.setBool(true, TLUserDefaults::kFirstLaunchDone);
+    for (;;) {
+        ++counter;
+        defaults.setObject(QVariantMap{{QStringLiteral("counter"), counter},
+                                       {QStringLiteral("payload"), payloadFor(counter)}},
+                           QStringLiteral("TLTestRecord"));
+    }
+}
