@@ -1,0 +1,143 @@
+#include "TLBundle.h"
+#include "TLPropertyList.h"
+
+#include <TLBuildSettings.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+TEST(TLBundleTest, BundleIsFoundFromTheExecutablePath) {
+    const struct {
+        const char* executable;
+        const char* bundle;
+    } rows[] = {
+        {"/opt/Tilora.app/Contents/MacOS/Tilora", "/opt/Tilora.app"},
+        {"/home/u/My Apps/Tilora.app/Contents/MacOS/tilora", "/home/u/My Apps/Tilora.app"},
+        {"/Tilora.app/Contents/MacOS/Tilora", "/Tilora.app"},
+        {"/opt/Tilora.app/Contents/Resources/../MacOS/Tilora", "/opt/Tilora.app"},
+        {"/usr/bin/tilora", ""},
+        {"/opt/Tilora.app/Contents/Tilora", ""},
+        {"/opt/Tilora.app/MacOS/Tilora", ""},
+        {"/opt/.app/Contents/MacOS/Tilora", ""},
+        {"/opt/Tilora/Contents/MacOS/Tilora", ""},
+        {"", ""},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(TLBundle::bundlePathForExecutable(QString::fromUtf8(row.executable)),
+                  QString::fromUtf8(row.bundle))
+            << row.executable;
+    }
+}
+
+class TLBundleFilesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        bundle_ = dir_.path() + QStringLiteral("/Neue Fenster/Tilora.app");
+        ASSERT_TRUE(QDir().mkpath(bundle_ + QStringLiteral("/Contents/MacOS")));
+    }
+    void writeInfo(const QByteArray& data) {
+        QFile file(bundle_ + QStringLiteral("/Contents/Info.plist"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ASSERT_EQ(file.write(data), data.size());
+    }
+    void writeInfo(const QVariantMap& info, bool binary) {
+        TLPropertyList::Node node = TLPropertyList::fromVariant(info);
+        ASSERT_TRUE(node);
+        if (!binary) {
+            writeInfo(TLPropertyList::toXml(node.get()));
+            return;
+        }
+        char* raw = nullptr;
+        uint32_t length = 0;
+        plist_to_bin(node.get(), &raw, &length);
+        std::unique_ptr<char, decltype(&std::free)> bytes(raw, &std::free);
+        writeInfo(QByteArray(bytes.get(), length));
+    }
+
+    QTemporaryDir dir_;
+    QString bundle_;
+};
+
+TEST_F(TLBundleFilesTest, ReadsInfoFromXmlAndBinaryFiles) {
+    const QVariantMap info{{QStringLiteral("CFBundleIdentifier"), QStringLiteral("org.example.Test")},
+                           {QStringLiteral("CFBundleShortVersionString"), QStringLiteral("2.3.1")},
+                           {QStringLiteral("CFBundleExecutable"), QStringLiteral("Tilora")}};
+    for (bool binary : {false, true}) {
+        writeInfo(info, binary);
+        EXPECT_EQ(TLBundle::readInfoDictionary(bundle_), info) << binary;
+        const TLBundle bundle(bundle_);
+        EXPECT_EQ(bundle.bundlePath(), bundle_);
+        EXPECT_EQ(bundle.bundleIdentifier(), QStringLiteral("org.example.Test"));
+        EXPECT_EQ(bundle.shortVersion(), QStringLiteral("2.3.1"));
+        EXPECT_EQ(bundle.executablePath(), bundle_ + QStringLiteral("/Contents/MacOS/Tilora"));
+    }
+}
+
+TEST_F(TLBundleFilesTest, MissingOrBadInfoReadsAsAbsent) {
+    EXPECT_FALSE(TLBundle::readInfoDictionary(bundle_)) << "no Info.plist";
+    EXPECT_FALSE(TLBundle::readInfoDictionary(QString()));
+    EXPECT_FALSE(TLBundle::readInfoDictionary(dir_.path() + QStringLiteral("/nowhere.app")));
+    for (const QByteArray& bad :
+         {QByteArray("garbage"), QByteArray("<plist><array/></plist>"), QByteArray()}) {
+        writeInfo(bad);
+        EXPECT_FALSE(TLBundle::readInfoDictionary(bundle_)) << bad.toStdString();
+        const TLBundle bundle(bundle_);
+        EXPECT_TRUE(bundle.infoDictionary().isEmpty());
+        EXPECT_FALSE(bundle.shortVersion());
+        EXPECT_FALSE(bundle.executablePath());
+        EXPECT_EQ(bundle.bundleIdentifier(), QString::fromUtf8(TLBuildSettings::kBundleIdentifier));
+    }
+}
+
+TEST_F(TLBundleFilesTest, WrongTypedOrUnsafeEntriesAreNotUsed) {
+    const struct {
+        QVariant identifier;
+        QVariant version;
+        QVariant executable;
+    } rows[] = {
+        {QString(""), qint64(2), QStringLiteral("../../evil")},
+        {qint64(5), QVariantMap(), QStringLiteral("..")},
+        {QVariantList(), true, QString("")},
+    };
+    for (const auto& row : rows) {
+        writeInfo(QVariantMap{{QStringLiteral("CFBundleIdentifier"), row.identifier},
+                              {QStringLiteral("CFBundleShortVersionString"), row.version},
+                              {QStringLiteral("CFBundleExecutable"), row.executable}},
+                  false);
+        const TLBundle bundle(bundle_);
+        EXPECT_EQ(bundle.bundleIdentifier(), QString::fromUtf8(TLBuildSettings::kBundleIdentifier));
+        EXPECT_FALSE(bundle.shortVersion());
+        EXPECT_FALSE(bundle.executablePath()) << row.executable.toString().toStdString();
+    }
+}
+
+TEST_F(TLBundleFilesTest, TheRunningVersionIsTheOneReadFirst) {
+    writeInfo(QVariantMap{{QStringLiteral("CFBundleShortVersionString"), QStringLiteral("1.0")}}, false);
+    TLBundle::setMainBundlePathForTesting(bundle_);
+    EXPECT_EQ(TLBundle::main().bundlePath(), bundle_);
+    EXPECT_EQ(TLBundle::main().shortVersion(), QStringLiteral("1.0"));
+    // An update replaces the files; the running program keeps the version it started with.
+    writeInfo(QVariantMap{{QStringLiteral("CFBundleShortVersionString"), QStringLiteral("2.0")}}, false);
+    EXPECT_EQ(TLBundle::main().shortVersion(), QStringLiteral("1.0"));
+    EXPECT_EQ(TLBundle::readInfoDictionary(bundle_)->value(QStringLiteral("CFBundleShortVersionString")),
+              QStringLiteral("2.0"));
+    TLBundle::setMainBundlePathForTesting(QString());
+    EXPECT_TRUE(TLBundle::main().infoDictionary().isEmpty());
+    EXPECT_EQ(TLBundle::main().bundleIdentifier(), QString::fromUtf8(TLBuildSettings::kBundleIdentifier));
+}
+
+TEST(TLBundleMainTest, ATestProgramOutsideABundleHasNone) {
+    EXPECT_TRUE(TLBundle::main().bundlePath().isEmpty());
+    EXPECT_TRUE(TLBundle::main().infoDictionary().isEmpty());
+    EXPECT_FALSE(TLBundle::main().shortVersion());
+}
+
+} // namespace

@@ -1,0 +1,104 @@
+#include "TLPropertyList.h"
+
+#include <QDateTime>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <limits>
+
+namespace {
+
+QByteArray toBinary(plist_t node) {
+    char* raw = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(node, &raw, &length);
+    std::unique_ptr<char, decltype(&std::free)> bytes(raw, &std::free);
+    return bytes ? QByteArray(bytes.get(), length) : QByteArray();
+}
+
+QVariantMap sample() {
+    return {
+        {QStringLiteral("bool"), true},
+        {QStringLiteral("negative"), qint64(-1)},
+        {QStringLiteral("huge"), std::numeric_limits<quint64>::max()},
+        {QStringLiteral("text"), QStringLiteral("⌘ Übersicht")},
+        {QStringLiteral("date"), QDateTime(QDate(2030, 2, 3), QTime(4, 5, 6), Qt::UTC)},
+        {QStringLiteral("list"), QVariantList{1.5, QByteArray("\x7f\x00", 2)}},
+        {QStringLiteral("nested"), QVariantMap{{QStringLiteral("keyCode"), qint64(0)}}},
+    };
+}
+
+TEST(TLPropertyListTest, XmlAndBinaryFormsReadBackTheSameValues) {
+    TLPropertyList::Node node = TLPropertyList::fromVariant(sample());
+    ASSERT_TRUE(node);
+    for (const QByteArray& form : {TLPropertyList::toXml(node.get()), toBinary(node.get())}) {
+        ASSERT_FALSE(form.isEmpty());
+        TLPropertyList::Node parsed = TLPropertyList::parse(form);
+        ASSERT_TRUE(parsed) << form.left(8).toStdString();
+        const std::optional<QVariant> value = TLPropertyList::toVariant(parsed.get());
+        ASSERT_TRUE(value);
+        const QVariantMap map = value->toMap();
+        EXPECT_EQ(map, sample());
+        EXPECT_EQ(map.value(QStringLiteral("negative")).typeId(), QMetaType::LongLong);
+        EXPECT_EQ(map.value(QStringLiteral("huge")).typeId(), QMetaType::ULongLong);
+    }
+}
+
+TEST(TLPropertyListTest, UidsHaveNoValueAndAreLeftOutOfContainers) {
+    TLPropertyList::Node dict(plist_new_dict());
+    plist_dict_set_item(dict.get(), "uid", plist_new_uid(7));
+    plist_dict_set_item(dict.get(), "kept", plist_new_bool(1));
+    TLPropertyList::Node array(plist_new_array());
+    plist_array_append_item(array.get(), plist_new_uid(1));
+    plist_array_append_item(array.get(), plist_new_string("x"));
+
+    EXPECT_FALSE(TLPropertyList::toVariant(plist_dict_get_item(dict.get(), "uid")));
+    EXPECT_EQ(TLPropertyList::toVariant(dict.get()), QVariant(QVariantMap{{QStringLiteral("kept"), true}}));
+    EXPECT_EQ(TLPropertyList::toVariant(array.get()), QVariant(QVariantList{QStringLiteral("x")}));
+    EXPECT_FALSE(TLPropertyList::toVariant(nullptr));
+}
+
+TEST(TLPropertyListTest, ParseRefusesWhatIsNoPropertyList) {
+    const QByteArray inputs[] = {
+        QByteArray(),
+        QByteArray("plain text"),
+        QByteArray("<plist version=\"1.0\"><dict><key>a</key></plist>"),
+        QByteArray("bplist00"),
+        QByteArray(TLPropertyList::kMaxDataSize + 1, ' '),
+    };
+    for (const QByteArray& input : inputs) {
+        EXPECT_FALSE(TLPropertyList::parse(input)) << input.left(40).toStdString();
+    }
+    EXPECT_FALSE(TLPropertyList::readFile(QStringLiteral("/nonexistent/Info.plist")));
+}
+
+TEST(TLPropertyListTest, DatesConvertAroundTheEpochAndClampOutsideTheRange) {
+    const struct {
+        QDateTime date;
+        int32_t seconds;
+        int32_t microseconds;
+    } rows[] = {
+        {QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC), 0, 0},
+        {QDateTime(QDate(2001, 1, 1), QTime(0, 0, 1, 250), Qt::UTC), 1, 250000},
+        {QDateTime(QDate(2000, 12, 31), QTime(23, 59, 59, 500), Qt::UTC), -1, 500000},
+        {QDateTime(QDate(2026, 12, 6), QTime(19, 4, 2), Qt::UTC), 818276642, 0},
+        {QDateTime(QDate(2200, 1, 1), QTime(0, 0), Qt::UTC), std::numeric_limits<int32_t>::max(), 0},
+        {QDateTime(QDate(1800, 1, 1), QTime(0, 0), Qt::UTC), std::numeric_limits<int32_t>::min(), 0},
+    };
+    for (const auto& row : rows) {
+        int32_t seconds = 7;
+        int32_t microseconds = 7;
+        TLPropertyList::dateToPlist(row.date, &seconds, &microseconds);
+        EXPECT_EQ(seconds, row.seconds) << row.date.toString(Qt::ISODateWithMs).toStdString();
+        EXPECT_EQ(microseconds, row.microseconds) << row.date.toString(Qt::ISODateWithMs).toStdString();
+    }
+    EXPECT_EQ(TLPropertyList::dateFromPlist(-1, 500000), rows[2].date);
+    // A local time is stored as the same instant.
+    const QDateTime local(QDate(2026, 6, 1), QTime(12, 0), Qt::OffsetFromUTC, 7200);
+    TLPropertyList::Node node = TLPropertyList::fromVariant(local);
+    EXPECT_EQ(TLPropertyList::toVariant(node.get())->toDateTime().toMSecsSinceEpoch(),
+              local.toMSecsSinceEpoch());
+}
+
+} // namespace
