@@ -1,0 +1,424 @@
+#include "TLQtTestApplication.h"
+
+#include "TLEventFlags.h"
+#include "TLFakeHotKeyService.h"
+#include "TLFakeKeyboardLayout.h"
+#include "TLHotkeyManager.h"
+#include "TLLayout.h"
+#include "TLShortcutRecorder.h"
+#include "TLUserDefaults.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QShortcut>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QVBoxLayout>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr std::uint32_t kShift = 0x200;
+constexpr std::uint32_t kCmd = 0x100;
+constexpr std::uint32_t kOption = 0x800;
+constexpr std::uint32_t kControl = 0x1000;
+
+constexpr quint32 kXLockMask = 0x2; // Caps Lock in an X key event's state
+
+class RecorderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        TLKeyboardLayout::install(&keyboard);
+        defaults = std::make_unique<TLUserDefaults>(dir.filePath(QStringLiteral("Tilora.plist")));
+        manager = std::make_unique<TLHotkeyManager>(*defaults, service);
+        ASSERT_TRUE(manager->registerAll().isEmpty());
+        boundCount = service.registered().size();
+        ASSERT_GT(boundCount, 0u);
+
+        window = std::make_unique<QWidget>();
+        auto* layout = new QVBoxLayout(window.get());
+        before = new QPushButton(QStringLiteral("davor"));
+        recorder = new TLShortcutRecorder;
+        other = new TLShortcutRecorder;
+        layout->addWidget(before);
+        layout->addWidget(recorder);
+        layout->addWidget(other);
+        for (TLShortcutRecorder* r : {recorder, other}) {
+            r->setHotkeyManager(manager.get());
+            r->setBeep([this] { ++beeps; });
+            r->setFixedSize(130, 24);
+        }
+        recorder->setShortcut(TLShortcut::shortcutWithKeyCode(18, kControl | kOption));
+        recorder->setOnChange([this](const TLShortcut& s) { changes.push_back(s); });
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    }
+
+    // Keys go where the platform would send them: to the widget with keyboard focus.
+    static QWidget* focused() {
+        QWidget* w = QApplication::focusWidget();
+        EXPECT_NE(w, nullptr);
+        return w;
+    }
+
+    static void press(int key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QTest::keyClick(focused(), static_cast<Qt::Key>(key), mods);
+    }
+
+    // A key event as the X11 platform delivers it, with the X keycode and state.
+    static void pressNative(int key, Qt::KeyboardModifiers mods, quint32 xKeycode, quint32 xState,
+                            const QString& text = {}) {
+        QWidget* target = focused();
+        QKeyEvent down(QEvent::KeyPress, key, mods, xKeycode, 0, xState, text);
+        QApplication::sendEvent(target, &down);
+        QKeyEvent up(QEvent::KeyRelease, key, mods, xKeycode, 0, xState, text);
+        QApplication::sendEvent(target, &up);
+    }
+
+    static void sendModifier(QEvent::Type type, int key, Qt::KeyboardModifiers mods) {
+        QKeyEvent event(type, key, mods);
+        QApplication::sendEvent(focused(), &event);
+    }
+
+    void startRecording(TLShortcutRecorder* r) {
+        QTest::mouseClick(r, Qt::LeftButton);
+        ASSERT_TRUE(r->recording());
+        ASSERT_TRUE(manager->suspended());
+        ASSERT_TRUE(service.registered().empty());
+    }
+
+    void TearDown() override {
+        window.reset();
+        TLKeyboardLayout::install(nullptr);
+    }
+
+    bool hotKeysActive() const { return !manager->suspended() && service.registered().size() == boundCount; }
+
+    QTemporaryDir dir;
+    TLFakeKeyboardLayout keyboard;
+    std::unique_ptr<TLUserDefaults> defaults;
+    TLFakeHotKeyService service;
+    std::unique_ptr<TLHotkeyManager> manager;
+    std::size_t boundCount = 0;
+    std::unique_ptr<QWidget> window;
+    QPushButton* before = nullptr;
+    TLShortcutRecorder* recorder = nullptr;
+    TLShortcutRecorder* other = nullptr;
+    int beeps = 0;
+    std::vector<TLShortcut> changes;
+};
+
+enum class Outcome { Beep, Cancel, Commit };
+
+struct KeyRow {
+    const char* name;
+    int key;
+    Qt::KeyboardModifiers mods;
+    quint32 xKeycode; // 0: an event without a native key code
+    quint32 xState;
+    Outcome outcome;
+    std::int64_t keyCode = -1; // of the committed shortcut; -1: cleared
+    std::uint32_t modifiers = 0;
+};
+
+void PrintTo(const KeyRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class RecorderKeyRules : public RecorderTest, public ::testing::WithParamInterface<KeyRow> {};
+
+TEST_P(RecorderKeyRules, DecidesOnTheKeyPress) {
+    const KeyRow& row = GetParam();
+    startRecording(recorder);
+
+    if (row.xKeycode != 0) {
+        pressNative(row.key, row.mods, row.xKeycode, row.xState);
+    } else {
+        press(row.key, row.mods);
+    }
+
+    switch (row.outcome) {
+    case Outcome::Beep:
+        EXPECT_EQ(beeps, 1);
+        EXPECT_TRUE(recorder->recording());
+        EXPECT_TRUE(recorder->hasFocus()) << "a refused key must not move the focus";
+        EXPECT_EQ(recorder->displayText(), QStringLiteral("Tasten drücken…"));
+        EXPECT_TRUE(manager->suspended());
+        EXPECT_TRUE(changes.empty());
+        break;
+    case Outcome::Cancel:
+        EXPECT_EQ(beeps, 0);
+        EXPECT_FALSE(recorder->recording());
+        EXPECT_TRUE(recorder->hasFocus());
+        EXPECT_TRUE(changes.empty());
+        EXPECT_EQ(recorder->displayText(), QStringLiteral("⌃⌥1"));
+        EXPECT_TRUE(hotKeysActive());
+        break;
+    case Outcome::Commit:
+        EXPECT_EQ(beeps, 0);
+        EXPECT_FALSE(recorder->recording());
+        ASSERT_EQ(changes.size(), 1u);
+        EXPECT_EQ(changes[0].keyCode(), row.keyCode);
+        EXPECT_EQ(changes[0].modifiers(), row.modifiers);
+        ASSERT_TRUE(recorder->shortcut().has_value());
+        EXPECT_EQ(recorder->shortcut()->keyCode(), row.keyCode);
+        EXPECT_EQ(recorder->shortcut()->modifiers(), row.modifiers);
+        if (row.keyCode < 0) {
+            EXPECT_EQ(recorder->displayText(), QStringLiteral("nicht belegt"));
+        } else {
+            EXPECT_EQ(recorder->displayText(), changes[0].displayString());
+        }
+        EXPECT_TRUE(hotKeysActive());
+        break;
+    }
+}
+
+const Qt::KeyboardModifiers kNone = Qt::NoModifier;
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, RecorderKeyRules,
+    ::testing::Values(
+        KeyRow{"LetterAlone", Qt::Key_A, kNone, 0, 0, Outcome::Beep},
+        KeyRow{"ReturnAlone", Qt::Key_Return, kNone, 0, 0, Outcome::Beep},
+        KeyRow{"SpaceAlone", Qt::Key_Space, kNone, 0, 0, Outcome::Beep},
+        KeyRow{"TabAlone", Qt::Key_Tab, kNone, 0, 0, Outcome::Beep},
+        KeyRow{"KeypadDigitAlone", Qt::Key_5, Qt::KeypadModifier, 0, 0, Outcome::Beep},
+        KeyRow{"LetterWithCapsLock", Qt::Key_A, kNone, 38, kXLockMask, Outcome::Beep},
+        KeyRow{"UnknownKeyWithModifier", Qt::Key_unknown, Qt::ControlModifier, 255, 0x4, Outcome::Beep},
+        KeyRow{"Escape", Qt::Key_Escape, kNone, 0, 0, Outcome::Cancel},
+        KeyRow{"NativeEscape", Qt::Key_Escape, kNone, 9, 0, Outcome::Cancel},
+        KeyRow{"Backspace", Qt::Key_Backspace, kNone, 0, 0, Outcome::Commit, -1, 0},
+        KeyRow{"ForwardDelete", Qt::Key_Delete, kNone, 0, 0, Outcome::Commit, -1, 0},
+        KeyRow{"ShiftA", Qt::Key_A, Qt::ShiftModifier, 0, 0, Outcome::Commit, 0, kShift},
+        KeyRow{"ControlOption1", Qt::Key_1, Qt::ControlModifier | Qt::AltModifier, 0, 0, Outcome::Commit, 18,
+               kControl | kOption},
+        KeyRow{"AllFourModifiers", Qt::Key_Left,
+               Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier | Qt::MetaModifier, 0, 0,
+               Outcome::Commit, 123, kControl | kOption | kShift | kCmd},
+        KeyRow{"F1", Qt::Key_F1, kNone, 0, 0, Outcome::Commit, 122, 0},
+        KeyRow{"F5", Qt::Key_F5, kNone, 0, 0, Outcome::Commit, 96, 0},
+        KeyRow{"F13", Qt::Key_F13, kNone, 0, 0, Outcome::Commit, 105, 0},
+        KeyRow{"F20", Qt::Key_F20, kNone, 0, 0, Outcome::Commit, 90, 0},
+        KeyRow{"NativeF13", Qt::Key_F13, kNone, 191, 0, Outcome::Commit, 105, 0},
+        KeyRow{"CommandEscape", Qt::Key_Escape, Qt::MetaModifier, 0, 0, Outcome::Commit, 53, kCmd},
+        KeyRow{"ShiftBackspace", Qt::Key_Backspace, Qt::ShiftModifier, 0, 0, Outcome::Commit, 51, kShift},
+        KeyRow{"ControlTab", Qt::Key_Tab, Qt::ControlModifier, 0, 0, Outcome::Commit, 48, kControl},
+        KeyRow{"ShiftTab", Qt::Key_Backtab, Qt::ShiftModifier, 0, 0, Outcome::Commit, 48, kShift},
+        KeyRow{"ControlKeypad5", Qt::Key_5, Qt::ControlModifier | Qt::KeypadModifier, 0, 0, Outcome::Commit,
+               87, kControl},
+        // German layout: the key labelled Y sits where US keyboards have Z (X keycode 52).
+        KeyRow{"NativeKeycodeNotLabel", Qt::Key_Y, Qt::ControlModifier, 52, 0x4, Outcome::Commit, 6,
+               kControl},
+        KeyRow{"CapsLockDoesNotCount", Qt::Key_A, Qt::ShiftModifier, 38, kXLockMask | 0x1, Outcome::Commit, 0,
+               kShift}),
+    [](const ::testing::TestParamInfo<KeyRow>& info) { return std::string(info.param.name); });
+
+TEST_F(RecorderTest, ShowsHeldModifiersLiveInFixedOrder) {
+    startRecording(recorder);
+    // X11 reports the state before the event: a modifier's own press comes without its flag,
+    // its release with it.
+    sendModifier(QEvent::KeyPress, Qt::Key_Shift, Qt::NoModifier);
+    EXPECT_EQ(recorder->displayText(), QStringLiteral("⇧…"));
+    sendModifier(QEvent::KeyPress, Qt::Key_Control, Qt::ShiftModifier);
+    EXPECT_EQ(recorder->displayText(), QStringLiteral("⌃⇧…"));
+    sendModifier(QEvent::KeyPress, Qt::Key_Alt, Qt::ShiftModifier | Qt::ControlModifier);
+    EXPECT_EQ(recorder->displayText(), QStringLiteral("⌃⌥⇧…"));
+    EXPECT_EQ(recorder->liveFlags(), TLEventFlags::Shift | TLEventFlags::Control | TLEventFlags::Option);
+    sendModifier(QEvent::KeyRelease, Qt::Key_Shift,
+                 Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(recorder->displayText(), QStringLiteral("⌃⌥…"));
+    // Toolkits that already include the key's own flag give the same result.
+    sendModifier(QEvent::KeyPress, Qt::Key_Super_L, Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    EXPECT_EQ(recorder->displayText(), QStringLiteral("⌃⌥⌘…"));
+    sendModifier(QEvent::KeyRelease, Qt::Key_Super_L, Qt::ControlModifier | Qt::AltModifier);
+    // Caps Lock is a modifier key that adds nothing, and it neither beeps nor commits.
+    sendModifier(QEvent::KeyPress, Qt::Key_CapsLock, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(recorder->displayText(), QStringLiteral("⌃⌥…"));
+    EXPECT_EQ(beeps, 0);
+    EXPECT_TRUE(changes.empty());
+
+    press(Qt::Key_2, Qt::ControlModifier | Qt::AltModifier);
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0].keyCode(), 19);
+    EXPECT_EQ(changes[0].modifiers(), kControl | kOption);
+    EXPECT_EQ(recorder->liveFlags(), 0u);
+    EXPECT_EQ(recorder->displayText(), QStringLiteral("⌃⌥2"));
+}
+
+TEST_F(RecorderTest, ModifierKeysAreIgnoredWhenIdle) {
+    recorder->setFocus();
+    sendModifier(QEvent::KeyPress, Qt::Key_Control, Qt::NoModifier);
+    EXPECT_EQ(recorder->liveFlags(), 0u);
+    EXPECT_EQ(recorder->displayText(), QStringLiteral("⌃⌥1"));
+}
+
+TEST_F(RecorderTest, SecondClickCancels) {
+    startRecording(recorder);
+    QTest::mouseClick(recorder, Qt::LeftButton);
+    EXPECT_FALSE(recorder->recording());
+    EXPECT_TRUE(changes.empty());
+    EXPECT_TRUE(hotKeysActive());
+    // A third click records again.
+    QTest::mouseClick(recorder, Qt::LeftButton);
+    EXPECT_TRUE(recorder->recording());
+}
+
+TEST_F(RecorderTest, ClickOnAnotherRecorderMovesTheRecording) {
+    startRecording(recorder);
+    QTest::mouseClick(other, Qt::LeftButton);
+    EXPECT_FALSE(recorder->recording());
+    EXPECT_TRUE(other->recording());
+    EXPECT_TRUE(manager->suspended());
+    EXPECT_TRUE(service.registered().empty());
+    EXPECT_TRUE(changes.empty());
+
+    press(Qt::Key_Escape);
+    EXPECT_FALSE(other->recording());
+    EXPECT_TRUE(hotKeysActive());
+}
+
+TEST_F(RecorderTest, TabFocusesWithoutRecording) {
+    before->setFocus();
+    ASSERT_TRUE(before->hasFocus());
+    press(Qt::Key_Tab);
+    EXPECT_TRUE(recorder->hasFocus());
+    EXPECT_FALSE(recorder->recording());
+    EXPECT_FALSE(manager->suspended());
+}
+
+TEST_F(RecorderTest, ClickInAnInactiveWindowDoesNotRecord) {
+    QWidget front;
+    front.show();
+    front.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&front));
+
+    QTest::mouseClick(recorder, Qt::LeftButton);
+    EXPECT_FALSE(recorder->recording());
+    EXPECT_FALSE(manager->suspended());
+}
+
+TEST_F(RecorderTest, WindowShortcutsDoNotFireWhileRecording) {
+    int fired = 0;
+    auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_1), window.get());
+    QObject::connect(shortcut, &QShortcut::activated, [&fired] { ++fired; });
+    recorder->setFocus();
+
+    press(Qt::Key_1, Qt::ControlModifier | Qt::AltModifier);
+    ASSERT_EQ(fired, 1) << "the window shortcut works while the recorder is idle";
+
+    startRecording(recorder);
+    press(Qt::Key_1, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(fired, 1);
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0].keyCode(), 18);
+}
+
+TEST_F(RecorderTest, HotKeysAreSuspendedWhileRecording) {
+    int handled = 0;
+    manager->setHandler([&handled](const TLLayout&) { ++handled; });
+    ASSERT_TRUE(service.press(18, kControl | kOption).has_value());
+    QTRY_COMPARE(handled, 1);
+
+    startRecording(recorder);
+    EXPECT_FALSE(service.press(18, kControl | kOption).has_value());
+    press(Qt::Key_1, Qt::ControlModifier | Qt::AltModifier);
+    ASSERT_EQ(changes.size(), 1u);
+
+    ASSERT_TRUE(service.press(18, kControl | kOption).has_value());
+    QTRY_COMPARE(handled, 2);
+}
+
+TEST_F(RecorderTest, EndsWithoutChangeWhenTheWindowCloses) {
+    startRecording(recorder);
+    window->close();
+    EXPECT_FALSE(recorder->recording());
+    EXPECT_TRUE(changes.empty());
+    EXPECT_TRUE(hotKeysActive());
+}
+
+TEST_F(RecorderTest, EndsWithoutChangeWhenTheWindowIsDeactivated) {
+    startRecording(recorder);
+    QWidget front;
+    front.show();
+    front.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&front));
+    EXPECT_FALSE(recorder->recording());
+    EXPECT_TRUE(changes.empty());
+    EXPECT_TRUE(hotKeysActive());
+}
+
+TEST_F(RecorderTest, ResumesHotKeysWhenDestroyedWhileRecording) {
+    startRecording(other);
+    delete other;
+    other = nullptr;
+    EXPECT_TRUE(hotKeysActive());
+}
+
+TEST_F(RecorderTest, CallbackMayReplaceItselfWhileRunning) {
+    // The settings window reconfigures every recorder from inside the callback.
+    auto seen = std::make_shared<std::vector<std::int64_t>>();
+    recorder->setOnChange([this, seen, padding = std::string(200, 'x')](const TLShortcut& s) {
+        recorder->setOnChange([](const TLShortcut&) {});
+        seen->push_back(s.keyCode() + static_cast<std::int64_t>(padding.size()));
+    });
+    startRecording(recorder);
+    press(Qt::Key_F5);
+    ASSERT_EQ(seen->size(), 1u);
+    EXPECT_EQ((*seen)[0], 96 + 200);
+}
+
+TEST_F(RecorderTest, WithoutCallbackOnlyShowsTheRecordedValue) {
+    startRecording(other);
+    press(Qt::Key_F7);
+    ASSERT_TRUE(other->shortcut().has_value());
+    EXPECT_EQ(other->displayText(), QStringLiteral("F7"));
+}
+
+TEST_F(RecorderTest, TextColourFollowsTheState) {
+    const QPalette& pal = recorder->palette();
+    EXPECT_EQ(recorder->textColor(), pal.color(QPalette::Text));
+
+    other->setShortcut(TLShortcut::unbound());
+    const QColor faint = other->textColor();
+    EXPECT_EQ(other->displayText(), QStringLiteral("nicht belegt"));
+    EXPECT_EQ(faint.rgb(), pal.color(QPalette::Text).rgb());
+    EXPECT_LT(faint.alphaF(), 0.5f);
+
+    other->setShortcut(std::nullopt);
+    EXPECT_EQ(other->displayText(), QStringLiteral("nicht belegt"));
+
+    startRecording(recorder);
+    EXPECT_EQ(recorder->textColor(), pal.color(QPalette::Highlight));
+}
+
+// Colour of the field inside the rounded rectangle, left of the centred text.
+QColor fieldColour(TLShortcutRecorder* r) {
+    const QImage image = r->grab().toImage();
+    return image.pixelColor(4, image.height() / 2);
+}
+
+TEST_F(RecorderTest, FillsWithAccentTintWhileRecording) {
+    const QPalette& pal = recorder->palette();
+    EXPECT_EQ(fieldColour(recorder).rgb(), pal.color(QPalette::Base).rgb());
+
+    startRecording(recorder);
+    const QImage image = recorder->grab().toImage();
+    const QColor outside = image.pixelColor(0, 0); // beyond the rounded corner
+    const QColor accent = pal.color(QPalette::Highlight);
+    const QColor field = fieldColour(recorder);
+    auto blend = [](int a, int b) { return 0.12 * a + 0.88 * b; };
+    EXPECT_NEAR(field.red(), blend(accent.red(), outside.red()), 3.0);
+    EXPECT_NEAR(field.green(), blend(accent.green(), outside.green()), 3.0);
+    EXPECT_NEAR(field.blue(), blend(accent.blue(), outside.blue()), 3.0);
+}
+
+} // namespace
