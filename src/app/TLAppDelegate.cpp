@@ -1,0 +1,191 @@
+#include "TLAppDelegate.h"
+
+#include "TLAboutPanel.h"
+#include "TLAppServices.h"
+#include "TLBuildSettings.h"
+#include "TLCredits.h"
+#include "TLHotkeyManager.h"
+#include "TLLayout.h"
+#include "TLLog.h"
+#include "TLMainMenu.h"
+#include "TLStatusIcon.h"
+#include "TLStatusMenu.h"
+#include "TLUserDefaults.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCursor>
+#include <QPointer>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QUrl>
+
+#include <functional>
+
+TLAppDelegate::TLAppDelegate(TLHotkeyManager& hotkeys, TLUserDefaults& defaults, TLAppServices& services,
+                             QObject* parent)
+    : QObject(parent), hotkeys_(hotkeys), defaults_(defaults), services_(services),
+      terminate_([] { QCoreApplication::quit(); }) {}
+
+TLAppDelegate::~TLAppDelegate() {
+    // The manager outlives the delegate; its handler must not call into a deleted one.
+    hotkeys_.setHandler(nullptr);
+}
+
+void TLAppDelegate::setTerminateHandler(std::function<void()> terminate) {
+    terminate_ = std::move(terminate);
+}
+
+void TLAppDelegate::terminate() {
+    if (terminate_) {
+        terminate_();
+    }
+}
+
+void TLAppDelegate::applicationDidFinishLaunching() {
+    // 1. Accessory: no taskbar entry (there is no main window) and closing the last window
+    //    does not quit; only the quit commands do.
+    QApplication::setQuitOnLastWindowClosed(false);
+    // 2. and 3.: menus, tray icon and the first status menu, before any hot key is registered.
+    buildMainMenu();
+    buildStatusItem();
+    // 4. Hot-key presses apply their layout at once.
+    hotkeys_.setHandler([this](const TLLayout& layout) { apply(layout); });
+    // 5. Refused hot keys are reported by the settings window, not here.
+    hotkeys_.registerAll();
+    // 6.
+    connect(&hotkeys_, &TLHotkeyManager::hotkeysDidChange, this, &TLAppDelegate::rebuildMenu);
+    // 7. reads TLFirstLaunchDone before 8. can set it.
+    recoverAccessibilityAfterUpdate();
+    firstLaunchSetup();
+    // 9.
+    services_.scheduleAutomaticChecks();
+    // 10. Asked again: 7. may have reset the grant.
+    if (!services_.isTrusted()) {
+        services_.requestTrust();
+        services_.showPreferences();
+    }
+}
+
+void TLAppDelegate::buildMainMenu() {
+    mainMenu_ = std::make_unique<TLMainMenu>([this] { showPreferences(); }, [this] { terminate(); });
+}
+
+void TLAppDelegate::buildStatusItem() {
+    statusItem_ = std::make_unique<QSystemTrayIcon>();
+    statusItem_->setIcon(TLStatusIcon::trayIcon(TLStatusIcon::panelForPalette()));
+    statusItem_->setToolTip(QStringLiteral("Tilora"));
+
+    menu_ = std::make_unique<TLStatusMenu>();
+    statusItem_->setContextMenu(menu_.get());
+    // A left click opens the menu too, as a click on a status item does.
+    connect(statusItem_.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger && menu_ && !menu_->isVisible()) {
+                    menu_->popup(QCursor::pos());
+                }
+            });
+    rebuildMenu();
+    statusItem_->show();
+}
+
+void TLAppDelegate::rebuildMenu() {
+    if (!menu_) {
+        return;
+    }
+    TLStatusMenu::Actions actions;
+    actions.menuApply = [this](QAction* item) { menuApply(item); };
+    actions.showPreferences = [this] { showPreferences(); };
+    actions.checkForUpdates = [this] { checkForUpdates(); };
+    actions.showAbout = [this] { showAbout(); };
+    actions.openSource = [this] { openSource(); };
+    actions.terminate = [this] { terminate(); };
+    menu_->rebuild(
+        TLLayout::allLayouts(), [this](const TLLayout& layout) { return hotkeys_.shortcutForLayout(layout); },
+        actions);
+}
+
+void TLAppDelegate::apply(const TLLayout& layout) {
+    QString error;
+    if (!services_.applyLayout(layout, &error)) {
+        TLLog::write(QStringLiteral("Tilora: %1 – %2").arg(QString::fromStdString(layout.name()), error));
+    }
+}
+
+void TLAppDelegate::menuApply(QAction* item) {
+    const TLLayout* layout = TLStatusMenu::layoutForAction(item);
+    if (!layout) {
+        return;
+    }
+    // Catalogue entries live for the whole process, so the pointer outlives the timer; the
+    // timer is owned by the delegate and dies with it.
+    QTimer::singleShot(kMenuApplyDelayMs, this, [this, layout] { apply(*layout); });
+}
+
+void TLAppDelegate::checkForUpdates() {
+    services_.checkForUpdatesInteractive();
+}
+
+void TLAppDelegate::showPreferences() {
+    services_.showPreferences();
+}
+
+void TLAppDelegate::openSource() {
+    services_.openUrl(QUrl(QString::fromUtf8(TLBuildSettings::kSourceUrl)));
+}
+
+void TLAppDelegate::showAbout() {
+    if (!aboutPanel_) {
+        aboutPanel_ = std::make_unique<TLAboutPanel>();
+    }
+    aboutPanel_->present(QStringLiteral("Tilora"), currentVersion(), TLCredits::creditsText());
+}
+
+QString TLAppDelegate::currentVersion() const {
+    return services_.shortVersion().value_or(QString());
+}
+
+void TLAppDelegate::recoverAccessibilityAfterUpdate() {
+    const QString version = currentVersion();
+    if (services_.isTrusted()) {
+        defaults_.setObject(version, QString::fromLatin1(TLUserDefaults::kTrustedWithVersion));
+        return;
+    }
+    const std::optional<QString> stored =
+        defaults_.stringForKey(QString::fromLatin1(TLUserDefaults::kTrustedWithVersion));
+    if (stored) {
+        if (*stored == version) {
+            return;
+        }
+    } else if (defaults_.boolForKey(QString::fromLatin1(TLUserDefaults::kFirstLaunchDone))) {
+        return;
+    }
+
+    defaults_.removeObjectForKey(QString::fromLatin1(TLUserDefaults::kTrustedWithVersion));
+    const QString identifier =
+        services_.bundleIdentifier().value_or(QString::fromUtf8(TLBuildSettings::kBundleIdentifier));
+    QString failure;
+    if (!services_.runTool(resetToolPath_,
+                           {QStringLiteral("reset"), QStringLiteral("Accessibility"), identifier},
+                           &failure)) {
+        TLLog::write(QStringLiteral("Tilora: tccutil nicht verfügbar: %1").arg(failure));
+    }
+}
+
+void TLAppDelegate::firstLaunchSetup() {
+    const QString flag = QString::fromLatin1(TLUserDefaults::kFirstLaunchDone);
+    if (defaults_.boolForKey(flag)) {
+        return;
+    }
+    // A start from a translocated (temporary, read-only) copy must not register that copy.
+    if (services_.bundlePath().contains(QStringLiteral("/AppTranslocation/"))) {
+        return;
+    }
+    if (!services_.loginItemAvailable()) {
+        defaults_.setBool(true, flag);
+        return;
+    }
+    if (services_.enableLoginItem()) {
+        defaults_.setBool(true, flag);
+    }
+}

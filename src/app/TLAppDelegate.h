@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class QAction;
+class QMenu;
+class QSystemTrayIcon;
+class TLAboutPanel;
+class TLAppServices;
+class TLHotkeyManager;
+class TLLayout;
+class TLMainMenu;
+class TLStatusMenu;
+class TLUserDefaults;
+
+// The application shell: tray icon and menu, applying layouts from hot keys and the menu, the
+// About panel and the launch sequence.
+class TLAppDelegate : public QObject {
+    Q_OBJECT
+
+public:
+    // The tool that resets an accessibility grant; Linux has none, so starting it fails and
+    // is logged.
+    static constexpr const char* kResetToolPath = "/usr/bin/tccutil";
+    // How long a menu choice waits before it is applied: the menu must be gone and the
+    // previously focused window active again.
+    static constexpr int kMenuApplyDelayMs = 150;
+
+    TLAppDelegate(TLHotkeyManager& hotkeys, TLUserDefaults& defaults, TLAppServices& services,
+                  QObject* parent = nullptr);
+    ~TLAppDelegate() override;
+
+    // The launch sequence, once, on the main thread.
+    void applicationDidFinishLaunching();
+
+    void buildMainMenu();
+    void buildStatusItem();
+    void rebuildMenu();
+
+    void apply(const TLLayout& layout);
+    void menuApply(QAction* item);
+    void checkForUpdates();
+    void showPreferences();
+    void openSource();
+    void showAbout();
+
+    void recoverAccessibilityAfterUpdate();
+    void firstLaunchSetup();
+
+    // The running version: CFBundleShortVersionString, empty when absent.
+    QString currentVersion() const;
+
+    QSystemTrayIcon* statusItem() const { return statusItem_.get(); }
+    TLStatusMenu* menu() const { return menu_.get(); }
+    TLMainMenu* mainMenu() const { return mainMenu_.get(); }
+    TLAboutPanel* aboutPanel() const { return aboutPanel_.get(); }
+
+    // Where quitting goes (tests replace QCoreApplication::quit).
+    void setTerminateHandler(std::function<void()> terminate);
+    // Which tool recoverAccessibilityAfterUpdate starts (tests point it at a script).
+    void setResetToolPathForTesting(QString path) { resetToolPath_ = std::move(path); }
+
+private:
+    void terminate();
+
+    TLHotkeyManager& hotkeys_;
+    TLUserDefaults& defaults_;
+    TLAppServices& services_;
+    std::unique_ptr<TLStatusMenu> menu_;
+    std::unique_ptr<QSystemTrayIcon> statusItem_;
+    std::unique_ptr<TLMainMenu> mainMenu_;
+    std::unique_ptr<TLAboutPanel> aboutPanel_;
+    std::function<void()> terminate_;
+    QString resetToolPath_ = QString::fromLatin1(kResetToolPath);
+};

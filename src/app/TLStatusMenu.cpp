@@ -1,0 +1,95 @@
+#include "TLStatusMenu.h"
+
+#include "TLKeyEquivalent.h"
+#include "TLLayout.h"
+#include "TLShortcut.h"
+
+#include <QStyleOptionMenuItem>
+
+#include <optional>
+
+namespace {
+
+QString qtext(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+QAction* addCommand(QMenu& menu, const QString& title, const std::function<void()>& action,
+                    const QKeySequence& shortcut = {}) {
+    QAction* item = menu.addAction(title);
+    if (!shortcut.isEmpty()) {
+        item->setShortcut(shortcut);
+    }
+    if (action) {
+        QObject::connect(item, &QAction::triggered, item, [action] { action(); });
+    }
+    return item;
+}
+
+} // namespace
+
+TLStatusMenu::TLStatusMenu(QWidget* parent) : QMenu(QStringLiteral("Tilora"), parent) {}
+
+void TLStatusMenu::rebuild(std::span<const TLLayout> layouts,
+                           const std::function<TLShortcut(const TLLayout&)>& shortcutFor,
+                           const Actions& actions) {
+    // clear() deletes the actions the menu owns, and with them their connections.
+    clear();
+
+    std::optional<std::string> group;
+    for (const TLLayout& layout : layouts) {
+        if (!group || *group != layout.group()) {
+            if (group) {
+                addSeparator();
+            }
+            QAction* header = addAction(qtext(layout.group()));
+            header->setEnabled(false);
+            header->setProperty(kIndentationProperty, 0);
+            group = layout.group();
+        }
+
+        QAction* item = addAction(qtext(layout.name()));
+        item->setProperty(kIndentationProperty, 1);
+        item->setData(QVariant::fromValue(reinterpret_cast<quintptr>(&layout)));
+        if (actions.menuApply) {
+            connect(item, &QAction::triggered, item, [item, apply = actions.menuApply] { apply(item); });
+        }
+
+        const TLShortcut shortcut = shortcutFor ? shortcutFor(layout) : TLShortcut::unbound();
+        if (!shortcut.isBound()) {
+            continue; // the name alone, no key equivalent
+        }
+        const QString bare = TLShortcut::shortcutWithKeyCode(shortcut.keyCode(), 0).displayString();
+        if (const std::optional<char16_t> key = TLKeyEquivalent::forKeyCode(shortcut.keyCode(), bare)) {
+            item->setShortcut(TLKeyEquivalent::keySequence(
+                *key, TLShortcut::eventFlagsFromCarbonModifiers(shortcut.modifiers())));
+        } else {
+            item->setText(QStringLiteral("%1   %2").arg(qtext(layout.name()), shortcut.displayString()));
+        }
+    }
+
+    addSeparator();
+    addCommand(*this, QStringLiteral("Einstellungen…"), actions.showPreferences,
+               QKeySequence(Qt::ControlModifier | Qt::Key_Comma));
+    addCommand(*this, QStringLiteral("Nach Updates suchen…"), actions.checkForUpdates);
+    addCommand(*this, QStringLiteral("Über Tilora – Impressum & Lizenz"), actions.showAbout);
+    addCommand(*this, QStringLiteral("Quelltext (Open Source, MIT)"), actions.openSource);
+    addSeparator();
+    addCommand(*this, QStringLiteral("Tilora beenden"), actions.terminate,
+               QKeySequence(Qt::ControlModifier | Qt::Key_Q));
+}
+
+const TLLayout* TLStatusMenu::layoutForAction(const QAction* action) {
+    if (!action || action->property(kIndentationProperty).toInt() != 1) {
+        return nullptr;
+    }
+    return reinterpret_cast<const TLLayout*>(action->data().value<quintptr>());
+}
+
+void TLStatusMenu::initStyleOption(QStyleOptionMenuItem* option, const QAction* action) const {
+    QMenu::initStyleOption(option, action);
+    // Menus have no indentation levels; a layout item is moved in by a few blanks under its header.
+    if (action && action->property(kIndentationProperty).toInt() > 0) {
+        option->text.prepend(QStringLiteral("    "));
+    }
+}
