@@ -117,15 +117,16 @@ TLTestHttpServer::TLTestHttpServer() {
     thread_.start();
     worker_ = new TLTestHttpWorker(*this);
     worker_->moveToThread(&thread_);
-    QMetaObject::invokeMethod(worker_, [this] { port_ = worker_->listen(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        worker_, [this] { port_ = worker_->listen(); }, Qt::BlockingQueuedConnection);
     if (port_ == 0) {
         throw std::runtime_error("TLTestHttpServer: cannot listen on 127.0.0.1");
     }
 }
 
 TLTestHttpServer::~TLTestHttpServer() {
-    // The worker and its sockets are deleted on their own thread before it ends.
-    QMetaObject::invokeMethod(worker_, [this] { delete worker_; }, Qt::BlockingQueuedConnection);
+    // The worker and its sockets are deleted on their own thread as it ends.
+    worker_->deleteLater();
     thread_.quit();
     thread_.wait();
 }

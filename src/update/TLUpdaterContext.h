@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+#include <optional>
+
+// Everything the updater takes from its surroundings. shared() fills it from the running
+// bundle and the build settings; tests give their own.
+struct TLUpdaterContext {
+    QString bundlePath;                      // the running .app
+    std::optional<QString> bundleIdentifier; // of the running bundle
+    QString runningVersion = QStringLiteral("0");
+    QUrl feedUrl;
+    QString tempDir;      // parent of the work directories
+    qint64 processId = 0; // the process the relaunch waits for
+    QString extractTool;
+    std::function<QDateTime()> now; // the clock
+
+    int feedInactivityMs = 15 * 1000;        // the feed request's time-out
+    int feedDeadlineMs = 60 * 1000;          // a trickling feed server ends here
+    qint64 feedMaxBytes = 1024 * 1024;       // a feed is a few hundred bytes
+    int downloadInactivityMs = 60 * 1000;    // a stalled archive server ends here
+    int downloadDeadlineMs = 30 * 60 * 1000; // and a trickling one here
+
+    // The real surroundings: the running bundle, the build settings, the system clock.
+    static TLUpdaterContext fromRunningBundle();
+};
