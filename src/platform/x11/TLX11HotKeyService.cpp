@@ -1,0 +1,288 @@
+#include "TLX11HotKeyService.h"
+
+#include "TLKeyCodes.h"
+#include "TLModifiers.h"
+
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <algorithm>
+#include <set>
+#include <utility>
+
+namespace {
+
+constexpr xcb_keysym_t kNumLockSym = 0xff7f;
+constexpr xcb_keysym_t kScrollLockSym = 0xff14;
+
+// Carbon mask → core modifier state: option is Alt (Mod1), command is Super (Mod4). Other
+// bits have no X counterpart and are left out.
+std::uint16_t xModifiers(std::uint32_t modifiers) {
+    std::uint16_t mask = 0;
+    if ((modifiers & TLShiftKey) != 0) {
+        mask |= XCB_MOD_MASK_SHIFT;
+    }
+    if ((modifiers & TLControlKey) != 0) {
+        mask |= XCB_MOD_MASK_CONTROL;
+    }
+    if ((modifiers & TLOptionKey) != 0) {
+        mask |= XCB_MOD_MASK_1;
+    }
+    if ((modifiers & TLCmdKey) != 0) {
+        mask |= XCB_MOD_MASK_4;
+    }
+    return mask;
+}
+
+constexpr std::uint16_t kShortcutModifiers =
+    XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | XCB_MOD_MASK_4;
+
+} // namespace
+
+TLX11HotKeyService::TLX11HotKeyService(const char* displayName)
+    : connection_(xcb_connect(displayName, nullptr)), alive_(std::make_shared<bool>(true)) {
+    if (!isConnected()) {
+        return;
+    }
+    const xcb_setup_t* setup = xcb_get_setup(connection_.get());
+    root_ = xcb_setup_roots_iterator(setup).data->root;
+    minKeycode_ = setup->min_keycode;
+    maxKeycode_ = setup->max_keycode;
+    readLockMasks();
+    notifier_ =
+        std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(connection_.get()), QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),
+                     [this] { processEvents(); });
+}
+
+TLX11HotKeyService::~TLX11HotKeyService() {
+    *alive_ = false;
+    notifier_.reset();
+    if (isConnected()) {
+        for (const auto& [ref, grab] : grabs_) {
+            ungrab(grab);
+        }
+        xcb_flush(connection_.get());
+    }
+}
+
+bool TLX11HotKeyService::isConnected() const {
+    return connection_ && xcb_connection_has_error(connection_.get()) == 0;
+}
+
+void TLX11HotKeyService::readLockMasks() {
+    xcb_connection_t* c = connection_.get();
+    const auto keyCount = static_cast<std::uint8_t>(maxKeycode_ - minKeycode_ + 1);
+    const xcb_get_keyboard_mapping_cookie_t mappingCookie =
+        xcb_get_keyboard_mapping(c, minKeycode_, keyCount);
+    const xcb_get_modifier_mapping_cookie_t modifierCookie = xcb_get_modifier_mapping(c);
+    TLXcbReply<xcb_get_keyboard_mapping_reply_t> mapping(
+        xcb_get_keyboard_mapping_reply(c, mappingCookie, nullptr));
+    TLXcbReply<xcb_get_modifier_mapping_reply_t> modifiers(
+        xcb_get_modifier_mapping_reply(c, modifierCookie, nullptr));
+
+    // Caps Lock is always the Lock modifier; Num Lock and Scroll Lock sit wherever the
+    // modifier map puts the keys that carry their keysyms.
+    lockMask_ = XCB_MOD_MASK_LOCK;
+    if (!mapping || !modifiers || mapping->keysyms_per_keycode == 0) {
+        return;
+    }
+    std::set<xcb_keycode_t> lockKeys;
+    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(mapping.get());
+    const int symCount = xcb_get_keyboard_mapping_keysyms_length(mapping.get());
+    for (int i = 0; i < symCount; ++i) {
+        if (syms[i] == kNumLockSym || syms[i] == kScrollLockSym) {
+            lockKeys.insert(static_cast<xcb_keycode_t>(minKeycode_ + i / mapping->keysyms_per_keycode));
+        }
+    }
+    const xcb_keycode_t* modifierKeys = xcb_get_modifier_mapping_keycodes(modifiers.get());
+    const int perModifier = modifiers->keycodes_per_modifier;
+    for (int modifier = 0; modifier < 8; ++modifier) {
+        for (int k = 0; k < perModifier; ++k) {
+            const xcb_keycode_t key = modifierKeys[modifier * perModifier + k];
+            if (key != 0 && lockKeys.count(key) != 0) {
+                lockMask_ |= static_cast<std::uint16_t>(1u << modifier);
+            }
+        }
+    }
+    // A lock key put on one of the shortcut's own modifiers cannot be told apart from it.
+    lockMask_ &= static_cast<std::uint16_t>(~kShortcutModifiers);
+}
+
+std::vector<std::uint16_t> TLX11HotKeyService::lockVariants() const {
+    // Every subset of the lock bits, the empty one first.
+    std::vector<std::uint16_t> variants;
+    std::uint16_t subset = 0;
+    do {
+        variants.push_back(subset);
+        subset = static_cast<std::uint16_t>((subset - lockMask_) & lockMask_);
+    } while (subset != 0);
+    return variants;
+}
+
+std::vector<std::optional<TLHotKeyRef>>
+TLX11HotKeyService::registerHotKeys(const std::vector<TLHotKeyRequest>& requests) {
+    std::vector<std::optional<TLHotKeyRef>> results(requests.size());
+    if (!isConnected()) {
+        return results;
+    }
+    xcb_connection_t* c = connection_.get();
+    const std::vector<std::uint16_t> variants = lockVariants();
+
+    struct Pending {
+        std::size_t index;
+        Grab grab;
+        std::vector<xcb_void_cookie_t> cookies;
+    };
+    std::vector<Pending> pending;
+    std::set<std::pair<xcb_keycode_t, std::uint16_t>> inUse;
+    for (const auto& [ref, grab] : grabs_) {
+        inUse.insert({grab.keycode, grab.modifiers});
+    }
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        const std::optional<int> keycode = TLKeyCodes::xKeycodeFromVirtualKeyCode(requests[i].keyCode);
+        if (!keycode || *keycode < minKeycode_ || *keycode > maxKeycode_) {
+            continue; // no such key on this keyboard
+        }
+        Grab grab{static_cast<xcb_keycode_t>(*keycode), xModifiers(requests[i].modifiers), variants,
+                  requests[i].hotKeyID};
+        // Our own grab of the same combination would silently replace the first one.
+        if (!inUse.insert({grab.keycode, grab.modifiers}).second) {
+            continue;
+        }
+        Pending entry{i, std::move(grab), {}};
+        for (std::uint16_t variant : variants) {
+            entry.cookies.push_back(xcb_grab_key_checked(c, 1, root_, entry.grab.modifiers | variant,
+                                                         entry.grab.keycode, XCB_GRAB_MODE_ASYNC,
+                                                         XCB_GRAB_MODE_ASYNC));
+        }
+        pending.push_back(std::move(entry));
+    }
+
+    // The first check waits for the server once; the answers to all later grabs are then
+    // already here.
+    for (Pending& entry : pending) {
+        std::vector<std::uint16_t> taken;
+        bool refused = false;
+        for (std::size_t v = 0; v < entry.cookies.size(); ++v) {
+            TLXcbError error(xcb_request_check(c, entry.cookies[v]));
+            if (error) {
+                refused = true;
+            } else {
+                taken.push_back(entry.grab.lockVariants[v]);
+            }
+        }
+        if (refused) {
+            Grab partial = entry.grab;
+            partial.lockVariants = std::move(taken);
+            ungrab(partial);
+            continue;
+        }
+        const TLHotKeyRef ref = nextRef_++;
+        grabs_.emplace(ref, std::move(entry.grab));
+        results[entry.index] = ref;
+    }
+    xcb_flush(c);
+    // Checking read from the socket; events it queued would not wake the notifier.
+    scheduleProcessEvents();
+    return results;
+}
+
+void TLX11HotKeyService::ungrab(const Grab& grab) {
+    for (std::uint16_t variant : grab.lockVariants) {
+        xcb_ungrab_key(connection_.get(), grab.keycode, root_, grab.modifiers | variant);
+    }
+}
+
+void TLX11HotKeyService::unregisterHotKey(TLHotKeyRef ref) {
+    const auto it = grabs_.find(ref);
+    if (it == grabs_.end()) {
+        return;
+    }
+    if (isConnected()) {
+        ungrab(it->second);
+        xcb_flush(connection_.get());
+    }
+    grabs_.erase(it);
+}
+
+void TLX11HotKeyService::installEventHandler(TLEventHandlerProc proc, void* userData) {
+    proc_ = proc;
+    userData_ = userData;
+}
+
+void TLX11HotKeyService::regrabAll() {
+    xcb_connection_t* c = connection_.get();
+    for (auto& [ref, grab] : grabs_) {
+        ungrab(grab);
+    }
+    readLockMasks();
+    const std::vector<std::uint16_t> variants = lockVariants();
+    for (auto& [ref, grab] : grabs_) {
+        grab.lockVariants = variants;
+        for (std::uint16_t variant : variants) {
+            // Unchecked: a variant taken meanwhile by another client reports an error
+            // event, which processEvents() drops; the other variants still work.
+            xcb_grab_key(c, 1, root_, grab.modifiers | variant, grab.keycode, XCB_GRAB_MODE_ASYNC,
+                         XCB_GRAB_MODE_ASYNC);
+        }
+    }
+    xcb_flush(c);
+}
+
+void TLX11HotKeyService::scheduleProcessEvents() {
+    std::weak_ptr<bool> alive = alive_;
+    QTimer::singleShot(0, [this, alive] {
+        if (const auto flag = alive.lock(); flag && *flag) {
+            processEvents();
+        }
+    });
+}
+
+void TLX11HotKeyService::processEvents() {
+    if (!isConnected()) {
+        if (notifier_) {
+            notifier_->setEnabled(false);
+        }
+        return;
+    }
+    std::vector<TLHotKeyID> pressed;
+    bool mappingChanged = false;
+    while (TLXcbReply<xcb_generic_event_t> event{xcb_poll_for_event(connection_.get())}) {
+        switch (event->response_type & 0x7f) {
+        case XCB_KEY_PRESS: {
+            const auto* press = reinterpret_cast<const xcb_key_press_event_t*>(event.get());
+            const std::uint16_t state = press->state & kShortcutModifiers;
+            for (const auto& [ref, grab] : grabs_) {
+                if (grab.keycode == press->detail && grab.modifiers == state) {
+                    pressed.push_back(grab.hotKeyID);
+                    break;
+                }
+            }
+            break;
+        }
+        case XCB_MAPPING_NOTIFY: {
+            const auto* notify = reinterpret_cast<const xcb_mapping_notify_event_t*>(event.get());
+            if (notify->request != XCB_MAPPING_POINTER) {
+                mappingChanged = true;
+            }
+            break;
+        }
+        default:
+            break; // releases, errors of unchecked re-grabs
+        }
+    }
+    // One re-grab for a burst of mapping changes (a layout switch sends several).
+    if (mappingChanged) {
+        regrabAll();
+    }
+    // The handler may replace itself or this service's registrations: deliver from a copy.
+    const TLEventHandlerProc proc = proc_;
+    void* const userData = userData_;
+    for (const TLHotKeyID& hotKeyID : pressed) {
+        if (proc != nullptr) {
+            const TLHotKeyEvent hotKeyEvent{hotKeyID};
+            proc(nullptr, &hotKeyEvent, userData);
+        }
+    }
+}

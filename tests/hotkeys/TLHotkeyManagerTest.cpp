@@ -1,0 +1,468 @@
+#include "TLHotkeyManager.h"
+#include "TLFakeHotKeyService.h"
+#include "TLFakeKeyboardLayout.h"
+#include "TLLayout.h"
+#include "TLModifiers.h"
+#include "TLUserDefaults.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr std::uint32_t kCtrlOpt = TLControlKey | TLOptionKey;
+const QString kShortcuts = QString::fromUtf8(TLUserDefaults::kShortcuts);
+
+QCoreApplication& app() {
+    static int argc = 1;
+    static char name[] = "test_hotkeys_manager";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication instance(argc, argv);
+    return instance;
+}
+
+const TLLayout& layout(const char* identifier) {
+    const TLLayout* found = TLLayout::layoutWithIdentifier(identifier);
+    EXPECT_NE(found, nullptr) << identifier;
+    return found != nullptr ? *found : TLLayout::allLayouts().front();
+}
+
+QVariantMap entry(const QVariant& keyCode, const QVariant& modifiers) {
+    QVariantMap map;
+    if (keyCode.isValid()) {
+        map.insert("keyCode", keyCode);
+    }
+    if (modifiers.isValid()) {
+        map.insert("modifiers", modifiers);
+    }
+    return map;
+}
+
+class TLHotkeyManagerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        app();
+        ASSERT_TRUE(dir.isValid());
+        TLKeyboardLayout::install(&keyboard);
+        defaults = std::make_unique<TLUserDefaults>(path());
+    }
+    void TearDown() override { TLKeyboardLayout::install(nullptr); }
+
+    QString path() const { return dir.filePath("Tilora.plist"); }
+
+    std::unique_ptr<TLHotkeyManager> makeManager() {
+        return std::make_unique<TLHotkeyManager>(*defaults, service);
+    }
+
+    // The table as a fresh store on the same file reads it, like the next launch.
+    std::optional<QVariantMap> storedTable() const {
+        return TLUserDefaults(path()).dictionaryForKey(kShortcuts);
+    }
+
+    static std::pair<qint64, qint64> storedPair(const QVariantMap& table, const char* identifier) {
+        const QVariantMap map = table.value(identifier).toMap();
+        return {map.value("keyCode").toLongLong(), map.value("modifiers").toLongLong()};
+    }
+
+    QTemporaryDir dir;
+    TLFakeKeyboardLayout keyboard;
+    TLFakeHotKeyService service;
+    std::unique_ptr<TLUserDefaults> defaults;
+};
+
+TEST_F(TLHotkeyManagerTest, NothingStoredGivesTheDefaultsRegisteredWithTheirCatalogueIndex) {
+    auto manager = makeManager();
+    const auto& all = TLLayout::allLayouts();
+    for (const TLLayout& l : all) {
+        const TLShortcut s = manager->shortcutForLayout(l);
+        EXPECT_EQ(s.keyCode(), l.defaultKeyCode()) << l.identifier();
+        EXPECT_EQ(s.modifiers(), l.defaultModifiers()) << l.identifier();
+    }
+    EXPECT_EQ(service.batchCount, 0) << "construction registers nothing";
+    EXPECT_TRUE(service.hasHandler());
+
+    EXPECT_TRUE(manager->registerAll().isEmpty());
+    EXPECT_EQ(service.batchCount, 1) << "all combinations in one batch";
+    ASSERT_EQ(service.registered().size(), all.size());
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const auto request = service.registrationFor(static_cast<std::uint32_t>(all[i].defaultKeyCode()),
+                                                     all[i].defaultModifiers());
+        ASSERT_TRUE(request) << all[i].identifier();
+        EXPECT_EQ(request->hotKeyID.signature, 0x544C5241u); // 'TLRA'
+        EXPECT_EQ(request->hotKeyID.id, i);
+    }
+    EXPECT_FALSE(defaults->objectForKey(kShortcuts)) << "nothing is written back";
+
+    // Every call starts from scratch: the old registrations are released first.
+    EXPECT_TRUE(manager->registerAll().isEmpty());
+    EXPECT_EQ(service.unregisterCount, static_cast<int>(all.size()));
+    EXPECT_EQ(service.registered().size(), all.size());
+}
+
+TEST_F(TLHotkeyManagerTest, NewAssignmentTakesTheCombinationFromTheOtherLayout) {
+    auto manager = makeManager();
+    QSignalSpy changed(manager.get(), &TLHotkeyManager::hotkeysDidChange);
+    const TLShortcut ctrlOpt2 = TLShortcut::shortcutWithKeyCode(19, kCtrlOpt); // third.center's default
+
+    manager->setShortcut(ctrlOpt2, layout("third.left"));
+
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_TRUE(manager->shortcutForLayout(layout("third.left")).isEqualToShortcut(&ctrlOpt2));
+    EXPECT_FALSE(manager->shortcutForLayout(layout("third.center")).isBound());
+    const auto table = storedTable();
+    ASSERT_TRUE(table);
+    EXPECT_EQ(table->size(), 30);
+    EXPECT_EQ(storedPair(*table, "third.left"), std::make_pair(qint64{19}, qint64{6144}));
+    EXPECT_EQ(storedPair(*table, "third.center"), std::make_pair(qint64{-1}, qint64{0}));
+    EXPECT_EQ(storedPair(*table, "ninth.l.top"), std::make_pair(qint64{12}, qint64{6144}));
+
+    EXPECT_EQ(service.registered().size(), 29u);
+    const auto request = service.registrationFor(19, kCtrlOpt);
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->hotKeyID.id, 0u);
+    EXPECT_FALSE(service.registrationFor(18, kCtrlOpt));
+}
+
+TEST_F(TLHotkeyManagerTest, StoredFormIsOneEntryPerLayoutWithTwoIntegers) {
+    auto manager = makeManager();
+    manager->setShortcut(TLShortcut::shortcutWithKeyCode(0x7FFFFFFFFFFF, 0xFFFFFFFF), layout("screen.prev"));
+    const auto table = storedTable();
+    ASSERT_TRUE(table);
+    const auto& all = TLLayout::allLayouts();
+    ASSERT_EQ(table->size(), static_cast<qsizetype>(all.size()));
+    for (const TLLayout& l : all) {
+        const QVariant value = table->value(QString::fromStdString(l.identifier()));
+        ASSERT_EQ(value.metaType().id(), QMetaType::QVariantMap) << l.identifier();
+        const QVariantMap map = value.toMap();
+        EXPECT_EQ(map.keys(), (QStringList{"keyCode", "modifiers"})) << l.identifier();
+        EXPECT_EQ(map.value("keyCode").metaType().id(), QMetaType::LongLong) << l.identifier();
+        EXPECT_EQ(map.value("modifiers").metaType().id(), QMetaType::LongLong) << l.identifier();
+    }
+    EXPECT_EQ(storedPair(*table, "screen.prev"), std::make_pair(qint64{0x7FFFFFFFFFFF}, qint64{0xFFFFFFFF}));
+    EXPECT_EQ(storedPair(*table, "half.left"), std::make_pair(qint64{123}, qint64{6144}));
+}
+
+TEST_F(TLHotkeyManagerTest, RemovingAShortcutUnbindsThatLayoutOnly) {
+    auto manager = makeManager();
+    QSignalSpy changed(manager.get(), &TLHotkeyManager::hotkeysDidChange);
+
+    manager->setShortcut(std::nullopt, layout("third.left"));
+    manager->setShortcut(TLShortcut::unbound(), layout("third.center"));
+    // An unbound value equals nothing, so a layout that is already unbound keeps nothing.
+    manager->setShortcut(TLShortcut::shortcutWithKeyCode(-7, kCtrlOpt), layout("third.right"));
+
+    EXPECT_EQ(changed.count(), 3);
+    for (const char* id : {"third.left", "third.center", "third.right"}) {
+        EXPECT_FALSE(manager->shortcutForLayout(layout(id)).isBound()) << id;
+    }
+    EXPECT_TRUE(manager->shortcutForLayout(layout("ninth.l.top")).isBound());
+    const auto table = storedTable();
+    ASSERT_TRUE(table);
+    EXPECT_EQ(storedPair(*table, "third.left"), std::make_pair(qint64{-1}, qint64{0}));
+    EXPECT_EQ(storedPair(*table, "third.center"), std::make_pair(qint64{-1}, qint64{0}));
+    EXPECT_EQ(storedPair(*table, "third.right").first, -7);
+    EXPECT_EQ(service.registered().size(), 27u);
+}
+
+TEST_F(TLHotkeyManagerTest, ReassigningTheSameCombinationStillSavesRegistersAndSignalsOnce) {
+    auto manager = makeManager();
+    manager->registerAll();
+    const int batches = service.batchCount;
+    QSignalSpy changed(manager.get(), &TLHotkeyManager::hotkeysDidChange);
+
+    manager->setShortcut(manager->shortcutForLayout(layout("third.left")), layout("third.left"));
+
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_EQ(service.batchCount, batches + 1);
+    EXPECT_EQ(service.registered().size(), 30u);
+    EXPECT_EQ(manager->shortcutForLayout(layout("third.left")).keyCode(), 18);
+    const auto table = storedTable();
+    ASSERT_TRUE(table);
+    EXPECT_EQ(table->size(), 30);
+}
+
+TEST_F(TLHotkeyManagerTest, ResetRemovesTheStoredTableAndSignalsOnce) {
+    auto manager = makeManager();
+    manager->setShortcut(TLShortcut::shortcutWithKeyCode(19, kCtrlOpt), layout("third.left"));
+    ASSERT_TRUE(storedTable());
+    QSignalSpy changed(manager.get(), &TLHotkeyManager::hotkeysDidChange);
+
+    manager->resetToDefaults();
+
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_FALSE(TLUserDefaults(path()).objectForKey(kShortcuts));
+    for (const TLLayout& l : TLLayout::allLayouts()) {
+        EXPECT_EQ(manager->shortcutForLayout(l).keyCode(), l.defaultKeyCode()) << l.identifier();
+    }
+    EXPECT_EQ(service.registered().size(), 30u);
+}
+
+TEST_F(TLHotkeyManagerTest, LoadReadsEveryStoredEntryForm) {
+    struct Row {
+        const char* what;
+        QVariant entry;
+        std::int64_t keyCode; // expected
+        std::uint32_t modifiers;
+    };
+    const QDateTime date = QDateTime::fromSecsSinceEpoch(0, Qt::UTC);
+    const std::vector<Row> rows = {
+        {"removed by the user", entry(qint64{-1}, qint64{0}), -1, 0},
+        {"recorded", entry(qint64{0}, qint64{TLCmdKey}), 0, TLCmdKey},
+        {"no keyCode: default", entry(QVariant(), qint64{TLCmdKey}), 18, kCtrlOpt},
+        {"no modifiers: 0", entry(qint64{12}, QVariant()), 12, 0},
+        {"unknown modifier bits kept", entry(qint64{12}, qint64{0x1800 | 0x400 | 0x10000}), 12, 0x11C00},
+        {"modifiers keep their low 32 bits", entry(qint64{12}, qint64{0x100001800}), 12, 0x1800},
+        {"whole real number", entry(18.0, 6144.0), 18, 0x1800},
+        {"keyCode as text: default", entry(QString("12"), qint64{0}), 18, kCtrlOpt},
+        {"keyCode as boolean: default", entry(true, qint64{0}), 18, kCtrlOpt},
+        {"keyCode as date: default", entry(date, qint64{0}), 18, kCtrlOpt},
+        {"keyCode as dictionary: default", entry(QVariantMap{{"a", 1}}, qint64{0}), 18, kCtrlOpt},
+        {"keyCode fractional: default", entry(12.5, qint64{0}), 18, kCtrlOpt},
+        {"keyCode beyond 64 bits: default", entry(1e30, qint64{0}), 18, kCtrlOpt},
+        {"modifiers as text: 0", entry(qint64{12}, QString("6144")), 12, 0},
+        {"modifiers as boolean: 0", entry(qint64{12}, true), 12, 0},
+        {"entry not a dictionary: default", QVariant(qint64{12}), 18, kCtrlOpt},
+        {"entry is text: default", QVariant(QString("⌃⌥1")), 18, kCtrlOpt},
+    };
+    for (const Row& row : rows) {
+        defaults->setObject(QVariantMap{{"third.left", row.entry}}, kShortcuts);
+        auto manager = makeManager();
+        const TLShortcut s = manager->shortcutForLayout(layout("third.left"));
+        EXPECT_EQ(s.keyCode(), row.keyCode) << row.what;
+        EXPECT_EQ(s.modifiers(), row.modifiers) << row.what;
+        // The other layouts have no entry: their defaults.
+        EXPECT_EQ(manager->shortcutForLayout(layout("third.center")).keyCode(), 19) << row.what;
+    }
+}
+
+TEST_F(TLHotkeyManagerTest, StoredUnboundSurvivesRestartAndUnknownIdentifiersVanish) {
+    {
+        auto manager = makeManager();
+        manager->setShortcut(std::nullopt, layout("half.left"));
+    }
+    auto table = storedTable();
+    ASSERT_TRUE(table);
+    table->insert("layout.gone", entry(qint64{5}, qint64{0}));
+    defaults->setObject(*table, kShortcuts);
+
+    TLUserDefaults reopened(path());
+    TLHotkeyManager manager(reopened, service);
+    EXPECT_FALSE(manager.shortcutForLayout(layout("half.left")).isBound());
+    EXPECT_EQ(manager.shortcutForLayout(layout("half.right")).keyCode(), 124);
+    ASSERT_TRUE(reopened.dictionaryForKey(kShortcuts)->contains("layout.gone")) << "load writes nothing";
+
+    manager.setShortcut(TLShortcut::shortcutWithKeyCode(4, kCtrlOpt), layout("half.right"));
+    const auto saved = storedTable();
+    ASSERT_TRUE(saved);
+    EXPECT_FALSE(saved->contains("layout.gone"));
+    EXPECT_EQ(saved->size(), 30);
+    EXPECT_EQ(storedPair(*saved, "half.left"), std::make_pair(qint64{-1}, qint64{0}));
+}
+
+TEST_F(TLHotkeyManagerTest, StoredValueThatIsNoDictionaryMeansDefaults) {
+    defaults->setObject(QString("garbage"), kShortcuts);
+    auto manager = makeManager();
+    EXPECT_EQ(manager->shortcutForLayout(layout("screen.next")).keyCode(), 124);
+    EXPECT_EQ(manager->shortcutForLayout(layout("screen.next")).modifiers(),
+              TLControlKey | TLOptionKey | TLShiftKey);
+}
+
+TEST_F(TLHotkeyManagerTest, LoadedDuplicatesAreReportedByTheRegistration) {
+    // A stored combination equal to another layout's default: no conflict rule at load.
+    defaults->setObject(QVariantMap{{"third.right", entry(qint64{19}, qint64{kCtrlOpt})}}, kShortcuts);
+    auto manager = makeManager();
+    EXPECT_EQ(manager->registerAll(), QStringList{"Rechtes Drittel (⌃⌥2)"});
+    EXPECT_EQ(manager->shortcutForLayout(layout("third.right")).keyCode(), 19) << "a refused shortcut stays";
+}
+
+TEST_F(TLHotkeyManagerTest, RefusedCombinationsAreReportedInCatalogueOrder) {
+    service.taken = {
+        {123, kCtrlOpt}, {20, kCtrlOpt}, {18, kCtrlOpt}, {124, TLControlKey | TLOptionKey | TLShiftKey}};
+    auto manager = makeManager();
+    const QStringList expected = {"Linkes Drittel (⌃⌥1)", "Rechtes Drittel (⌃⌥3)", "Linke Hälfte (⌃⌥←)",
+                                  "Auf nächsten Bildschirm (⌃⌥⇧→)"};
+    EXPECT_EQ(manager->registerAll(), expected);
+    EXPECT_EQ(service.registered().size(), 26u);
+    EXPECT_EQ(manager->shortcutForLayout(layout("third.left")).keyCode(), 18);
+
+    // The layout's current label goes into the text.
+    keyboard.switchTo(TLFakeKeyboardLayout::Arrangement::German);
+    service.taken = {{6, kCtrlOpt}};
+    EXPECT_EQ(manager->registerAll(), QStringList{"Links · unten (⌃⌥Y)"});
+}
+
+TEST_F(TLHotkeyManagerTest, SuspensionReleasesEverythingAndRegistersNothing) {
+    auto manager = makeManager();
+    manager->registerAll();
+    QSignalSpy changed(manager.get(), &TLHotkeyManager::hotkeysDidChange);
+
+    manager->setSuspended(true);
+    EXPECT_TRUE(manager->suspended());
+    EXPECT_TRUE(service.registered().empty());
+    const int batches = service.batchCount;
+    const int unregistered = service.unregisterCount;
+
+    service.taken = {{18, kCtrlOpt}};
+    EXPECT_TRUE(manager->registerAll().isEmpty()) << "no failure texts while suspended";
+    manager->setSuspended(true);
+    EXPECT_EQ(service.batchCount, batches);
+    EXPECT_EQ(service.unregisterCount, unregistered);
+    EXPECT_TRUE(service.registered().empty());
+
+    manager->setSuspended(false);
+    EXPECT_FALSE(manager->suspended());
+    EXPECT_EQ(service.batchCount, batches + 1);
+    EXPECT_EQ(service.registered().size(), 29u);
+    manager->setSuspended(false);
+    EXPECT_EQ(service.batchCount, batches + 1) << "resuming twice registers once";
+    EXPECT_EQ(changed.count(), 0);
+}
+
+TEST_F(TLHotkeyManagerTest, LayoutsOutsideTheCatalogueHaveNoShortcut) {
+    auto manager = makeManager();
+    const TLLayout stranger("not.in.catalogue", "G", "N", TLLayoutKindFrac, {0, 0, 1, 1}, 5, kCtrlOpt);
+    EXPECT_FALSE(manager->shortcutForLayout(stranger).isBound());
+    QSignalSpy changed(manager.get(), &TLHotkeyManager::hotkeysDidChange);
+    manager->setShortcut(TLShortcut::shortcutWithKeyCode(18, kCtrlOpt), stranger);
+    EXPECT_EQ(changed.count(), 0);
+    EXPECT_TRUE(manager->shortcutForLayout(layout("third.left")).isBound());
+    EXPECT_FALSE(storedTable());
+
+    // A copy of a catalogue entry under the same identifier means that entry.
+    const TLLayout twin("third.left", "G", "N", TLLayoutKindFrac, {0, 0, 1, 1}, 0, 0);
+    manager->setShortcut(TLShortcut::shortcutWithKeyCode(18, kCtrlOpt), twin);
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_EQ(manager->shortcutForLayout(layout("third.left")).keyCode(), 18);
+}
+
+class TLHotKeyPressedTest : public TLHotkeyManagerTest {
+protected:
+    void SetUp() override {
+        TLHotkeyManagerTest::SetUp();
+        manager = makeManager();
+        manager->setHandler([this](const TLLayout& l) {
+            received.push_back(&l);
+            EXPECT_EQ(QThread::currentThread(), app().thread());
+            EXPECT_FALSE(insideCallback);
+        });
+        manager->registerAll();
+    }
+
+    std::optional<TLOSStatus> press(std::uint32_t keyCode, std::uint32_t modifiers) {
+        insideCallback = true;
+        const auto status = service.press(keyCode, modifiers);
+        insideCallback = false;
+        return status;
+    }
+
+    TLOSStatus deliver(std::optional<TLHotKeyID> id) {
+        insideCallback = true;
+        const TLOSStatus status = service.deliver(TLHotKeyEvent{id});
+        insideCallback = false;
+        return status;
+    }
+
+    static void runQueued() { QCoreApplication::processEvents(); }
+
+    std::unique_ptr<TLHotkeyManager> manager;
+    std::vector<const TLLayout*> received;
+    bool insideCallback = false;
+};
+
+TEST_F(TLHotKeyPressedTest, AcceptedPressReachesTheHandlerInALaterTurn) {
+    EXPECT_EQ(press(18, kCtrlOpt), TLNoErr);
+    EXPECT_TRUE(received.empty()) << "never inside the callback";
+    runQueued();
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0], &TLLayout::allLayouts()[0]);
+    EXPECT_EQ(received[0]->identifier(), "third.left");
+
+    EXPECT_EQ(press(123, TLControlKey | TLOptionKey | TLShiftKey), TLNoErr);
+    runQueued();
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[1]->identifier(), "screen.prev");
+}
+
+TEST_F(TLHotKeyPressedTest, ForeignAndOutOfRangeEvents) {
+    struct Row {
+        const char* what;
+        std::optional<TLHotKeyID> id;
+        TLOSStatus status;
+    };
+    const Row rows[] = {
+        {"foreign signature", TLHotKeyID{0x41424344, 0}, TLEventNotHandledErr},
+        {"signature byte order", TLHotKeyID{0x41524C54, 0}, TLEventNotHandledErr},
+        {"no hot-key identity", std::nullopt, TLEventNotHandledErr},
+        {"id equal to catalogue size", TLHotKeyID{TLHotKeySignature, 30}, TLNoErr},
+        {"id far beyond", TLHotKeyID{TLHotKeySignature, 0xFFFFFFFF}, TLNoErr},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(deliver(row.id), row.status) << row.what;
+    }
+    EXPECT_EQ(TLHotKeyPressed(nullptr, nullptr, manager.get()), TLEventNotHandledErr);
+    runQueued();
+    EXPECT_TRUE(received.empty());
+
+    EXPECT_EQ(deliver(TLHotKeyID{TLHotKeySignature, 29}), TLNoErr);
+    runQueued();
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0]->identifier(), "screen.prev");
+}
+
+TEST_F(TLHotKeyPressedTest, SuspensionCountsWhenTheCallbackRuns) {
+    // Pressed before the suspension: still delivered.
+    EXPECT_EQ(press(18, kCtrlOpt), TLNoErr);
+    manager->setSuspended(true);
+    runQueued();
+    EXPECT_EQ(received.size(), 1u);
+
+    // Arriving while suspended: accepted, but nothing happens.
+    EXPECT_FALSE(press(18, kCtrlOpt)) << "no hot key is registered while suspended";
+    EXPECT_EQ(deliver(TLHotKeyID{TLHotKeySignature, 0}), TLNoErr);
+    runQueued();
+    EXPECT_EQ(received.size(), 1u);
+
+    manager->setSuspended(false);
+    EXPECT_EQ(press(18, kCtrlOpt), TLNoErr);
+    runQueued();
+    EXPECT_EQ(received.size(), 2u);
+}
+
+TEST_F(TLHotKeyPressedTest, HandlerIsReadWhenTheWorkRuns) {
+    EXPECT_EQ(press(18, kCtrlOpt), TLNoErr);
+    std::vector<std::string> later;
+    manager->setHandler([&later](const TLLayout& l) { later.push_back(l.identifier()); });
+    runQueued();
+    EXPECT_TRUE(received.empty());
+    EXPECT_EQ(later, std::vector<std::string>{"third.left"});
+
+    EXPECT_EQ(press(19, kCtrlOpt), TLNoErr);
+    manager->setHandler(nullptr);
+    runQueued();
+    EXPECT_EQ(later.size(), 1u);
+
+    // Without a handler a press is accepted and dropped.
+    EXPECT_EQ(press(19, kCtrlOpt), TLNoErr);
+    runQueued();
+    EXPECT_EQ(later.size(), 1u);
+}
+
+TEST_F(TLHotKeyPressedTest, ManagerGoneBeforeTheWorkRunsAndServiceLeftClean) {
+    EXPECT_EQ(press(18, kCtrlOpt), TLNoErr);
+    manager.reset();
+    runQueued();
+    EXPECT_TRUE(received.empty());
+    EXPECT_TRUE(service.registered().empty());
+    EXPECT_FALSE(service.hasHandler());
+}
+
+} // namespace
