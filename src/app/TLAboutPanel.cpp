@@ -4,6 +4,7 @@
 
 #include <QLabel>
 #include <QPalette>
+#include <QPointer>
 #include <QTextBrowser>
 #include <QTextDocument>
 #include <QVBoxLayout>
@@ -45,12 +46,14 @@ void TLAboutPanel::present(const QString& applicationName, const QString& versio
     // An absent version is shown as nothing rather than as a bare "Version".
     version_->setText(version.isEmpty() ? QString() : QStringLiteral("Version %1").arg(version));
 
-    QTextDocument* previous = credits_->document();
+    // The view deletes a document it created itself when it gets another; one of ours is
+    // deleted here. A guarded pointer tells the two cases apart.
+    QPointer<QTextDocument> previous = credits_->document();
     QTextDocument* document = credits.release();
     document->setParent(credits_);
     credits_->setDocument(document);
     if (previous && previous != document && previous->parent() == credits_) {
-        previous->deleteLater();
+        delete previous.data();
     }
 
     adjustSize();
