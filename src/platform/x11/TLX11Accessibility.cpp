@@ -1,0 +1,486 @@
+#include "TLX11Accessibility.h"
+
+#include "TLVisibleFrames.h"
+#include "TLX11Session.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+using Reply = TLXcbReply<xcb_get_property_reply_t>;
+
+constexpr std::int32_t kBadWindow = XCB_WINDOW; // X error code 3
+
+// _NET_MOVERESIZE_WINDOW and _NET_WM_STATE flags.
+constexpr std::uint32_t kGravityNorthWest = 1;
+constexpr std::uint32_t kMoveX = 1u << 8, kMoveY = 1u << 9, kMoveWidth = 1u << 10, kMoveHeight = 1u << 11;
+constexpr std::uint32_t kSourcePager = 2;
+constexpr std::uint32_t kStateRemove = 0;
+
+class ApplicationElement final : public TLAXElement {
+public:
+    ApplicationElement(xcb_window_t w, std::uint32_t p) : window(w), pid(p) {}
+    xcb_window_t window;
+    std::uint32_t pid;
+};
+
+// What one batched read learns about a window; the writes use it too.
+struct FrameSnapshot {
+    TLX11Rect outer;                       // visible outer frame, root coordinates
+    std::array<std::uint32_t, 4> frame{};  // _NET_FRAME_EXTENTS: left, right, top, bottom
+    std::array<std::uint32_t, 4> shadow{}; // _GTK_FRAME_EXTENTS
+    TLX11Rect primary;                     // the primary monitor, anchor of the coordinates
+    bool maximized = false;
+    bool fullscreen = false;
+    bool shaded = false;
+    bool moveresize = false; // the window manager supports _NET_MOVERESIZE_WINDOW
+};
+
+class WindowElement final : public TLAXElement {
+public:
+    explicit WindowElement(xcb_window_t w) : window(w) {}
+    xcb_window_t window;
+    std::optional<FrameSnapshot> snapshot;
+    std::int32_t readError = TLAccessibility::kSuccess;
+    bool restoreDone = false;
+};
+
+std::int32_t codeOf(const xcb_generic_error_t* error) {
+    return error ? static_cast<std::int32_t>(error->error_code) : TLAccessibility::kSuccess;
+}
+
+std::array<std::uint32_t, 4> four(const std::vector<std::uint32_t>& v) {
+    std::array<std::uint32_t, 4> a{};
+    if (v.size() >= 4) {
+        std::copy_n(v.begin(), 4, a.begin());
+    }
+    return a;
+}
+
+bool contains(const std::vector<std::uint32_t>& v, xcb_atom_t a) {
+    return a != XCB_ATOM_NONE && std::find(v.begin(), v.end(), a) != v.end();
+}
+
+std::optional<QString> nameOf(const xcb_get_property_reply_t* wmClass, std::uint32_t pid) {
+    if (wmClass && wmClass->format == 8) {
+        const char* data = static_cast<const char*>(xcb_get_property_value(wmClass));
+        const int length = xcb_get_property_value_length(wmClass);
+        // "instance\0class\0": prefer the class, which names the application.
+        const std::string raw(data, static_cast<std::size_t>(std::max(length, 0)));
+        const std::size_t split = raw.find('\0');
+        std::string instance = raw.substr(0, split);
+        std::string cls;
+        if (split != std::string::npos) {
+            cls = raw.substr(split + 1);
+            cls = cls.substr(0, cls.find('\0'));
+        }
+        const std::string& best = cls.empty() ? instance : cls;
+        if (!best.empty()) {
+            return QString::fromLocal8Bit(best.data(), static_cast<qsizetype>(best.size()));
+        }
+    }
+    if (pid != 0) {
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+        if (comm.open(QIODevice::ReadOnly)) {
+            const QString name = QString::fromLocal8Bit(comm.readAll()).trimmed();
+            if (!name.isEmpty()) {
+                return name;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+TLX11Accessibility::TLX11Accessibility(std::shared_ptr<TLX11Session> session)
+    : session_(std::move(session)) {}
+
+bool TLX11Accessibility::isProcessTrusted() {
+    if (!session_ || !session_->isConnected()) {
+        return false;
+    }
+    TLX11Session& s = *session_;
+    xcb_connection_t* c = s.connection();
+    auto checkCookie = s.requestProperty(s.root(), s.atom(TLX11Session::NetSupportingWmCheck), 1);
+    auto supportedCookie = s.requestProperty(s.root(), s.atom(TLX11Session::NetSupported), 4096);
+    Reply checkReply(xcb_get_property_reply(c, checkCookie, nullptr));
+    Reply supportedReply(xcb_get_property_reply(c, supportedCookie, nullptr));
+    const std::vector<std::uint32_t> check = TLX11Session::values32(checkReply.get());
+    if (check.empty() || check[0] == XCB_WINDOW_NONE ||
+        !contains(TLX11Session::values32(supportedReply.get()), s.atom(TLX11Session::NetActiveWindow))) {
+        return false;
+    }
+    // A window manager that died leaves the root property behind but not its check window.
+    Reply self(xcb_get_property_reply(
+        c, s.requestProperty(check[0], s.atom(TLX11Session::NetSupportingWmCheck), 1), nullptr));
+    const std::vector<std::uint32_t> selfValue = TLX11Session::values32(self.get());
+    return !selfValue.empty() && selfValue[0] == check[0];
+}
+
+void TLX11Accessibility::requestTrustPrompt() {
+    // X11 has no permission to grant: nothing to prompt for.
+}
+
+std::optional<TLRunningApplication> TLX11Accessibility::frontmostApplication() {
+    if (!session_ || !session_->isConnected()) {
+        return std::nullopt;
+    }
+    TLX11Session& s = *session_;
+    xcb_connection_t* c = s.connection();
+    Reply activeReply(xcb_get_property_reply(
+        c, s.requestProperty(s.root(), s.atom(TLX11Session::NetActiveWindow), 1), nullptr));
+    const std::vector<std::uint32_t> active = TLX11Session::values32(activeReply.get());
+    if (active.empty() || active[0] == XCB_WINDOW_NONE) {
+        return std::nullopt;
+    }
+    const xcb_window_t window = active[0];
+    auto classCookie = s.requestProperty(window, XCB_ATOM_WM_CLASS, 256);
+    auto pidCookie = s.requestProperty(window, s.atom(TLX11Session::NetWmPid), 1);
+    xcb_generic_error_t* classError = nullptr;
+    Reply classReply(xcb_get_property_reply(c, classCookie, &classError));
+    TLXcbError classErrorOwner(classError);
+    Reply pidReply(xcb_get_property_reply(c, pidCookie, nullptr));
+    if (classError || !classReply) {
+        return std::nullopt; // the active window is already gone
+    }
+    const std::vector<std::uint32_t> pidValue = TLX11Session::values32(pidReply.get());
+    TLRunningApplication application;
+    application.processIdentifier = pidValue.empty() ? 0 : pidValue[0];
+    application.localizedName =
+        nameOf(classReply.get(), static_cast<std::uint32_t>(application.processIdentifier));
+    application.nativeHandle = window;
+    return application;
+}
+
+TLAXElementPtr TLX11Accessibility::createApplicationElement(const TLRunningApplication& application) {
+    return std::make_unique<ApplicationElement>(static_cast<xcb_window_t>(application.nativeHandle),
+                                                static_cast<std::uint32_t>(application.processIdentifier));
+}
+
+std::int32_t TLX11Accessibility::copyWindow(TLAXElement& applicationElement, WindowAttribute attribute,
+                                            TLAXElementPtr* window) {
+    auto* application = dynamic_cast<ApplicationElement*>(&applicationElement);
+    if (!application) {
+        return kBadWindow;
+    }
+    if (!session_ || !session_->isConnected()) {
+        return kConnectionLost;
+    }
+    TLX11Session& s = *session_;
+    xcb_connection_t* c = s.connection();
+    const xcb_atom_t desktop = s.atom(TLX11Session::NetWmWindowTypeDesktop);
+    const xcb_atom_t dock = s.atom(TLX11Session::NetWmWindowTypeDock);
+    auto movable = [&](const xcb_get_property_reply_t* type) {
+        const std::vector<std::uint32_t> types = TLX11Session::values32(type);
+        return !contains(types, desktop) && !contains(types, dock);
+    };
+
+    if (attribute == WindowAttribute::FocusedWindow) {
+        xcb_generic_error_t* error = nullptr;
+        Reply type(xcb_get_property_reply(
+            c, s.requestProperty(application->window, s.atom(TLX11Session::NetWmWindowType), 32), &error));
+        TLXcbError errorOwner(error);
+        if (error || !type) {
+            return error ? codeOf(error) : kConnectionLost;
+        }
+        if (movable(type.get())) {
+            *window = std::make_unique<WindowElement>(application->window);
+        }
+        return kSuccess;
+    }
+
+    // The main window: the topmost movable client window of the same process.
+    auto stackingCookie = s.requestProperty(s.root(), s.atom(TLX11Session::NetClientListStacking), 4096);
+    auto listCookie = s.requestProperty(s.root(), s.atom(TLX11Session::NetClientList), 4096);
+    Reply stackingReply(xcb_get_property_reply(c, stackingCookie, nullptr));
+    Reply listReply(xcb_get_property_reply(c, listCookie, nullptr));
+    if (!s.isConnected()) {
+        return kConnectionLost;
+    }
+    std::vector<std::uint32_t> clients = TLX11Session::values32(stackingReply.get());
+    if (clients.empty()) {
+        clients = TLX11Session::values32(listReply.get());
+    }
+    if (application->pid == 0) {
+        return kSuccess; // no process to match windows against
+    }
+    std::vector<std::pair<xcb_get_property_cookie_t, xcb_get_property_cookie_t>> cookies;
+    for (std::uint32_t w : clients) {
+        cookies.emplace_back(s.requestProperty(w, s.atom(TLX11Session::NetWmPid), 1),
+                             s.requestProperty(w, s.atom(TLX11Session::NetWmWindowType), 32));
+    }
+    xcb_window_t found = XCB_WINDOW_NONE;
+    for (std::size_t i = 0; i < clients.size(); ++i) { // bottom to top: the last match is topmost
+        Reply pid(xcb_get_property_reply(c, cookies[i].first, nullptr));
+        Reply type(xcb_get_property_reply(c, cookies[i].second, nullptr));
+        const std::vector<std::uint32_t> pidValue = TLX11Session::values32(pid.get());
+        if (pid && !pidValue.empty() && pidValue[0] == application->pid && type && movable(type.get())) {
+            found = clients[i];
+        }
+    }
+    if (found != XCB_WINDOW_NONE) {
+        *window = std::make_unique<WindowElement>(found);
+    }
+    return s.isConnected() ? kSuccess : kConnectionLost;
+}
+
+std::int32_t TLX11Accessibility::readFrame(TLAXElement& element) {
+    auto* w = dynamic_cast<WindowElement*>(&element);
+    if (!w) {
+        return kBadWindow;
+    }
+    if (!session_ || !session_->isConnected()) {
+        return kConnectionLost;
+    }
+    TLX11Session& s = *session_;
+    xcb_connection_t* c = s.connection();
+    // One round trip for everything the read and the writes need.
+    auto geometryCookie = xcb_get_geometry(c, w->window);
+    auto originCookie = xcb_translate_coordinates(c, w->window, s.root(), 0, 0);
+    auto extentsCookie = s.requestProperty(w->window, s.atom(TLX11Session::NetFrameExtents), 4);
+    auto shadowCookie = s.requestProperty(w->window, s.atom(TLX11Session::GtkFrameExtents), 4);
+    auto stateCookie = s.requestProperty(w->window, s.atom(TLX11Session::NetWmState), 32);
+    auto supportedCookie = s.requestProperty(s.root(), s.atom(TLX11Session::NetSupported), 4096);
+    auto monitorsCookie = s.requestMonitors();
+    auto rootGeometryCookie = xcb_get_geometry(c, s.root());
+
+    xcb_generic_error_t* geometryError = nullptr;
+    xcb_generic_error_t* originError = nullptr;
+    TLXcbReply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(c, geometryCookie, &geometryError));
+    TLXcbError geometryErrorOwner(geometryError);
+    TLXcbReply<xcb_translate_coordinates_reply_t> origin(
+        xcb_translate_coordinates_reply(c, originCookie, &originError));
+    TLXcbError originErrorOwner(originError);
+    Reply extents(xcb_get_property_reply(c, extentsCookie, nullptr));
+    Reply shadow(xcb_get_property_reply(c, shadowCookie, nullptr));
+    Reply state(xcb_get_property_reply(c, stateCookie, nullptr));
+    Reply supported(xcb_get_property_reply(c, supportedCookie, nullptr));
+    TLXcbReply<xcb_get_geometry_reply_t> rootGeometry(xcb_get_geometry_reply(c, rootGeometryCookie, nullptr));
+    TLX11Session::Monitors monitors = s.monitors(monitorsCookie, rootGeometry.get());
+
+    if (geometryError || originError) {
+        return codeOf(geometryError ? geometryError : originError);
+    }
+    if (!geometry || !origin || monitors.list.empty()) {
+        return kConnectionLost;
+    }
+    FrameSnapshot f;
+    f.frame = four(TLX11Session::values32(extents.get()));
+    f.shadow = four(TLX11Session::values32(shadow.get()));
+    const auto& [fl, fr, ft, fb] = f.frame;
+    const auto& [sl, sr, st, sb] = f.shadow;
+    f.outer = {std::int64_t{origin->dst_x} - fl + sl, std::int64_t{origin->dst_y} - ft + st,
+               std::int64_t{geometry->width} + fl + fr - sl - sr,
+               std::int64_t{geometry->height} + ft + fb - st - sb};
+    const auto& m = monitors.list[monitors.primary];
+    f.primary = {m.x, m.y, m.width, m.height};
+    const std::vector<std::uint32_t> states = TLX11Session::values32(state.get());
+    f.maximized = contains(states, s.atom(TLX11Session::NetWmStateMaximizedVert)) ||
+                  contains(states, s.atom(TLX11Session::NetWmStateMaximizedHorz));
+    f.fullscreen = contains(states, s.atom(TLX11Session::NetWmStateFullscreen));
+    f.shaded = contains(states, s.atom(TLX11Session::NetWmStateShaded));
+    f.moveresize =
+        contains(TLX11Session::values32(supported.get()), s.atom(TLX11Session::NetMoveresizeWindow));
+    w->snapshot = f;
+    return kSuccess;
+}
+
+std::int32_t TLX11Accessibility::copyPosition(TLAXElement& element, std::optional<TLPoint>* position) {
+    auto* w = dynamic_cast<WindowElement*>(&element);
+    if (!w) {
+        return kBadWindow;
+    }
+    w->readError = readFrame(element);
+    if (w->readError != kSuccess) {
+        return w->readError;
+    }
+    *position =
+        TLVisibleFrames::toAccessibility(w->snapshot->outer.x, w->snapshot->outer.y, w->snapshot->primary);
+    return kSuccess;
+}
+
+std::int32_t TLX11Accessibility::copySize(TLAXElement& element, std::optional<TLSize>* size) {
+    auto* w = dynamic_cast<WindowElement*>(&element);
+    if (!w) {
+        return kBadWindow;
+    }
+    // The position read fetched the whole frame in one batch; read only if it did not.
+    if (!w->snapshot) {
+        w->readError = readFrame(element);
+        if (w->readError != kSuccess) {
+            return w->readError;
+        }
+    }
+    *size =
+        TLSize{static_cast<double>(w->snapshot->outer.width), static_cast<double>(w->snapshot->outer.height)};
+    return kSuccess;
+}
+
+void TLX11Accessibility::restoreIfNeeded(TLAXElement& element) {
+    auto* w = static_cast<WindowElement*>(&element);
+    if (w->restoreDone || !w->snapshot) {
+        return;
+    }
+    w->restoreDone = true;
+    const FrameSnapshot before = *w->snapshot;
+    if (!before.maximized && !before.fullscreen && !before.shaded) {
+        return;
+    }
+    TLX11Session& s = *session_;
+    xcb_connection_t* c = s.connection();
+    const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    xcb_change_window_attributes(c, w->window, XCB_CW_EVENT_MASK, &mask);
+
+    auto sendState = [&](xcb_atom_t first, xcb_atom_t second) {
+        xcb_client_message_event_t event;
+        std::memset(&event, 0, sizeof event);
+        event.response_type = XCB_CLIENT_MESSAGE;
+        event.format = 32;
+        event.window = w->window;
+        event.type = s.atom(TLX11Session::NetWmState);
+        event.data.data32[0] = kStateRemove;
+        event.data.data32[1] = first;
+        event.data.data32[2] = second;
+        event.data.data32[3] = kSourcePager;
+        xcb_send_event(c, 0, s.root(),
+                       XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                       reinterpret_cast<const char*>(&event));
+    };
+    if (before.maximized) {
+        sendState(s.atom(TLX11Session::NetWmStateMaximizedVert),
+                  s.atom(TLX11Session::NetWmStateMaximizedHorz));
+    }
+    if (before.fullscreen) {
+        sendState(s.atom(TLX11Session::NetWmStateFullscreen), XCB_ATOM_NONE);
+    }
+    if (before.shaded) {
+        sendState(s.atom(TLX11Session::NetWmStateShaded), XCB_ATOM_NONE);
+    }
+
+    // Confirmed when the state no longer holds any of them and the frame extents were
+    // republished; a window that goes away ends the wait.
+    bool stateCleared = false;
+    bool extentsChanged = false;
+    bool gone = false;
+    auto stillRestricted = [&] {
+        Reply state(xcb_get_property_reply(
+            c, s.requestProperty(w->window, s.atom(TLX11Session::NetWmState), 32), nullptr));
+        const std::vector<std::uint32_t> states = TLX11Session::values32(state.get());
+        return contains(states, s.atom(TLX11Session::NetWmStateMaximizedVert)) ||
+               contains(states, s.atom(TLX11Session::NetWmStateMaximizedHorz)) ||
+               contains(states, s.atom(TLX11Session::NetWmStateFullscreen)) ||
+               contains(states, s.atom(TLX11Session::NetWmStateShaded));
+    };
+    auto accept = [&](const xcb_generic_event_t& event) {
+        switch (event.response_type & 0x7f) {
+        case XCB_PROPERTY_NOTIFY: {
+            const auto& p = reinterpret_cast<const xcb_property_notify_event_t&>(event);
+            if (p.window == w->window && p.atom == s.atom(TLX11Session::NetWmState)) {
+                stateCleared = !stillRestricted();
+            } else if (p.window == w->window && p.atom == s.atom(TLX11Session::NetFrameExtents)) {
+                extentsChanged = true;
+            }
+            break;
+        }
+        case XCB_DESTROY_NOTIFY:
+            gone = gone || reinterpret_cast<const xcb_destroy_notify_event_t&>(event).window == w->window;
+            break;
+        case 0: // an error: the window is gone
+            gone = gone || reinterpret_cast<const xcb_generic_error_t&>(event).error_code == XCB_WINDOW;
+            break;
+        default:
+            break;
+        }
+        return gone || (stateCleared && extentsChanged);
+    };
+    s.waitForEvent(accept, kRestoreTimeout);
+    if (stateCleared && !extentsChanged && !gone) {
+        // Some window managers keep the same extents; give them a short moment only.
+        s.waitForEvent(accept, std::chrono::milliseconds(100));
+    }
+    const std::uint32_t none = 0;
+    xcb_change_window_attributes(c, w->window, XCB_CW_EVENT_MASK, &none);
+    if (!gone) {
+        readFrame(element); // fresh extents for the writes
+    }
+}
+
+void TLX11Accessibility::moveResize(TLAXElement& element, std::optional<TLPoint> position,
+                                    std::optional<TLSize> size) {
+    auto* w = dynamic_cast<WindowElement*>(&element);
+    if (!w || !session_ || !session_->isConnected()) {
+        return;
+    }
+    if (!w->snapshot && readFrame(element) != kSuccess) {
+        return;
+    }
+    restoreIfNeeded(element);
+    const FrameSnapshot& f = *w->snapshot;
+    TLX11Session& s = *session_;
+    xcb_connection_t* c = s.connection();
+
+    auto whole = [](double v) {
+        return std::isfinite(v) ? static_cast<std::int64_t>(std::llround(std::clamp(v, -1e9, 1e9))) : 0;
+    };
+    // Positions place the visible frame: the window manager's frame starts the shadow earlier.
+    std::int64_t x = 0, y = 0, width = 0, height = 0;
+    if (position) {
+        x = whole(position->x) + f.primary.x - f.shadow[0];
+        y = whole(position->y) + f.primary.y - f.shadow[2];
+    }
+    // Sizes are the client's: the visible frame less the decorations plus the shadow.
+    if (size) {
+        width = std::clamp<std::int64_t>(
+            whole(size->width) - f.frame[0] - f.frame[1] + f.shadow[0] + f.shadow[1], 1, 32767);
+        height = std::clamp<std::int64_t>(
+            whole(size->height) - f.frame[2] - f.frame[3] + f.shadow[2] + f.shadow[3], 1, 32767);
+    }
+
+    if (f.moveresize) {
+        xcb_client_message_event_t event;
+        std::memset(&event, 0, sizeof event);
+        event.response_type = XCB_CLIENT_MESSAGE;
+        event.format = 32;
+        event.window = w->window;
+        event.type = s.atom(TLX11Session::NetMoveresizeWindow);
+        event.data.data32[0] = kGravityNorthWest | (kSourcePager << 12) | (position ? kMoveX | kMoveY : 0) |
+                               (size ? kMoveWidth | kMoveHeight : 0);
+        event.data.data32[1] = static_cast<std::uint32_t>(static_cast<std::int32_t>(x));
+        event.data.data32[2] = static_cast<std::uint32_t>(static_cast<std::int32_t>(y));
+        event.data.data32[3] = static_cast<std::uint32_t>(width);
+        event.data.data32[4] = static_cast<std::uint32_t>(height);
+        xcb_send_event(c, 0, s.root(),
+                       XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                       reinterpret_cast<const char*>(&event));
+    } else {
+        // ICCCM configure request; with NorthWest gravity x/y is the frame's top-left corner.
+        std::uint16_t mask = 0;
+        std::vector<std::uint32_t> values;
+        if (position) {
+            mask |= XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y;
+            values.push_back(static_cast<std::uint32_t>(static_cast<std::int32_t>(x)));
+            values.push_back(static_cast<std::uint32_t>(static_cast<std::int32_t>(y)));
+        }
+        if (size) {
+            mask |= XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT;
+            values.push_back(static_cast<std::uint32_t>(width));
+            values.push_back(static_cast<std::uint32_t>(height));
+        }
+        xcb_configure_window(c, w->window, mask, values.data());
+    }
+    xcb_flush(c);
+}
+
+void TLX11Accessibility::setPosition(TLAXElement& window, TLPoint position) {
+    moveResize(window, position, std::nullopt);
+}
+
+void TLX11Accessibility::setSize(TLAXElement& window, TLSize size) {
+    moveResize(window, std::nullopt, size);
+}

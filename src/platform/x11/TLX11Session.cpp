@@ -1,0 +1,169 @@
+#include "TLX11Session.h"
+
+#include <QCoreApplication>
+#include <QObject>
+#include <QSocketNotifier>
+
+#include <poll.h>
+
+#include <string_view>
+
+std::shared_ptr<TLX11Session> TLX11Session::open(const char* displayName) {
+    int screenNumber = 0;
+    TLXcbConnection connection(xcb_connect(displayName, &screenNumber));
+    if (!connection || xcb_connection_has_error(connection.get())) {
+        return nullptr;
+    }
+    std::shared_ptr<TLX11Session> session(new TLX11Session);
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(connection.get()));
+    for (int i = 0; i < screenNumber && it.rem; ++i) {
+        xcb_screen_next(&it);
+    }
+    if (!it.rem) {
+        return nullptr;
+    }
+    session->root_ = it.data->root;
+    static const std::vector<std::string_view> names = {
+        "_NET_SUPPORTED",
+        "_NET_SUPPORTING_WM_CHECK",
+        "_NET_ACTIVE_WINDOW",
+        "_NET_CLIENT_LIST",
+        "_NET_CLIENT_LIST_STACKING",
+        "_NET_CURRENT_DESKTOP",
+        "_NET_WORKAREA",
+        "_NET_WM_WINDOW_TYPE",
+        "_NET_WM_WINDOW_TYPE_DESKTOP",
+        "_NET_WM_WINDOW_TYPE_DOCK",
+        "_NET_WM_STATE",
+        "_NET_WM_STATE_MAXIMIZED_VERT",
+        "_NET_WM_STATE_MAXIMIZED_HORZ",
+        "_NET_WM_STATE_FULLSCREEN",
+        "_NET_WM_STATE_SHADED",
+        "_NET_FRAME_EXTENTS",
+        "_GTK_FRAME_EXTENTS",
+        "_NET_MOVERESIZE_WINDOW",
+        "_NET_WM_PID",
+        "_NET_WM_STRUT",
+        "_NET_WM_STRUT_PARTIAL",
+    };
+    static_assert(AtomCount == 21);
+    std::vector<xcb_atom_t> atoms = tlInternAtoms(connection.get(), names);
+    std::copy(atoms.begin(), atoms.end(), session->atoms_.begin());
+    session->connection_ = std::move(connection);
+
+    if (QCoreApplication::instance()) {
+        session->notifier_ = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(session->connection()),
+                                                               QSocketNotifier::Read);
+        TLX11Session* raw = session.get();
+        QObject::connect(session->notifier_.get(), &QSocketNotifier::activated,
+                         [raw] { raw->drainEvents(); });
+    }
+    return session;
+}
+
+TLX11Session::~TLX11Session() {
+    notifier_.reset(); // before the connection it watches
+}
+
+bool TLX11Session::isConnected() const {
+    return connection_ && xcb_connection_has_error(connection_.get()) == 0;
+}
+
+xcb_atom_t TLX11Session::gtkWorkareasAtom(std::uint32_t desktop) {
+    for (const auto& [d, a] : gtkWorkareaAtoms_) {
+        if (d == desktop && a != XCB_ATOM_NONE) {
+            return a;
+        }
+    }
+    // Only if it exists: a missing atom means no window manager ever published it. Asked
+    // again next time, since a window manager may start publishing later.
+    std::string name = "_GTK_WORKAREAS_D" + std::to_string(desktop);
+    xcb_atom_t a = tlInternAtoms(connection(), {name}, true).front();
+    if (a != XCB_ATOM_NONE) {
+        gtkWorkareaAtoms_.emplace_back(desktop, a);
+    }
+    return a;
+}
+
+xcb_get_property_cookie_t TLX11Session::requestProperty(xcb_window_t window, xcb_atom_t property,
+                                                        std::uint32_t longLength) {
+    return xcb_get_property(connection(), 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, longLength);
+}
+
+std::vector<std::uint32_t> TLX11Session::values32(const xcb_get_property_reply_t* reply) {
+    if (!reply || reply->format != 32) {
+        return {};
+    }
+    const auto* data = static_cast<const std::uint32_t*>(
+        xcb_get_property_value(const_cast<xcb_get_property_reply_t*>(reply)));
+    const int length = xcb_get_property_value_length(reply) / 4;
+    return std::vector<std::uint32_t>(data, data + std::max(length, 0));
+}
+
+xcb_randr_get_monitors_cookie_t TLX11Session::requestMonitors() {
+    return xcb_randr_get_monitors(connection(), root_, 1);
+}
+
+TLX11Session::Monitors TLX11Session::monitors(xcb_randr_get_monitors_cookie_t cookie,
+                                              const xcb_get_geometry_reply_t* rootGeometry) {
+    Monitors result;
+    TLXcbReply<xcb_randr_get_monitors_reply_t> reply(
+        xcb_randr_get_monitors_reply(connection(), cookie, nullptr));
+    if (reply) {
+        for (auto it = xcb_randr_get_monitors_monitors_iterator(reply.get()); it.rem;
+             xcb_randr_monitor_info_next(&it)) {
+            if (it.data->width == 0 || it.data->height == 0) {
+                continue;
+            }
+            if (it.data->primary) {
+                result.primary = result.list.size();
+            }
+            result.list.push_back(*it.data);
+        }
+    }
+    if (result.list.empty() && rootGeometry) {
+        xcb_randr_monitor_info_t whole{};
+        whole.primary = 1;
+        whole.width = rootGeometry->width;
+        whole.height = rootGeometry->height;
+        result.list.push_back(whole);
+        result.primary = 0;
+    }
+    return result;
+}
+
+bool TLX11Session::waitForEvent(const std::function<bool(const xcb_generic_event_t&)>& accept,
+                                std::chrono::milliseconds timeout) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + timeout;
+    xcb_connection_t* c = connection();
+    xcb_flush(c);
+    for (;;) {
+        while (TLXcbReply<xcb_generic_event_t> event{xcb_poll_for_event(c)}) {
+            if (accept(*event)) {
+                return true;
+            }
+        }
+        if (!isConnected()) {
+            return false;
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            return false;
+        }
+        pollfd p{xcb_get_file_descriptor(c), POLLIN, 0};
+        poll(&p, 1, static_cast<int>(left));
+    }
+}
+
+void TLX11Session::drainEvents() {
+    if (!isConnected()) {
+        if (notifier_) {
+            notifier_->setEnabled(false); // a dead connection would fire forever
+        }
+        return;
+    }
+    while (TLXcbReply<xcb_generic_event_t> event{xcb_poll_for_event(connection())}) {
+    }
+}

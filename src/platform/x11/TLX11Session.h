@@ -1,0 +1,95 @@
+#pragma once
+
+// The shared xcb helpers mix an enumerator and an atom in one conditional, which GCC's
+// -Wextra rejects; keep that warning out of this backend's build.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wextra"
+#include "TLXcb.h"
+#pragma GCC diagnostic pop
+
+#include <xcb/randr.h>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QSocketNotifier;
+
+// The window-control backends' own xcb connection (independent of Qt's platform plugin), with
+// the atoms they use interned once in one batch. Events on it are drained by a socket
+// notifier when a Qt application object exists, and read directly while a backend waits for
+// the window manager.
+class TLX11Session {
+public:
+    enum Atom {
+        NetSupported,
+        NetSupportingWmCheck,
+        NetActiveWindow,
+        NetClientList,
+        NetClientListStacking,
+        NetCurrentDesktop,
+        NetWorkarea,
+        NetWmWindowType,
+        NetWmWindowTypeDesktop,
+        NetWmWindowTypeDock,
+        NetWmState,
+        NetWmStateMaximizedVert,
+        NetWmStateMaximizedHorz,
+        NetWmStateFullscreen,
+        NetWmStateShaded,
+        NetFrameExtents,
+        GtkFrameExtents,
+        NetMoveresizeWindow,
+        NetWmPid,
+        NetWmStrut,
+        NetWmStrutPartial,
+        AtomCount
+    };
+
+    // nullptr when no X server can be reached; displayName nullptr means $DISPLAY.
+    static std::shared_ptr<TLX11Session> open(const char* displayName = nullptr);
+    ~TLX11Session();
+    TLX11Session(const TLX11Session&) = delete;
+    TLX11Session& operator=(const TLX11Session&) = delete;
+
+    xcb_connection_t* connection() const { return connection_.get(); }
+    xcb_window_t root() const { return root_; }
+    xcb_atom_t atom(Atom a) const { return atoms_[a]; }
+    bool isConnected() const;
+
+    // _GTK_WORKAREAS_D<desktop>, or XCB_ATOM_NONE when nobody ever published it.
+    xcb_atom_t gtkWorkareasAtom(std::uint32_t desktop);
+
+    xcb_get_property_cookie_t requestProperty(xcb_window_t window, xcb_atom_t property,
+                                              std::uint32_t longLength = 1024);
+    // The 32-bit values of a property reply; empty when absent, of another format or on error.
+    static std::vector<std::uint32_t> values32(const xcb_get_property_reply_t* reply);
+
+    struct Monitors {
+        std::vector<xcb_randr_monitor_info_t> list; // server order
+        std::size_t primary = 0;                    // index into list
+    };
+    xcb_randr_get_monitors_cookie_t requestMonitors();
+    // The RandR monitors; the whole screen as one monitor where RandR reports none.
+    Monitors monitors(xcb_randr_get_monitors_cookie_t cookie, const xcb_get_geometry_reply_t* rootGeometry);
+
+    // Reads events until accept() returns true (true) or the deadline passes (false). Other
+    // events and errors of unchecked requests are dropped.
+    bool waitForEvent(const std::function<bool(const xcb_generic_event_t&)>& accept,
+                      std::chrono::milliseconds timeout);
+    void drainEvents();
+
+private:
+    TLX11Session() = default;
+
+    TLXcbConnection connection_;
+    xcb_window_t root_ = XCB_WINDOW_NONE;
+    std::array<xcb_atom_t, AtomCount> atoms_{};
+    std::vector<std::pair<std::uint32_t, xcb_atom_t>> gtkWorkareaAtoms_;
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
