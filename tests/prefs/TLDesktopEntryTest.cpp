@@ -46,18 +46,6 @@ TEST(TLDesktopEntryTest, SplitExecSeparatesArgumentsAndRefusesOpenQuotes) {
     EXPECT_FALSE(TLDesktopEntry::splitExec("prog \"a\\\""));
 }
 
-TEST(TLDesktopEntryTest, ValueEscapesRoundTrip) {
-    for (const QString& value :
-         {QStringLiteral(" leading space"), QStringLiteral("tab\there"), QStringLiteral("line\nbreak\r"),
-          QStringLiteral("back\\slash"), QStringLiteral("plain")}) {
-        const QString escaped = TLDesktopEntry::escapeValue(value);
-        EXPECT_FALSE(escaped.contains(QLatin1Char('\n')));
-        EXPECT_FALSE(escaped.startsWith(QLatin1Char(' ')));
-        EXPECT_EQ(TLDesktopEntry::unescapeValue(escaped), value);
-    }
-    EXPECT_EQ(TLDesktopEntry::unescapeValue("a\\sb\\q"), QStringLiteral("a b\\q"));
-}
-
 TEST(TLDesktopEntryTest, ReadGroupTakesOnlyTheNamedGroup) {
     const QByteArray content = "# comment\r\n"
                                "[Desktop Action x]\n"

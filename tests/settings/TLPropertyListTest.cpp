@@ -4,46 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <limits>
 
 namespace {
-
-QByteArray toBinary(plist_t node) {
-    char* raw = nullptr;
-    uint32_t length = 0;
-    plist_to_bin(node, &raw, &length);
-    std::unique_ptr<char, decltype(&std::free)> bytes(raw, &std::free);
-    return bytes ? QByteArray(bytes.get(), length) : QByteArray();
-}
-
-QVariantMap sample() {
-    return {
-        {QStringLiteral("bool"), true},
-        {QStringLiteral("negative"), qint64(-1)},
-        {QStringLiteral("huge"), std::numeric_limits<quint64>::max()},
-        {QStringLiteral("text"), QStringLiteral("⌘ Übersicht")},
-        {QStringLiteral("date"), QDateTime(QDate(2030, 2, 3), QTime(4, 5, 6), Qt::UTC)},
-        {QStringLiteral("list"), QVariantList{1.5, QByteArray("\x7f\x00", 2)}},
-        {QStringLiteral("nested"), QVariantMap{{QStringLiteral("keyCode"), qint64(0)}}},
-    };
-}
-
-TEST(TLPropertyListTest, XmlAndBinaryFormsReadBackTheSameValues) {
-    TLPropertyList::Node node = TLPropertyList::fromVariant(sample());
-    ASSERT_TRUE(node);
-    for (const QByteArray& form : {TLPropertyList::toXml(node.get()), toBinary(node.get())}) {
-        ASSERT_FALSE(form.isEmpty());
-        TLPropertyList::Node parsed = TLPropertyList::parse(form);
-        ASSERT_TRUE(parsed) << form.left(8).toStdString();
-        const std::optional<QVariant> value = TLPropertyList::toVariant(parsed.get());
-        ASSERT_TRUE(value);
-        const QVariantMap map = value->toMap();
-        EXPECT_EQ(map, sample());
-        EXPECT_EQ(map.value(QStringLiteral("negative")).typeId(), QMetaType::LongLong);
-        EXPECT_EQ(map.value(QStringLiteral("huge")).typeId(), QMetaType::ULongLong);
-    }
-}
 
 TEST(TLPropertyListTest, UidsHaveNoValueAndAreLeftOutOfContainers) {
     TLPropertyList::Node dict(plist_new_dict());
