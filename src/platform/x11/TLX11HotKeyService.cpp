@@ -231,9 +231,14 @@ void TLX11HotKeyService::regrabAll() {
 }
 
 void TLX11HotKeyService::scheduleProcessEvents() {
+    if (processScheduled_) {
+        return;
+    }
+    processScheduled_ = true;
     std::weak_ptr<bool> alive = alive_;
     QTimer::singleShot(0, [this, alive] {
         if (const auto flag = alive.lock(); flag && *flag) {
+            processScheduled_ = false;
             processEvents();
         }
     });

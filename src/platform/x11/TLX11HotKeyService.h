@@ -63,5 +63,7 @@ private:
     TLEventHandlerProc proc_ = nullptr;
     void* userData_ = nullptr;
     std::unique_ptr<QSocketNotifier> notifier_;
+    bool processScheduled_ = false;
+    // Lets a queued call notice that the service is gone.
     std::shared_ptr<bool> alive_;
 };
