@@ -1,0 +1,441 @@
+#include "TLPlacement.h"
+#include "TLTestDesktop.h"
+#include "TLVisibleFrames.h"
+#include "TLWindowMover.h"
+#include "TLX11Accessibility.h"
+#include "TLX11Displays.h"
+#include "TLX11Session.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+
+namespace {
+
+using Frame = TLTestDesktop::Frame;
+using namespace std::chrono_literals;
+
+// The desktop as the fixture defines it, in root coordinates: ground truth for the checks.
+TLX11Rect monitorRect(const TLTestDesktop::Monitor& m) {
+    return {m.x, m.y, m.width, m.height};
+}
+
+struct Truth {
+    std::vector<TLX11Rect> monitors; // primary first
+    std::vector<TLX11Rect> visible;
+    std::vector<TLDisplay> displays;
+};
+
+Truth truth() {
+    Truth t;
+    for (const auto& m : TLTestDesktop::monitors()) {
+        t.monitors.push_back(monitorRect(m));
+        TLX11Rect v = monitorRect(m);
+        if (m.name == "LEFT") { // the panel sits at the bottom of the left monitor
+            v.height -= TLTestDesktop::kPanelHeight;
+        }
+        t.visible.push_back(v);
+    }
+    t.displays = TLVisibleFrames::toDisplays(t.monitors, t.visible, 0);
+    return t;
+}
+
+// Where a layout must put a window whose outer frame is `from`, in root coordinates.
+Frame expectedFrame(const TLLayout& layout, const Frame& from) {
+    const Truth t = truth();
+    TLDisplayConfiguration config;
+    config.displays = t.displays;
+    const TLX11Rect& primary = t.monitors[0];
+    TLPlacementResult r =
+        TLPlacement::place(config, {double(from.x - primary.x), double(from.y - primary.y)},
+                           {double(from.width), double(from.height)}, layout.kind(), layout.frac());
+    EXPECT_TRUE(r.ok) << layout.identifier();
+    return {int(r.position.x + primary.x), int(r.position.y + primary.y), int(r.size.width),
+            int(r.size.height)};
+}
+
+int monitorOf(const Frame& f) {
+    const Truth t = truth();
+    for (std::size_t i = 0; i < t.monitors.size(); ++i) {
+        const TLX11Rect& m = t.monitors[i];
+        if (f.x >= m.x && f.x < m.maxX() && f.y >= m.y && f.y < m.maxY()) {
+            return int(i);
+        }
+    }
+    return -1;
+}
+
+bool inside(const Frame& f, const TLX11Rect& area) {
+    return f.x >= area.x && f.y >= area.y && f.x + f.width <= area.maxX() && f.y + f.height <= area.maxY();
+}
+
+std::string show(const Frame& f) {
+    return std::to_string(f.width) + "x" + std::to_string(f.height) + "+" + std::to_string(f.x) + "+" +
+           std::to_string(f.y);
+}
+
+class TLX11WindowTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "tl_x11_window_test";
+        static char* argv[] = {name, nullptr};
+        static QCoreApplication app(argc, argv);
+        desktop = new TLTestDesktop;
+        std::string error;
+        ASSERT_TRUE(desktop->start(&error)) << error;
+        session = TLX11Session::open(desktop->displayName().c_str());
+        ASSERT_TRUE(session);
+        accessibility = new TLX11Accessibility(session);
+        displays = new TLX11Displays(session);
+    }
+    static void TearDownTestSuite() {
+        TLWindowMover::setPlatform(nullptr, nullptr);
+        delete accessibility;
+        delete displays;
+        session.reset();
+        delete desktop;
+    }
+    void SetUp() override {
+        ASSERT_TRUE(desktop && desktop->isRunning());
+        TLWindowMover::setPlatform(accessibility, displays);
+    }
+
+    // Starts a client and waits until it is managed and active.
+    xcb_window_t open(std::unique_ptr<TLTestProcess>& process, const std::string& title,
+                      const std::vector<std::string>& extra = {}) {
+        process = desktop->launchTestClient(title, "tlprobe", 500, 400, extra);
+        EXPECT_TRUE(process);
+        xcb_window_t w = desktop->waitForWindow(TLTestDesktop::WindowMatch::byTitle(title));
+        EXPECT_NE(w, XCB_WINDOW_NONE) << title;
+        EXPECT_TRUE(desktop->activate(w)) << title;
+        return w;
+    }
+
+    // The frame once it equals `want` (polled against a deadline), else the last one seen.
+    Frame settle(xcb_window_t w, const std::function<bool(const Frame&)>& done) {
+        Frame last;
+        desktop->waitUntil(
+            [&] {
+                auto f = desktop->outerFrame(w);
+                if (f) {
+                    last = *f;
+                }
+                return f && done(*f);
+            },
+            3s);
+        return last;
+    }
+    Frame settleAt(xcb_window_t w, const Frame& want) {
+        return settle(w, [&](const Frame& f) { return f == want; });
+    }
+
+    // Puts the window's frame at a place directly, as the window manager's own move would.
+    void place(xcb_window_t w, const Frame& f) {
+        std::vector<uint32_t> extents = desktop->cardinals(w, "_NET_FRAME_EXTENTS");
+        extents.resize(4, 0);
+        xcb_client_message_event_t e;
+        std::memset(&e, 0, sizeof e);
+        e.response_type = XCB_CLIENT_MESSAGE;
+        e.format = 32;
+        e.window = w;
+        e.type = desktop->atom("_NET_MOVERESIZE_WINDOW");
+        e.data.data32[0] = 1 | (0xf << 8) | (2 << 12);
+        e.data.data32[1] = uint32_t(f.x);
+        e.data.data32[2] = uint32_t(f.y);
+        e.data.data32[3] = uint32_t(f.width) - extents[0] - extents[1];
+        e.data.data32[4] = uint32_t(f.height) - extents[2] - extents[3];
+        xcb_send_event(desktop->connection(), 0, desktop->root(),
+                       XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                       reinterpret_cast<const char*>(&e));
+        xcb_flush(desktop->connection());
+        Frame got = settleAt(w, f);
+        ASSERT_EQ(got, f);
+    }
+
+    void setState(xcb_window_t w, bool add, const std::string& first, const std::string& second = {}) {
+        xcb_client_message_event_t e;
+        std::memset(&e, 0, sizeof e);
+        e.response_type = XCB_CLIENT_MESSAGE;
+        e.format = 32;
+        e.window = w;
+        e.type = desktop->atom("_NET_WM_STATE");
+        e.data.data32[0] = add ? 1 : 0;
+        e.data.data32[1] = desktop->atom(first);
+        e.data.data32[2] = second.empty() ? 0 : desktop->atom(second);
+        e.data.data32[3] = 2;
+        xcb_send_event(desktop->connection(), 0, desktop->root(),
+                       XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                       reinterpret_cast<const char*>(&e));
+        xcb_flush(desktop->connection());
+    }
+    bool hasState(xcb_window_t w, const std::string& state) {
+        std::vector<uint32_t> states = desktop->cardinals(w, "_NET_WM_STATE");
+        return std::find(states.begin(), states.end(), desktop->atom(state)) != states.end();
+    }
+
+    static inline TLTestDesktop* desktop = nullptr;
+    static inline std::shared_ptr<TLX11Session> session;
+    static inline TLX11Accessibility* accessibility = nullptr;
+    static inline TLX11Displays* displays = nullptr;
+};
+
+TEST_F(TLX11WindowTest, DisplaysArePrimaryFirstWithTheirOwnVisibleAreas) {
+    const Truth t = truth();
+    std::vector<TLDisplay> got = displays->displays();
+    ASSERT_EQ(got.size(), t.displays.size());
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].frame.x, t.displays[i].frame.x) << i;
+        EXPECT_EQ(got[i].frame.y, t.displays[i].frame.y) << i;
+        EXPECT_EQ(got[i].frame.width, t.displays[i].frame.width) << i;
+        EXPECT_EQ(got[i].frame.height, t.displays[i].frame.height) << i;
+        EXPECT_EQ(got[i].visibleFrame.y, t.displays[i].visibleFrame.y) << i;
+        EXPECT_EQ(got[i].visibleFrame.height, t.displays[i].visibleFrame.height) << i;
+    }
+    // _NET_WORKAREA cuts the panel's height off the whole screen; the right monitor keeps it.
+    EXPECT_EQ(got[0].visibleFrame.height, 1080);
+    EXPECT_EQ(displays->mainDisplay(), std::optional<std::size_t>(0));
+
+    xcb_warp_pointer(desktop->connection(), XCB_WINDOW_NONE, desktop->root(), 0, 0, 0, 0, 100, 500);
+    xcb_flush(desktop->connection());
+    std::optional<TLPoint> mouse;
+    EXPECT_TRUE(desktop->waitUntil([&] {
+        mouse = displays->mouseLocation();
+        return mouse && mouse->x == 100 - 1440;
+    }));
+    ASSERT_TRUE(mouse);
+    EXPECT_EQ(mouse->y, 1080 - 500);
+}
+
+TEST_F(TLX11WindowTest, TrustNeedsAnEwmhWindowManager) {
+    EXPECT_TRUE(TLWindowMover::isTrusted());
+    TLWindowMover::requestTrust(); // harmless: nothing to prompt for
+    EXPECT_TRUE(TLWindowMover::isTrusted());
+
+    TLTestDesktop bare;
+    TLTestDesktop::Options options;
+    options.windowManager = false;
+    std::string error;
+    ASSERT_TRUE(bare.start(options, &error)) << error;
+    auto bareSession = TLX11Session::open(bare.displayName().c_str());
+    ASSERT_TRUE(bareSession);
+    TLX11Accessibility bareAccessibility(bareSession);
+    EXPECT_FALSE(bareAccessibility.isProcessTrusted());
+    EXPECT_FALSE(bareAccessibility.frontmostApplication());
+
+    EXPECT_FALSE(TLX11Session::open(":32000"));
+}
+
+TEST_F(TLX11WindowTest, AllLayoutsLandOnTheComputedFrameOnBothMonitors) {
+    std::unique_ptr<TLTestProcess> client;
+    xcb_window_t w = open(client, "Layout probe");
+    const Truth t = truth();
+    for (std::size_t m = 0; m < t.monitors.size(); ++m) {
+        const TLX11Rect& start = t.visible[m];
+        for (const TLLayout& layout : TLLayout::allLayouts()) {
+            // Start each layout from the same place on this monitor.
+            place(w, {int(start.x + 40), int(start.y + 30), 500, 400});
+            const Frame before = *desktop->outerFrame(w);
+            const Frame want = expectedFrame(layout, before);
+            QString message;
+            ASSERT_TRUE(TLWindowMover::applyLayout(layout, &message))
+                << layout.identifier() << ": " << message.toStdString();
+            const Frame got = settleAt(w, want);
+            EXPECT_EQ(got, want) << layout.identifier() << " on monitor " << m << ": " << show(got)
+                                 << " want " << show(want);
+            const int landed = monitorOf(got);
+            ASSERT_GE(landed, 0) << layout.identifier();
+            EXPECT_TRUE(inside(got, t.visible[landed])) << layout.identifier() << " " << show(got);
+            if (layout.kind() == TLLayoutKindFrac) {
+                EXPECT_EQ(landed, int(m)) << layout.identifier();
+            } else {
+                EXPECT_NE(landed, int(m)) << layout.identifier() << ": the window changes display";
+            }
+        }
+    }
+}
+
+TEST_F(TLX11WindowTest, DisplayMovesGoBothWays) {
+    std::unique_ptr<TLTestProcess> client;
+    xcb_window_t w = open(client, "Display probe");
+    const TLLayout& next = *TLLayout::layoutWithIdentifier("screen.next");
+    const TLLayout& prev = *TLLayout::layoutWithIdentifier("screen.prev");
+    place(w, {1500, 100, 600, 500});
+    for (const TLLayout* layout : {&next, &next, &prev, &prev}) {
+        const Frame before = *desktop->outerFrame(w);
+        const Frame want = expectedFrame(*layout, before);
+        ASSERT_TRUE(TLWindowMover::applyLayout(*layout));
+        const Frame got = settleAt(w, want);
+        EXPECT_EQ(got, want) << layout->identifier() << " from " << show(before);
+        EXPECT_NE(monitorOf(got), monitorOf(before)) << layout->identifier();
+    }
+}
+
+TEST_F(TLX11WindowTest, XtermLandsAtThePositionWithItsReachableSize) {
+    std::string error;
+    auto xterm = desktop->launch({"xterm", "-T", "Cell probe", "-geometry", "80x24"}, &error);
+    ASSERT_TRUE(xterm) << error;
+    xcb_window_t w = desktop->waitForWindow(TLTestDesktop::WindowMatch::byTitle("Cell probe"));
+    ASSERT_NE(w, XCB_WINDOW_NONE);
+    ASSERT_TRUE(desktop->activate(w));
+    // WM_SIZE_HINTS: flags, x, y, w, h, min w/h (5, 6), max (7, 8), inc (9, 10), aspect, base (15, 16).
+    std::vector<uint32_t> hints = desktop->cardinals(w, "WM_NORMAL_HINTS");
+    ASSERT_GE(hints.size(), 17u);
+    const int incW = int(hints[9]), incH = int(hints[10]);
+    const int baseW = int(hints[15]), baseH = int(hints[16]);
+    ASSERT_GT(incW, 1);
+    std::vector<uint32_t> e = desktop->cardinals(w, "_NET_FRAME_EXTENTS");
+    ASSERT_EQ(e.size(), 4u);
+    for (const char* id : {"half.left", "third.right", "quarter.br"}) {
+        const TLLayout& layout = *TLLayout::layoutWithIdentifier(id);
+        const Frame before = *desktop->outerFrame(w);
+        const Frame want = expectedFrame(layout, before);
+        ASSERT_TRUE(TLWindowMover::applyLayout(layout)) << id;
+        // The client size rounds down to whole cells above the base size.
+        const int clientW = want.width - int(e[0] + e[1]);
+        const int clientH = want.height - int(e[2] + e[3]);
+        const Frame reachable{want.x, want.y, int(e[0] + e[1]) + baseW + (clientW - baseW) / incW * incW,
+                              int(e[2] + e[3]) + baseH + (clientH - baseH) / incH * incH};
+        const Frame got = settleAt(w, reachable);
+        EXPECT_EQ(got, reachable) << id << ": " << show(got) << " want " << show(reachable);
+    }
+}
+
+TEST_F(TLX11WindowTest, MaximizedWindowIsRestoredAndPlaced) {
+    std::unique_ptr<TLTestProcess> client;
+    xcb_window_t w = open(client, "Maximized probe");
+    for (const char* id : {"half.right", "screen.center"}) {
+        setState(w, true, "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ");
+        ASSERT_TRUE(desktop->waitUntil([&] { return hasState(w, "_NET_WM_STATE_MAXIMIZED_HORZ"); }));
+        // Maximized on its monitor: the window lies there before and after.
+        const Frame maximized = settle(w, [&](const Frame& f) {
+            return desktop->cardinals(w, "_NET_FRAME_EXTENTS")[0] == 0 && f.width > 1000;
+        });
+        const Frame want = expectedFrame(*TLLayout::layoutWithIdentifier(id), maximized);
+        ASSERT_TRUE(TLWindowMover::applyLayout(*TLLayout::layoutWithIdentifier(id)));
+        const Frame got = settleAt(w, want);
+        EXPECT_EQ(got, want) << id << ": " << show(got) << " want " << show(want);
+        EXPECT_FALSE(hasState(w, "_NET_WM_STATE_MAXIMIZED_VERT"));
+        EXPECT_FALSE(hasState(w, "_NET_WM_STATE_MAXIMIZED_HORZ"));
+    }
+}
+
+TEST_F(TLX11WindowTest, ClientSideDecorationsPlaceTheVisibleFrame) {
+    std::unique_ptr<TLTestProcess> client;
+    xcb_window_t w = open(client, "Shadow probe", {"--gtk-extents", "12,14,8,20"});
+    const TLLayout& layout = *TLLayout::layoutWithIdentifier("quarter.tl");
+    const Frame before = *desktop->outerFrame(w);
+    const Frame want = expectedFrame(layout, before);
+    ASSERT_TRUE(TLWindowMover::applyLayout(layout));
+    const Frame got = settleAt(w, want);
+    EXPECT_EQ(got, want) << show(got) << " want " << show(want);
+}
+
+// Forwards to the real backend and closes the client right after a chosen step, so the window
+// vanishes between the mover's steps.
+class ClosingAccessibility : public TLAccessibility {
+public:
+    ClosingAccessibility(TLAccessibility& real, std::function<void()> close, std::string after)
+        : real_(real), close_(std::move(close)), after_(std::move(after)) {}
+
+    bool isProcessTrusted() override { return real_.isProcessTrusted(); }
+    void requestTrustPrompt() override { real_.requestTrustPrompt(); }
+    std::optional<TLRunningApplication> frontmostApplication() override {
+        auto r = real_.frontmostApplication();
+        step("frontmostApplication");
+        return r;
+    }
+    TLAXElementPtr createApplicationElement(const TLRunningApplication& a) override {
+        return real_.createApplicationElement(a);
+    }
+    std::int32_t copyWindow(TLAXElement& app, WindowAttribute attribute, TLAXElementPtr* window) override {
+        auto r = real_.copyWindow(app, attribute, window);
+        step("copyWindow");
+        return r;
+    }
+    std::int32_t copyPosition(TLAXElement& window, std::optional<TLPoint>* p) override {
+        auto r = real_.copyPosition(window, p);
+        step("copyPosition");
+        return r;
+    }
+    std::int32_t copySize(TLAXElement& window, std::optional<TLSize>* s) override {
+        auto r = real_.copySize(window, s);
+        step("copySize");
+        return r;
+    }
+    void setPosition(TLAXElement& window, TLPoint p) override { real_.setPosition(window, p); }
+    void setSize(TLAXElement& window, TLSize s) override { real_.setSize(window, s); }
+
+private:
+    void step(const std::string& name) {
+        if (name == after_ && close_) {
+            close_();
+            close_ = nullptr;
+        }
+    }
+    TLAccessibility& real_;
+    std::function<void()> close_;
+    std::string after_;
+};
+
+TEST_F(TLX11WindowTest, WindowClosedMidwayFailsCleanly) {
+    struct Row {
+        const char* after;
+        bool ok;
+        const char* message;
+    };
+    const Row rows[] = {
+        // The focused query meets BadWindow, the main query finds no other window: code 0.
+        {"frontmostApplication", false, "tlprobe hat kein bewegbares Fenster (AXError 0)."},
+        {"copyWindow", false, "Fensterposition konnte nicht gelesen werden."},
+        // Gone after the reads: the writes are issued into the void, and that is no failure.
+        {"copySize", true, ""},
+    };
+    for (const Row& row : rows) {
+        std::unique_ptr<TLTestProcess> client;
+        xcb_window_t w = open(client, std::string("Closing probe ") + row.after);
+        auto close = [&] {
+            client->terminate();
+            desktop->waitUntil([&] { return !desktop->outerFrame(w); });
+        };
+        ClosingAccessibility closing(*accessibility, close, row.after);
+        TLWindowMover::setPlatform(&closing, displays);
+        QString message;
+        const bool ok = TLWindowMover::applyLayout(*TLLayout::layoutWithIdentifier("half.left"), &message);
+        TLWindowMover::setPlatform(accessibility, displays);
+        EXPECT_EQ(ok, row.ok) << row.after;
+        EXPECT_EQ(message.toStdString(), row.message) << row.after;
+    }
+    // The connection survived every error.
+    EXPECT_TRUE(session->isConnected());
+    EXPECT_TRUE(TLWindowMover::isTrusted());
+}
+
+TEST_F(TLX11WindowTest, MainWindowQueryFindsTheProcessWindow) {
+    // The fallback query finds the topmost window of the frontmost process, and its frame
+    // reads back in accessibility coordinates (anchored at the primary, right monitor).
+    std::unique_ptr<TLTestProcess> client;
+    xcb_window_t w = open(client, "Main probe");
+    std::optional<TLRunningApplication> app = accessibility->frontmostApplication();
+    ASSERT_TRUE(app);
+    EXPECT_EQ(app->localizedName, std::optional<QString>("tlprobe"));
+    EXPECT_EQ(app->processIdentifier, client->pid());
+    TLAXElementPtr element = accessibility->createApplicationElement(*app);
+    TLAXElementPtr window;
+    EXPECT_EQ(accessibility->copyWindow(*element, TLAccessibility::WindowAttribute::MainWindow, &window), 0);
+    ASSERT_TRUE(window);
+    std::optional<TLPoint> position;
+    std::optional<TLSize> size;
+    ASSERT_EQ(accessibility->copyPosition(*window, &position), 0);
+    ASSERT_EQ(accessibility->copySize(*window, &size), 0);
+    const Frame f = *desktop->outerFrame(w);
+    EXPECT_EQ(position->x, f.x - 1440);
+    EXPECT_EQ(position->y, f.y);
+    EXPECT_EQ(size->width, f.width);
+    EXPECT_EQ(size->height, f.height);
+}
+
+} // namespace
