@@ -59,6 +59,9 @@ void TLTestZip::addSymlink(const QString& name, const QByteArray& target) {
 }
 
 QByteArray TLTestZip::bytes() const {
+    if (!raw_.isEmpty()) {
+        return raw_;
+    }
     QByteArray out;
     QByteArray central;
     for (const Entry& e : entries_) {

@@ -12,6 +12,9 @@ public:
     void addDirectory(const QString& name, int mode = 0755);
     void addSymlink(const QString& name, const QByteArray& target);
 
+    // Serves these bytes instead of an archive (for a download that is no zip at all).
+    void setRaw(const QByteArray& bytes) { raw_ = bytes; }
+
     QByteArray bytes() const;
 
 private:
@@ -21,4 +24,5 @@ private:
         quint32 unixMode;
     };
     QList<Entry> entries_;
+    QByteArray raw_;
 };

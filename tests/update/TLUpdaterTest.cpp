@@ -59,7 +59,8 @@ protected:
     }
 
     QTemporaryDir dir_;
-    std::unique_ptr<TLTestHttpServer> serverHolder_ = (ensureApplication(), std::make_unique<TLTestHttpServer>());
+    std::unique_ptr<TLTestHttpServer> serverHolder_ =
+        (ensureApplication(), std::make_unique<TLTestHttpServer>());
     TLTestHttpServer& server_ = *serverHolder_;
     std::unique_ptr<TLUserDefaults> defaults_;
     TLUpdaterContext context_;

@@ -1,0 +1,99 @@
+#include "TLTestHttpServer.h"
+#include "TLTestZip.h"
+#include "TLUpdateTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+using namespace TLUpdateTestSupport;
+
+// The whole road with the program as a user has it: a bundle in an install folder runs, finds
+// itself from its executable path, checks the feed, accepts the offer, swaps itself and ends;
+// the relaunch starts the new bundle once the old process is gone.
+TEST(TLUpdateApp, InstalledBundleUpdatesItselfAndRelaunches) {
+    ensureApplication();
+    TLTestHttpServer server;
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    const QString install = root.filePath("Programme");
+    const QString bundle = install + "/Tilora.app";
+    const QString temp = root.filePath("tmp");
+    const QString marker = root.filePath("relaunched");
+    const QString pidFile = root.filePath("old.pid");
+    const QString log = root.filePath("alerts.log");
+    QDir().mkpath(temp);
+
+    const QByteArray oldInfo = infoPlist({{"CFBundleIdentifier", "org.tilora.Tilora"},
+                                          {"CFBundleShortVersionString", "1.9"},
+                                          {"CFBundleExecutable", "Tilora"}});
+    QDir().mkpath(bundle + "/Contents/MacOS");
+    {
+        QFile plist(bundle + "/Contents/Info.plist");
+        ASSERT_TRUE(plist.open(QIODevice::WriteOnly));
+        plist.write(oldInfo);
+    }
+    ASSERT_TRUE(QFile::copy(TL_UPDATE_E2E_APP, bundle + "/Contents/MacOS/Tilora"));
+
+    // The new version's executable records whether the old process had ended when it started.
+    const QByteArray script =
+        QStringLiteral("#!/bin/sh\nold=$(cat '%1')\n"
+                       "if kill -0 \"$old\" 2>/dev/null; then s=early; else s=after; fi\n"
+                       "echo \"$s\" > '%2'\n")
+            .arg(pidFile, marker)
+            .toUtf8();
+    TLTestZip zip;
+    zip.addDirectory("Tilora.app");
+    zip.addFile("Tilora.app/Contents/Info.plist", infoPlist({{"CFBundleIdentifier", "org.tilora.Tilora"},
+                                                             {"CFBundleShortVersionString", "1.10"},
+                                                             {"CFBundleExecutable", "Tilora"}}));
+    zip.addFile("Tilora.app/Contents/MacOS/Tilora", script, 0644);
+    const QByteArray archive = zip.bytes();
+    server.serve("/Tilora-1.10.zip", archive);
+    const QJsonObject feed{
+        {"version", "1.10"},
+        {"notes", "Neu."},
+        {"url", server.url("/Tilora-1.10.zip").toString()},
+        {"sha256",
+         QString::fromLatin1(QCryptographicHash::hash(archive, QCryptographicHash::Sha256).toHex())}};
+    server.serve("/appcast.json", QJsonDocument(feed).toJson());
+
+    QProcess app;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TMPDIR", temp);
+    env.insert("XDG_CONFIG_HOME", root.filePath("config"));
+    app.setProcessEnvironment(env);
+    app.setProcessChannelMode(QProcess::ForwardedChannels);
+    app.start(bundle + "/Contents/MacOS/Tilora", {server.url("/appcast.json").toString(), log, pidFile});
+    ASSERT_TRUE(app.waitForFinished(60000));
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app.exitCode(), 0);
+
+    const QStringList lines = readFile(log).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2) << readFile(log).toStdString();
+    EXPECT_EQ(
+        lines[0],
+        "offer\tTilora 1.10 ist verfügbar\tInstalliert ist 1.9.\\n\\nNeu.\\n\\nDas Update wird geladen, "
+        "geprüft, eingesetzt und Tilora startet neu.");
+    EXPECT_EQ(lines[1], "terminate\t\t");
+
+    // The old process has ended and been reaped: the relaunch may start the new version now.
+    ASSERT_TRUE(waitUntil([&] { return !readFile(marker).isEmpty(); }, 15000));
+    EXPECT_EQ(readFile(marker).trimmed(), "after");
+    EXPECT_TRUE(readFile(bundle + "/Contents/Info.plist").contains("<string>1.10</string>"));
+    EXPECT_TRUE(QFileInfo(bundle + "/Contents/MacOS/Tilora").isExecutable());
+    EXPECT_FALSE(QFileInfo::exists(install + "/.Tilora.old"));
+    EXPECT_EQ(entriesStartingWith(temp, "tilora-"), QStringList());
+    EXPECT_EQ(QDir(install).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList({"Tilora.app"}));
+    // The last valid feed read was stored in the application's own settings.
+    EXPECT_TRUE(readFile(root.filePath("config/Tilora/Tilora.plist")).contains("TLLastUpdateCheck"));
+}
