@@ -1,12 +1,15 @@
-// Writes the store in an endless loop until it is killed; the atomicity test runs it.
+// Writes the store in a loop until it is killed; the atomicity test runs it.
 // Each write stores one dictionary whose payload is derived from its counter, so a reader
 // can tell a complete value from a torn one. It continues from the counter already stored.
 #include "TLUserDefaults.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QVariantMap>
 
 #include <cstdio>
+#include <signal.h>
+#include <sys/prctl.h>
 
 namespace {
 
@@ -21,16 +24,21 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s FILE\n", argv[0]);
         return 2;
     }
+    // Never outlive the test: die with it, and stop on its own after a while.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    QElapsedTimer running;
+    running.start();
     TLUserDefaults defaults(QString::fromLocal8Bit(argv[1]));
     qint64 counter = 0;
     if (auto stored = defaults.dictionaryForKey(QStringLiteral("TLTestRecord"))) {
         counter = stored->value(QStringLiteral("counter")).toLongLong();
     }
     defaults.setBool(true, TLUserDefaults::kFirstLaunchDone);
-    for (;;) {
+    while (running.elapsed() < 60000) {
         ++counter;
         defaults.setObject(QVariantMap{{QStringLiteral("counter"), counter},
                                        {QStringLiteral("payload"), payloadFor(counter)}},
                            QStringLiteral("TLTestRecord"));
     }
+    return 1;
 }
