@@ -2,7 +2,6 @@
 
 #include "TLAppcast.h"
 #include "TLArchiveExtractor.h"
-#include "TLBuildSettings.h"
 #include "TLBundle.h"
 #include "TLFileOps.h"
 #include "TLQtUpdatePresenter.h"
@@ -26,9 +25,6 @@
 #include <algorithm>
 #include <limits>
 #include <string_view>
-
-static_assert(std::string_view(TLBuildSettings::kDownloadSite).starts_with("https://"),
-              "the update feed must be fetched over HTTPS");
 
 namespace {
 
@@ -64,23 +60,6 @@ const char* const kRelaunchScript = "while kill -0 \"$1\" 2>/dev/null; do sleep 
 const char* const kRelaunchTitle = "Neustart fehlgeschlagen";
 
 } // namespace
-
-TLUpdaterContext TLUpdaterContext::fromRunningBundle() {
-    const TLBundle& bundle = TLBundle::main();
-    TLUpdaterContext context;
-    context.bundlePath = bundle.bundlePath();
-    const QString identifier = bundle.bundleIdentifier();
-    if (!identifier.isEmpty()) {
-        context.bundleIdentifier = identifier;
-    }
-    context.runningVersion = bundle.shortVersion().value_or(QStringLiteral("0"));
-    context.feedUrl = QUrl(text(TLBuildSettings::kDownloadSite) + text(TLBuildSettings::kFeedPath));
-    context.tempDir = QDir::tempPath();
-    context.processId = QCoreApplication::applicationPid();
-    context.extractTool = text(TLArchiveExtractor::kDefaultTool);
-    context.now = [] { return QDateTime::currentDateTimeUtc(); };
-    return context;
-}
 
 TLUpdater::TLUpdater(TLUserDefaults& defaults, TLUpdatePresenter& presenter, TLUpdaterContext context,
                      QObject* parent)
