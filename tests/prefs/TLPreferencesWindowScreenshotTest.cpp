@@ -79,6 +79,10 @@ struct Appearance {
     bool trusted;
 };
 
+void PrintTo(const Appearance& appearance, std::ostream* os) {
+    *os << appearance.name;
+}
+
 class PreferencesScreenshot : public ::testing::TestWithParam<Appearance> {};
 
 // Renders the window to a PNG in the build folder (to look at) and checks it is a real picture
