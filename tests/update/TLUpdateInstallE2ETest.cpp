@@ -417,3 +417,22 @@ TEST_F(TLUpdateInstallTest, MovesAcrossFileSystems) {
     expectInstalled("2.0");
     EXPECT_TRUE(QFileInfo(bundle_ + "/Contents/MacOS/Tilora").isExecutable());
 }
+
+TEST_F(TLUpdateInstallTest, UnwritableInstallFolderIsRefusedBeforeTheDownload) {
+    // A folder this process cannot write to: a read-only one of our own, or (as root, who may
+    // write everywhere else) one the kernel keeps read-only.
+    QString folder = root_.filePath("readonly");
+    QDir().mkpath(folder);
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+    if (QFileInfo(folder).isWritable()) {
+        folder = QStringLiteral("/proc/sys");
+    }
+    if (QFileInfo(folder).isWritable()) {
+        GTEST_SKIP() << "no folder here is read-only for this process";
+    }
+    context_.bundlePath = folder + "/Tilora.app";
+    install(serveUpdate(goodArchive().bytes()));
+    expectFailure(kImpossible, kFolder);
+    EXPECT_EQ(server_.requestCount("/Tilora.zip"), 0);
+    QFile::setPermissions(root_.filePath("readonly"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
