@@ -373,6 +373,38 @@ TEST_F(TLX11HotKeysTest, GrabsMeanPhysicalKeysWhateverTheLayout) {
     EXPECT_EQ(log.ids, std::vector<std::uint32_t>{5});
 }
 
+TEST_F(TLX11HotKeysTest, AHeldKeyFiresOnce) {
+    TLX11HotKeyService service(display().c_str());
+    PressLog log;
+    service.installEventHandler(&PressLog::record, &log);
+    ASSERT_TRUE(service.registerHotKeys(
+        {{18, kCtrlOpt, {TLHotKeySignature, 0}}, {19, kCtrlOpt, {TLHotKeySignature, 1}}})[0]);
+    Client keyboardUser(display());
+    TLXcbReply<xcb_get_keyboard_control_reply_t> control(xcb_get_keyboard_control_reply(
+        keyboardUser.get(), xcb_get_keyboard_control(keyboardUser.get()), nullptr));
+    ASSERT_TRUE(control && control->global_auto_repeat) << "the server repeats held keys";
+
+    // The user holds ⌃⌥1 well past the repeat delay (660 ms), then presses ⌃⌥2 once.
+    for (xcb_keycode_t key : {kControlL, kAltL, kDigit1}) {
+        xcb_test_fake_input(keyboardUser.get(), XCB_KEY_PRESS, key, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    }
+    keyboardUser.sync();
+    pumpUntil([] { return false; }, 1000ms);
+    xcb_test_fake_input(keyboardUser.get(), XCB_KEY_RELEASE, kDigit1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    keyboardUser.chord({static_cast<xcb_keycode_t>(kDigit1 + 1)});
+    for (xcb_keycode_t key : {kAltL, kControlL}) {
+        xcb_test_fake_input(keyboardUser.get(), XCB_KEY_RELEASE, key, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    }
+    keyboardUser.sync();
+    EXPECT_TRUE(pumpUntil([&] { return !log.ids.empty() && log.ids.back() == 1; }));
+    EXPECT_EQ(log.ids, (std::vector<std::uint32_t>{0, 1}));
+
+    // A new keystroke of the same key counts again.
+    keyboardUser.chord({kControlL, kAltL, kDigit1});
+    EXPECT_TRUE(pumpUntil([&] { return log.ids.size() == 3; }));
+    EXPECT_EQ(log.ids.back(), 0u);
+}
+
 TEST_F(TLX11HotKeysTest, WithoutAServerNothingIsRegisteredAndNothingCrashes) {
     TLX11HotKeyService service(":999999");
     EXPECT_FALSE(service.isConnected());

@@ -3,6 +3,11 @@
 #include "TLKeyCodes.h"
 #include "TLModifiers.h"
 
+// xcb's XKB header names a member `explicit`, a C++ keyword.
+#define explicit xkb_explicit
+#include <xcb/xkb.h>
+#undef explicit
+
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -49,6 +54,7 @@ TLX11HotKeyService::TLX11HotKeyService(const char* displayName)
     minKeycode_ = setup->min_keycode;
     maxKeycode_ = setup->max_keycode;
     readLockMasks();
+    useXkb();
     notifier_ =
         std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(connection_.get()), QSocketNotifier::Read);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),
@@ -68,6 +74,33 @@ TLX11HotKeyService::~TLX11HotKeyService() {
 
 bool TLX11HotKeyService::isConnected() const {
     return connection_ && xcb_connection_has_error(connection_.get()) == 0;
+}
+
+void TLX11HotKeyService::useXkb() {
+    // With XKB a held key repeats as presses alone, without the releases in between, so a
+    // repeat can be told from a new press. Without XKB every repeat counts as a press.
+    xcb_connection_t* c = connection_.get();
+    TLXcbReply<xcb_xkb_use_extension_reply_t> use(
+        xcb_xkb_use_extension_reply(c, xcb_xkb_use_extension(c, 1, 0), nullptr));
+    const xcb_query_extension_reply_t* extension = xcb_get_extension_data(c, &xcb_xkb_id);
+    if (!use || use->supported == 0 || extension == nullptr || extension->present == 0) {
+        return;
+    }
+    xkbEventBase_ = extension->first_event;
+    TLXcbReply<xcb_xkb_per_client_flags_reply_t> flags(xcb_xkb_per_client_flags_reply(
+        c,
+        xcb_xkb_per_client_flags(c, XCB_XKB_ID_USE_CORE_KBD, XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT,
+                                 XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT, 0, 0, 0),
+        nullptr));
+    // An XKB client no longer gets the core MappingNotify; it has to ask for XKB's own.
+    constexpr std::uint16_t events = XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY;
+    constexpr std::uint16_t mapParts = XCB_XKB_MAP_PART_KEY_SYMS | XCB_XKB_MAP_PART_MODIFIER_MAP;
+    xcb_xkb_select_events_details_t details{};
+    details.affectNewKeyboard = XCB_XKB_NKN_DETAIL_KEYCODES;
+    details.newKeyboardDetails = XCB_XKB_NKN_DETAIL_KEYCODES;
+    TLXcbError error(
+        xcb_request_check(c, xcb_xkb_select_events_aux_checked(c, XCB_XKB_ID_USE_CORE_KBD, events, 0, 0,
+                                                               mapParts, mapParts, &details)));
 }
 
 void TLX11HotKeyService::readLockMasks() {
@@ -189,6 +222,8 @@ TLX11HotKeyService::registerHotKeys(const std::vector<TLHotKeyRequest>& requests
 }
 
 void TLX11HotKeyService::ungrab(const Grab& grab) {
+    // Its release may now go to another client.
+    keysDown_.erase(grab.keycode);
     for (std::uint16_t variant : grab.lockVariants) {
         xcb_ungrab_key(connection_.get(), grab.keycode, root_, grab.modifiers | variant);
     }
@@ -260,12 +295,18 @@ void TLX11HotKeyService::processEvents() {
             const std::uint16_t state = press->state & kShortcutModifiers;
             for (const auto& [ref, grab] : grabs_) {
                 if (grab.keycode == press->detail && grab.modifiers == state) {
-                    pressed.push_back(grab.hotKeyID);
+                    // One press per keystroke, however long the key is held.
+                    if (keysDown_.insert(press->detail).second) {
+                        pressed.push_back(grab.hotKeyID);
+                    }
                     break;
                 }
             }
             break;
         }
+        case XCB_KEY_RELEASE:
+            keysDown_.erase(reinterpret_cast<const xcb_key_release_event_t*>(event.get())->detail);
+            break;
         case XCB_MAPPING_NOTIFY: {
             const auto* notify = reinterpret_cast<const xcb_mapping_notify_event_t*>(event.get());
             if (notify->request != XCB_MAPPING_POINTER) {
@@ -274,7 +315,12 @@ void TLX11HotKeyService::processEvents() {
             break;
         }
         default:
-            break; // releases, errors of unchecked re-grabs
+            // Every XKB event has its own type in the second byte.
+            if (xkbEventBase_ != 0 && event->response_type == xkbEventBase_ &&
+                (event->pad0 == XCB_XKB_NEW_KEYBOARD_NOTIFY || event->pad0 == XCB_XKB_MAP_NOTIFY)) {
+                mappingChanged = true;
+            }
+            break; // and errors of unchecked re-grabs
         }
     }
     // One re-grab for a burst of mapping changes (a layout switch sends several).

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 class QSocketNotifier;
@@ -47,6 +48,7 @@ private:
         TLHotKeyID hotKeyID;
     };
 
+    void useXkb();
     void readLockMasks();
     std::vector<std::uint16_t> lockVariants() const;
     void ungrab(const Grab& grab);
@@ -58,7 +60,9 @@ private:
     xcb_keycode_t minKeycode_ = 0;
     xcb_keycode_t maxKeycode_ = 0;
     std::uint16_t lockMask_ = 0;
+    std::uint8_t xkbEventBase_ = 0; // 0: no XKB on this connection
     std::map<TLHotKeyRef, Grab> grabs_;
+    std::set<xcb_keycode_t> keysDown_; // grabbed keys pressed and not yet released
     TLHotKeyRef nextRef_ = 1;
     TLEventHandlerProc proc_ = nullptr;
     void* userData_ = nullptr;
