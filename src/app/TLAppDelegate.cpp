@@ -73,7 +73,7 @@ void TLAppDelegate::buildMainMenu() {
 
 void TLAppDelegate::buildStatusItem() {
     statusItem_ = std::make_unique<QSystemTrayIcon>();
-    statusItem_->setIcon(TLStatusIcon::trayIcon(TLStatusIcon::panelForPalette()));
+    statusItem_->setIcon(TLStatusIcon::trayIcon(TLStatusIcon::Panel::Dark));
     statusItem_->setToolTip(QStringLiteral("Tilora"));
 
     menu_ = std::make_unique<TLStatusMenu>();

@@ -1,9 +1,7 @@
 #include "TLStatusIcon.h"
 
 #include <QFont>
-#include <QGuiApplication>
 #include <QPainter>
-#include <QPalette>
 #include <QPixmap>
 
 #include <algorithm>
@@ -105,11 +103,6 @@ QIcon TLStatusIcon::fallbackIcon(Panel panel) {
 QIcon TLStatusIcon::trayIcon(Panel panel) {
     QIcon symbol = icon(panel);
     return symbol.isNull() ? fallbackIcon(panel) : symbol;
-}
-
-TLStatusIcon::Panel TLStatusIcon::panelForPalette() {
-    const QColor window = QGuiApplication::palette().color(QPalette::Window);
-    return window.lightness() < 128 ? Panel::Dark : Panel::Light;
 }
 
 QImage TLStatusIcon::drawApplicationIcon(int size) {

@@ -6,7 +6,9 @@
 #include <QString>
 
 // Tilora's tray symbol: three side-by-side rectangles, a window split into thirds. It is drawn
-// in one colour like a template image, light on dark panels and dark on light ones.
+// in one colour like a template image, light on dark panels and dark on light ones, with a faint
+// halo in the other shade. A tray does not tell its colour; the application uses the variant
+// for dark panels, the common case, and the halo keeps it visible on light ones.
 class TLStatusIcon {
 public:
     enum class Panel { Light, Dark };
@@ -23,9 +25,6 @@ public:
 
     // One rendering of the symbol, transparent around the strokes.
     static QImage draw(int size, Panel panel);
-
-    // Guesses the panel's shade from the application palette: dark windows, dark panels.
-    static Panel panelForPalette();
 
     static QColor inkColor(Panel panel);
 

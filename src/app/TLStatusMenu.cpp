@@ -14,9 +14,14 @@ QString qtext(const std::string& text) {
     return QString::fromStdString(text);
 }
 
+// Menu texts mark their mnemonic with '&'; a title's own ampersands are doubled to stay text.
+QString menuTitle(QString title) {
+    return title.replace(u'&', QStringLiteral("&&"));
+}
+
 QAction* addCommand(QMenu& menu, const QString& title, const std::function<void()>& action,
                     const QKeySequence& shortcut = {}) {
-    QAction* item = menu.addAction(title);
+    QAction* item = menu.addAction(menuTitle(title));
     if (!shortcut.isEmpty()) {
         item->setShortcut(shortcut);
     }
@@ -42,13 +47,13 @@ void TLStatusMenu::rebuild(std::span<const TLLayout> layouts,
             if (group) {
                 addSeparator();
             }
-            QAction* header = addAction(qtext(layout.group()));
+            QAction* header = addAction(menuTitle(qtext(layout.group())));
             header->setEnabled(false);
             header->setProperty(kIndentationProperty, 0);
             group = layout.group();
         }
 
-        QAction* item = addAction(qtext(layout.name()));
+        QAction* item = addAction(menuTitle(qtext(layout.name())));
         item->setProperty(kIndentationProperty, 1);
         item->setData(QVariant::fromValue(reinterpret_cast<quintptr>(&layout)));
         if (actions.menuApply) {
@@ -64,7 +69,8 @@ void TLStatusMenu::rebuild(std::span<const TLLayout> layouts,
             item->setShortcut(TLKeyEquivalent::keySequence(
                 *key, TLShortcut::eventFlagsFromCarbonModifiers(shortcut.modifiers())));
         } else {
-            item->setText(QStringLiteral("%1   %2").arg(qtext(layout.name()), shortcut.displayString()));
+            item->setText(
+                menuTitle(QStringLiteral("%1   %2").arg(qtext(layout.name()), shortcut.displayString())));
         }
     }
 
@@ -77,6 +83,10 @@ void TLStatusMenu::rebuild(std::span<const TLLayout> layouts,
     addSeparator();
     addCommand(*this, QStringLiteral("Tilora beenden"), actions.terminate,
                QKeySequence(Qt::ControlModifier | Qt::Key_Q));
+}
+
+QString TLStatusMenu::itemTitle(const QAction* action) {
+    return action ? action->text().replace(QStringLiteral("&&"), QStringLiteral("&")) : QString();
 }
 
 const TLLayout* TLStatusMenu::layoutForAction(const QAction* action) {

@@ -31,6 +31,9 @@ public:
     void rebuild(std::span<const TLLayout> layouts,
                  const std::function<TLShortcut(const TLLayout&)>& shortcutFor, const Actions& actions);
 
+    // An item's title as the user reads it (menu texts double a literal '&').
+    static QString itemTitle(const QAction* action);
+
     // The layout a layout item stands for; nullptr for any other item.
     static const TLLayout* layoutForAction(const QAction* action);
 

@@ -81,7 +81,7 @@ protected:
 
     QAction* itemNamed(const QString& text) const {
         for (QAction* action : delegate_->menu()->actions()) {
-            if (action->text() == text && TLStatusMenu::layoutForAction(action)) {
+            if (TLStatusMenu::itemTitle(action) == text && TLStatusMenu::layoutForAction(action)) {
                 return action;
             }
         }
@@ -307,7 +307,7 @@ TEST_F(AppDelegate, ShortcutChangeRebuildsTheMenu) {
     EXPECT_EQ(itemFor()->shortcut(), QKeySequence(Qt::ControlModifier | Qt::ShiftModifier | Qt::Key_X));
     hotkeys_->setShortcut(std::nullopt, layout);
     EXPECT_TRUE(itemFor()->shortcut().isEmpty());
-    EXPECT_EQ(itemFor()->text(), QString::fromStdString(layout.name()));
+    EXPECT_EQ(TLStatusMenu::itemTitle(itemFor()), QString::fromStdString(layout.name()));
 }
 
 TEST_F(AppDelegate, FixedCommandsReachTheirServices) {

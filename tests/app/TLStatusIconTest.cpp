@@ -1,9 +1,6 @@
 #include "TLStatusIcon.h"
 #include "TLAppTestApplication.h"
 
-#include <QGuiApplication>
-#include <QPalette>
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -53,20 +50,31 @@ TEST(StatusIcon, ThreeSideBySideRectanglesAtEveryTraySize) {
     }
 }
 
-TEST(StatusIcon, LightAndDarkPanelsGetOppositeShades) {
-    EXPECT_GT(TLStatusIcon::inkColor(Panel::Dark).lightness(), 200);
-    EXPECT_LT(TLStatusIcon::inkColor(Panel::Light).lightness(), 60);
-
-    const QPalette original = QGuiApplication::palette();
-    QPalette dark = original;
-    dark.setColor(QPalette::Window, QColor(0x20, 0x20, 0x20));
-    QGuiApplication::setPalette(dark);
-    EXPECT_EQ(TLStatusIcon::panelForPalette(), Panel::Dark);
-    QPalette light = original;
-    light.setColor(QPalette::Window, QColor(0xee, 0xee, 0xee));
-    QGuiApplication::setPalette(light);
-    EXPECT_EQ(TLStatusIcon::panelForPalette(), Panel::Light);
-    QGuiApplication::setPalette(original);
+TEST(StatusIcon, LightAndDarkPanelsGetOppositeShadesWithAHaloOfTheOther) {
+    for (Panel panel : {Panel::Light, Panel::Dark}) {
+        const QImage image = TLStatusIcon::draw(22, panel);
+        int light = 0;
+        int dark = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = QColor::fromRgba(image.pixel(x, y));
+                if (c.alpha() == 0) {
+                    continue;
+                }
+                (c.lightness() > 128 ? light : dark) += 1;
+            }
+        }
+        // The ink: many pixels of one shade; the halo: some of the other, never none.
+        if (panel == Panel::Dark) {
+            EXPECT_GT(light, dark / 2);
+            EXPECT_GT(dark, 0);
+            EXPECT_GT(TLStatusIcon::inkColor(panel).lightness(), 200);
+        } else {
+            EXPECT_GT(dark, light / 2);
+            EXPECT_GT(light, 0);
+            EXPECT_LT(TLStatusIcon::inkColor(panel).lightness(), 60);
+        }
+    }
 }
 
 TEST(StatusIcon, TooSmallToDrawFallsBackToTheGlyph) {

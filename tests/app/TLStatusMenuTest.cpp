@@ -30,7 +30,7 @@ std::vector<std::string> describe(const QMenu& menu) {
         if (!action->isEnabled()) {
             line += "[H] ";
         }
-        line += std::string(2 * indentation, ' ') + action->text().toStdString();
+        line += std::string(2 * indentation, ' ') + TLStatusMenu::itemTitle(action).toStdString();
         if (!action->shortcut().isEmpty()) {
             line += " {" + action->shortcut().toString(QKeySequence::PortableText).toStdString() + "}";
         }
@@ -88,6 +88,16 @@ TEST_F(StatusMenu, GroupsWithHeadersSeparatorsAndIndentedItems) {
     expected.insert(expected.end(), kFixedItems.begin(), kFixedItems.end());
     EXPECT_EQ(describe(menu_), expected);
     EXPECT_EQ(menu_.title(), QStringLiteral("Tilora"));
+}
+
+TEST_F(StatusMenu, AmpersandsInTitlesStayText) {
+    const auto layouts = catalogue({{"Links & rechts", "Hin & her"}});
+    menu_.rebuild(layouts, table(), {});
+    const QList<QAction*> actions = menu_.actions();
+    EXPECT_EQ(actions[0]->text(), QStringLiteral("Links && rechts"));
+    EXPECT_EQ(TLStatusMenu::itemTitle(actions[1]), QStringLiteral("Hin & her"));
+    EXPECT_EQ(TLStatusMenu::itemTitle(actions[5]), QStringLiteral("Über Tilora – Impressum & Lizenz"));
+    EXPECT_TRUE(actions[5]->text().contains(QStringLiteral("&&")));
 }
 
 TEST_F(StatusMenu, HeaderWhereverTheGroupChangesBetweenNeighbours) {
