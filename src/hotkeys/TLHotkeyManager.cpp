@@ -3,6 +3,7 @@
 #include "TLLayout.h"
 #include "TLUserDefaults.h"
 
+#include <QCoreApplication>
 #include <QMetaObject>
 #include <QMetaType>
 #include <QVariant>
@@ -113,7 +114,13 @@ TLHotkeyManager& TLHotkeyManager::shared() {
             static RefusingHotKeyService refusing;
             service = &refusing;
         }
-        return new TLHotkeyManager(TLUserDefaults::standard(), *service);
+        auto* manager = new TLHotkeyManager(TLUserDefaults::standard(), *service);
+        // Presses are handed over through the manager's thread: make that the main thread,
+        // whichever thread came first.
+        if (QCoreApplication* app = QCoreApplication::instance()) {
+            manager->moveToThread(app->thread());
+        }
+        return manager;
     }();
     return *instance;
 }

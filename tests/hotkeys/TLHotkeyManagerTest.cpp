@@ -7,12 +7,15 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -342,6 +345,34 @@ TEST_F(TLHotkeyManagerTest, LayoutsOutsideTheCatalogueHaveNoShortcut) {
     manager->setShortcut(TLShortcut::shortcutWithKeyCode(18, kCtrlOpt), twin);
     EXPECT_EQ(changed.count(), 1);
     EXPECT_EQ(manager->shortcutForLayout(layout("third.left")).keyCode(), 18);
+}
+
+TEST_F(TLHotkeyManagerTest, SharedIsOneInstanceOnTheMainThreadWithTheInstalledService) {
+    // The standard store lives under XDG_CONFIG_HOME; keep it inside the test's folder.
+    ASSERT_EQ(::setenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path()).constData(), 1), 0);
+    static TLFakeHotKeyService sharedService;
+    TLHotkeyManager::installHotKeyService(&sharedService);
+
+    std::vector<std::future<TLHotkeyManager*>> calls;
+    for (int i = 0; i < 4; ++i) {
+        calls.push_back(std::async(std::launch::async, [] { return &TLHotkeyManager::shared(); }));
+    }
+    TLHotkeyManager* first = calls.front().get();
+    for (std::size_t i = 1; i < calls.size(); ++i) {
+        EXPECT_EQ(calls[i].get(), first);
+    }
+    EXPECT_EQ(&TLHotkeyManager::shared(), first);
+    EXPECT_EQ(first->thread(), app().thread());
+    EXPECT_TRUE(first->registerAll().isEmpty());
+    EXPECT_EQ(sharedService.registered().size(), 30u);
+
+    std::vector<std::string> pressed;
+    first->setHandler([&pressed](const TLLayout& l) { pressed.push_back(l.identifier()); });
+    EXPECT_EQ(sharedService.press(124, kCtrlOpt), TLNoErr);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(pressed, std::vector<std::string>{"half.right"});
+    first->setHandler(nullptr);
+    first->unregisterAll();
 }
 
 class TLHotKeyPressedTest : public TLHotkeyManagerTest {
