@@ -130,6 +130,9 @@ void TLX11HotKeyService::readLockMasks() {
     }
     const xcb_keycode_t* modifierKeys = xcb_get_modifier_mapping_keycodes(modifiers.get());
     const int perModifier = modifiers->keycodes_per_modifier;
+    if (xcb_get_modifier_mapping_keycodes_length(modifiers.get()) < 8 * perModifier) {
+        return;
+    }
     for (int modifier = 0; modifier < 8; ++modifier) {
         for (int k = 0; k < perModifier; ++k) {
             const xcb_keycode_t key = modifierKeys[modifier * perModifier + k];
