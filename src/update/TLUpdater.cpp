@@ -67,7 +67,7 @@ TLUpdater::TLUpdater(TLUserDefaults& defaults, TLUpdatePresenter& presenter, TLU
     if (!context_.now) {
         context_.now = [] { return QDateTime::currentDateTimeUtc(); };
     }
-    timer_.setTimerType(Qt::CoarseTimer);
+    timer_.setTimerType(Qt::PreciseTimer); // no tolerance on the check timers
     connect(&timer_, &QTimer::timeout, this, &TLUpdater::timerFired);
     connect(&verification_, &QFutureWatcher<TLVerifyResult>::finished, this,
             [this] { handOver(verification_.result()); });

@@ -92,8 +92,8 @@ public:
         context_.tempDir = temp_;
         context_.processId = oldProcess_.processId();
         context_.extractTool = "/usr/bin/bsdtar";
-        context_.downloadInactivityMs = 500;
-        context_.downloadDeadlineMs = 2500;
+        context_.downloadInactivityMs = 2000;
+        context_.downloadDeadlineMs = 6000;
     }
 
     void TearDown() override {

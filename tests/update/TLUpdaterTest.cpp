@@ -259,8 +259,8 @@ TEST_F(TLUpdaterTest, TransportFailuresReportTheirDescription) {
 }
 
 TEST_F(TLUpdaterTest, StalledOrEndlessFeedEndsTheCheck) {
-    context_.feedInactivityMs = 300;
-    context_.feedDeadlineMs = 1500;
+    context_.feedInactivityMs = 1500;
+    context_.feedDeadlineMs = 4000;
     context_.feedMaxBytes = 4096;
     struct Row {
         const char* what;
