@@ -83,7 +83,7 @@ TLX11KeyboardLayout::TLX11KeyboardLayout(const char* displayName)
     if (deviceId_ < 0) {
         return;
     }
-    // A new keyboard or keymap (setxkbmap) and group changes; everything else stays quiet.
+    // A new keyboard or keymap (setxkbmap) and group changes.
     constexpr std::uint16_t events = XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY |
                                      XCB_XKB_EVENT_TYPE_STATE_NOTIFY;
     constexpr std::uint16_t mapParts = XCB_XKB_MAP_PART_KEY_TYPES | XCB_XKB_MAP_PART_KEY_SYMS |
@@ -93,9 +93,9 @@ TLX11KeyboardLayout::TLX11KeyboardLayout(const char* displayName)
     xcb_xkb_select_events_details_t details{};
     details.affectNewKeyboard = XCB_XKB_NKN_DETAIL_KEYCODES | XCB_XKB_NKN_DETAIL_GEOMETRY;
     details.newKeyboardDetails = details.affectNewKeyboard;
-    details.affectState = XCB_XKB_STATE_PART_GROUP_BASE | XCB_XKB_STATE_PART_GROUP_LATCH |
-                          XCB_XKB_STATE_PART_GROUP_LOCK | XCB_XKB_STATE_PART_MODIFIER_BASE |
-                          XCB_XKB_STATE_PART_MODIFIER_LATCH | XCB_XKB_STATE_PART_MODIFIER_LOCK;
+    // Only the group matters for a label; modifier changes would just pile up unread.
+    details.affectState =
+        XCB_XKB_STATE_PART_GROUP_BASE | XCB_XKB_STATE_PART_GROUP_LATCH | XCB_XKB_STATE_PART_GROUP_LOCK;
     details.stateDetails = details.affectState;
     TLXcbError error(xcb_request_check(
         c, xcb_xkb_select_events_aux_checked(c, static_cast<xcb_xkb_device_spec_t>(deviceId_), events, 0, 0,
@@ -154,8 +154,7 @@ void TLX11KeyboardLayout::takeInChanges() {
     if (keymapChanged) {
         reloadKeymap();
     } else if (lastState && state_) {
-        xkb_state_update_mask(state_.get(), lastState->baseMods, lastState->latchedMods,
-                              lastState->lockedMods, static_cast<xkb_layout_index_t>(lastState->baseGroup),
+        xkb_state_update_mask(state_.get(), 0, 0, 0, static_cast<xkb_layout_index_t>(lastState->baseGroup),
                               static_cast<xkb_layout_index_t>(lastState->latchedGroup),
                               static_cast<xkb_layout_index_t>(lastState->lockedGroup));
     }
