@@ -1,0 +1,354 @@
+// The built bundle as a user runs it: a separate Tilora process on a private desktop with two
+// monitors, openbox and a tint2 tray, driven with real key presses and clicks.
+#include "TLTestDesktop.h"
+#include "TLTestProcess.h"
+
+// The shared xcb helpers mix an enumerator and an atom in one conditional, which -Wextra rejects.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wextra"
+#include "TLXcb.h"
+#pragma GCC diagnostic pop
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Frame = TLTestDesktop::Frame;
+
+// X modifier masks and keycodes (evdev + 8) of the default hot keys used here.
+constexpr uint16_t kControl = XCB_MOD_MASK_CONTROL;
+constexpr uint16_t kAlt = XCB_MOD_MASK_1;
+constexpr xcb_keycode_t kLeftKey = 105 + 8;
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> logLines(const fs::path& path) {
+    std::vector<std::string> lines;
+    std::istringstream in(readFile(path));
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("Tilora: ", 0) == 0) {
+            lines.push_back(line);
+        }
+    }
+    return lines;
+}
+
+class AppBundle : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        desktop_ = new TLTestDesktop();
+        std::string error;
+        ASSERT_TRUE(desktop_->start(&error)) << error;
+    }
+    static void TearDownTestSuite() {
+        delete desktop_;
+        desktop_ = nullptr;
+    }
+
+    void SetUp() override {
+        ASSERT_NE(desktop_, nullptr);
+        ASSERT_TRUE(desktop_->isRunning());
+        char pattern[] = "/tmp/tilora-app-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        home_ = pattern;
+        fs::create_directories(home_ / "config");
+        fs::create_directories(home_ / "runtime");
+        fs::permissions(home_ / "runtime", fs::perms::owner_all, fs::perm_options::replace);
+    }
+    void TearDown() override {
+        for (auto& process : processes_) {
+            process->terminate();
+        }
+        processes_.clear();
+        std::error_code ignored;
+        fs::remove_all(home_, ignored);
+    }
+
+    std::vector<std::string> environment() const {
+        return {"DISPLAY=" + desktop_->displayName(), "XDG_CONFIG_HOME=" + (home_ / "config").string(),
+                "XDG_RUNTIME_DIR=" + (home_ / "runtime").string(), "QT_QPA_PLATFORM=xcb"};
+    }
+
+    TLTestProcess* startTilora(const std::string& logName = "tilora.log") {
+        TLTestProcess::Options options;
+        options.environment = environment();
+        options.logPath = (home_ / logName).string();
+        std::string error;
+        auto process = TLTestProcess::start({TL_BUNDLE_EXECUTABLE}, options, &error);
+        EXPECT_TRUE(process) << error;
+        if (!process) {
+            return nullptr;
+        }
+        processes_.push_back(std::move(process));
+        return processes_.back().get();
+    }
+
+    // Tilora's window inside tint2's panel: the tray icon.
+    xcb_window_t trayIcon() const {
+        for (xcb_window_t client : desktop_->clientList()) {
+            const auto classes = desktop_->wmClass(client);
+            if (std::find(classes.begin(), classes.end(), "tint2") != classes.end()) {
+                return findDescendantOfClass(client, "Tilora");
+            }
+        }
+        return XCB_WINDOW_NONE;
+    }
+
+    xcb_window_t findDescendantOfClass(xcb_window_t window, const std::string& wmClass) const {
+        xcb_connection_t* c = desktop_->connection();
+        TLXcbReply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr));
+        if (!tree) {
+            return XCB_WINDOW_NONE;
+        }
+        const xcb_window_t* children = xcb_query_tree_children(tree.get());
+        for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i) {
+            const auto classes = desktop_->wmClass(children[i]);
+            if (std::find(classes.begin(), classes.end(), wmClass) != classes.end()) {
+                return children[i];
+            }
+            if (xcb_window_t found = findDescendantOfClass(children[i], wmClass)) {
+                return found;
+            }
+        }
+        return XCB_WINDOW_NONE;
+    }
+
+    // Mapped top-level windows of Tilora's own (menus, dialogs, the settings window).
+    int visibleTiloraWindows() const {
+        xcb_connection_t* c = desktop_->connection();
+        int count = 0;
+        TLXcbReply<xcb_query_tree_reply_t> tree(
+            xcb_query_tree_reply(c, xcb_query_tree(c, desktop_->root()), nullptr));
+        const xcb_window_t* children = xcb_query_tree_children(tree.get());
+        for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i) {
+            TLXcbReply<xcb_get_window_attributes_reply_t> attributes(
+                xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, children[i]), nullptr));
+            if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE) {
+                continue;
+            }
+            if (findDescendantOfClass(children[i], "Tilora") != XCB_WINDOW_NONE) {
+                ++count;
+            } else {
+                const auto classes = desktop_->wmClass(children[i]);
+                if (std::find(classes.begin(), classes.end(), "Tilora") != classes.end()) {
+                    ++count;
+                }
+            }
+        }
+        // The panel holds the tray icon; it is no window of Tilora's own.
+        return count - (trayIcon() != XCB_WINDOW_NONE ? 1 : 0);
+    }
+
+    // True once some client holds the combination: a grab of our own is refused then.
+    bool comboIsGrabbed(xcb_keycode_t key, uint16_t modifiers) const {
+        xcb_connection_t* c = desktop_->connection();
+        TLXcbError error(
+            xcb_request_check(c, xcb_grab_key_checked(c, 0, desktop_->root(), modifiers, key,
+                                                      XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)));
+        if (!error) {
+            xcb_ungrab_key(c, key, desktop_->root(), modifiers);
+            xcb_flush(c);
+            return false;
+        }
+        return error->error_code == XCB_ACCESS;
+    }
+
+    bool waitUntilReady() {
+        return TLTestDesktop::waitUntil([&] { return trayIcon() != XCB_WINDOW_NONE; }) &&
+               TLTestDesktop::waitUntil([&] { return comboIsGrabbed(kLeftKey, kControl | kAlt); });
+    }
+
+    bool run(const std::vector<std::string>& argv) {
+        std::string output;
+        const auto status = TLTestProcess::run(argv, environment(), &output, 10s);
+        EXPECT_TRUE(status && *status == 0) << output;
+        return status && *status == 0;
+    }
+
+    // A test client on the given monitor, active.
+    xcb_window_t clientOn(const TLTestDesktop::Monitor& monitor, const std::string& title) {
+        auto process = desktop_->launchTestClient(title, "tlappclient", 400, 300);
+        EXPECT_TRUE(process);
+        processes_.push_back(std::move(process));
+        const xcb_window_t window = desktop_->waitForWindow(TLTestDesktop::WindowMatch::byTitle(title));
+        EXPECT_NE(window, XCB_WINDOW_NONE);
+        run({"xdotool", "windowmove", "--sync", std::to_string(window), std::to_string(monitor.x + 100),
+             std::to_string(monitor.y + 100)});
+        EXPECT_TRUE(desktop_->activate(window));
+        return window;
+    }
+
+    static const TLTestDesktop::Monitor& monitor(const std::string& name) {
+        for (const auto& m : TLTestDesktop::monitors()) {
+            if (m.name == name) {
+                return m;
+            }
+        }
+        std::abort();
+    }
+
+    static TLTestDesktop* desktop_;
+    fs::path home_;
+    std::vector<std::unique_ptr<TLTestProcess>> processes_;
+};
+
+TLTestDesktop* AppBundle::desktop_ = nullptr;
+
+TEST_F(AppBundle, BundleCarriesItsInformation) {
+    const fs::path bundle = fs::path(TL_BUNDLE_EXECUTABLE).parent_path().parent_path().parent_path();
+    EXPECT_EQ(bundle.filename(), "Tilora.app");
+    const std::string info = readFile(bundle / "Contents" / "Info.plist");
+    EXPECT_NE(info.find("<key>CFBundleIdentifier</key>\n\t<string>" TL_BUNDLE_IDENTIFIER "</string>"),
+              std::string::npos);
+    EXPECT_NE(info.find("<key>CFBundleShortVersionString</key>\n\t<string>" TL_PROJECT_VERSION "</string>"),
+              std::string::npos);
+    EXPECT_NE(info.find("<key>CFBundleExecutable</key>\n\t<string>" +
+                        fs::path(TL_BUNDLE_EXECUTABLE).filename().string() + "</string>"),
+              std::string::npos);
+    EXPECT_GT(fs::file_size(bundle / "Contents" / "Resources" / "tilora.png"), 100u);
+}
+
+TEST_F(AppBundle, TrayIconAppearsAndHotKeyTilesTheWindowOnItsMonitor) {
+    ASSERT_TRUE(startTilora());
+    ASSERT_TRUE(waitUntilReady()) << readFile(home_ / "tilora.log") << desktop_->logs();
+
+    // A window on the left monitor (the one with the panel) goes to the left half of that
+    // monitor's visible area.
+    const auto& left = monitor("LEFT");
+    const xcb_window_t window = clientOn(left, "Tilora probe left");
+    ASSERT_TRUE(run({"xdotool", "key", "ctrl+alt+Left"}));
+    const Frame expected{left.x, left.y, left.width / 2, left.height - TLTestDesktop::kPanelHeight};
+    EXPECT_TRUE(TLTestDesktop::waitUntil([&] { return desktop_->outerFrame(window) == expected; }))
+        << "frame " << desktop_->outerFrame(window).value_or(Frame{}).x << ","
+        << desktop_->outerFrame(window).value_or(Frame{}).y << " "
+        << desktop_->outerFrame(window).value_or(Frame{}).width << "x"
+        << desktop_->outerFrame(window).value_or(Frame{}).height;
+
+    // The same key on the primary monitor: its left half there.
+    const auto& right = monitor("RIGHT");
+    const xcb_window_t other = clientOn(right, "Tilora probe right");
+    ASSERT_TRUE(run({"xdotool", "key", "ctrl+alt+Left"}));
+    const Frame expectedRight{right.x, right.y, right.width / 2, right.height};
+    EXPECT_TRUE(TLTestDesktop::waitUntil([&] { return desktop_->outerFrame(other) == expectedRight; }));
+    EXPECT_TRUE(logLines(home_ / "tilora.log").empty()) << readFile(home_ / "tilora.log");
+}
+
+TEST_F(AppBundle, MenuChoiceMovesTheWindowAbout150msLater) {
+    ASSERT_TRUE(startTilora());
+    ASSERT_TRUE(waitUntilReady()) << readFile(home_ / "tilora.log");
+    const auto& right = monitor("RIGHT");
+    const xcb_window_t window = clientOn(right, "Tilora probe menu");
+    const auto before = desktop_->outerFrame(window);
+
+    // Right click on the tray icon opens the menu; the first item that can be chosen is the
+    // first layout ("Linkes Drittel").
+    const xcb_window_t icon = trayIcon();
+    ASSERT_TRUE(run({"xdotool", "mousemove", "--window", std::to_string(icon), "5", "5", "click", "3"}));
+    ASSERT_TRUE(TLTestDesktop::waitUntil([&] { return visibleTiloraWindows() > 0; }))
+        << "the menu did not open";
+    ASSERT_TRUE(run({"xdotool", "key", "Down"}));
+    const auto chosen = std::chrono::steady_clock::now();
+    ASSERT_TRUE(run({"xdotool", "key", "Return"}));
+
+    const Frame expected{right.x, right.y, right.width / 3, right.height};
+    ASSERT_TRUE(TLTestDesktop::waitUntil([&] { return desktop_->outerFrame(window) == expected; }, 5s))
+        << (before ? before->width : -1);
+    const auto elapsed = std::chrono::steady_clock::now() - chosen;
+    // The choice waits 150 ms; the key press itself and the move take a few more.
+    EXPECT_GE(elapsed, 140ms);
+    EXPECT_LT(elapsed, 2s);
+    EXPECT_TRUE(TLTestDesktop::waitUntil([&] { return visibleTiloraWindows() == 0; }))
+        << "the menu stayed open";
+}
+
+TEST_F(AppBundle, FailingLayoutWritesOneLogLineAndShowsNothing) {
+    ASSERT_TRUE(startTilora());
+    ASSERT_TRUE(waitUntilReady()) << readFile(home_ / "tilora.log");
+    const xcb_window_t window = clientOn(monitor("LEFT"), "Tilora probe single");
+    const auto before = desktop_->outerFrame(window);
+
+    // Down to one monitor: a move to the next display cannot work. (LEFT stands for the
+    // screen's output, so removing it would bring back the output's own monitor.)
+    ASSERT_TRUE(run({"xrandr", "--delmonitor", "RIGHT"}));
+    struct Restore {
+        std::function<void()> undo;
+        ~Restore() { undo(); }
+    } restore{[&] {
+        run({"xrandr", "--setmonitor", "*RIGHT", "1920/508x1080/286+1440+0", "none"});
+        std::string output;
+        TLTestDesktop::waitUntil([&] {
+            TLTestProcess::run({"xrandr", "--listmonitors"}, environment(), &output, 5s);
+            return output.find("Monitors: 2") != std::string::npos;
+        });
+    }};
+    std::string monitors;
+    ASSERT_TRUE(TLTestDesktop::waitUntil([&] {
+        TLTestProcess::run({"xrandr", "--listmonitors"}, environment(), &monitors, 5s);
+        return monitors.find("Monitors: 1") != std::string::npos;
+    })) << monitors;
+    const int windowsBefore = visibleTiloraWindows();
+    ASSERT_TRUE(run({"xdotool", "key", "ctrl+alt+shift+Right"}));
+    ASSERT_TRUE(TLTestDesktop::waitUntil([&] { return !logLines(home_ / "tilora.log").empty(); }))
+        << readFile(home_ / "tilora.log");
+
+    const auto lines = logLines(home_ / "tilora.log");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "Tilora: Auf nächsten Bildschirm – Nur ein Bildschirm angeschlossen.");
+    EXPECT_EQ(visibleTiloraWindows(), windowsBefore);
+    EXPECT_EQ(desktop_->outerFrame(window), before);
+}
+
+TEST_F(AppBundle, SecondStartExitsAndRaisesTheSettingsWindow) {
+    ASSERT_TRUE(startTilora());
+    ASSERT_TRUE(waitUntilReady()) << readFile(home_ / "tilora.log");
+    EXPECT_EQ(desktop_->waitForWindow(TLTestDesktop::WindowMatch::byTitle("Tilora – Einstellungen"), 300ms),
+              XCB_WINDOW_NONE);
+
+    TLTestProcess* second = startTilora("second.log");
+    ASSERT_TRUE(second);
+    const auto status = second->wait(10s);
+    ASSERT_TRUE(status) << "the second start kept running";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+
+    const xcb_window_t settings =
+        desktop_->waitForWindow(TLTestDesktop::WindowMatch::byTitle("Tilora – Einstellungen"));
+    ASSERT_NE(settings, XCB_WINDOW_NONE);
+    EXPECT_TRUE(TLTestDesktop::waitUntil([&] { return desktop_->activeWindow() == settings; }));
+    EXPECT_TRUE(processes_.front()->running());
+}
+
+TEST_F(AppBundle, FirstLaunchRegistersStartAtLoginOnce) {
+    const fs::path autostart = home_ / "config" / "autostart";
+    ASSERT_TRUE(startTilora());
+    ASSERT_TRUE(waitUntilReady()) << readFile(home_ / "tilora.log");
+    ASSERT_TRUE(TLTestDesktop::waitUntil([&] { return fs::exists(autostart) && !fs::is_empty(autostart); }));
+    const fs::path entry = fs::directory_iterator(autostart)->path();
+    EXPECT_NE(readFile(entry).find(fs::path(TL_BUNDLE_EXECUTABLE).filename().string()), std::string::npos);
+
+    // The user switches it off; later launches leave that alone.
+    processes_.back()->terminate();
+    processes_.clear();
+    fs::remove(entry);
+    ASSERT_TRUE(startTilora("relaunch.log"));
+    ASSERT_TRUE(waitUntilReady()) << readFile(home_ / "relaunch.log");
+    EXPECT_TRUE(fs::is_empty(autostart));
+}
+
+} // namespace
