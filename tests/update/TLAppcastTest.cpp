@@ -53,7 +53,7 @@ TEST(TLAppcast, InstallFieldsForThePreChecks) {
     };
     const Row rows[] = {
         {R"({"url": "https://x.example/T.zip", "sha256": "ABCdef"})", true, "abcdef"},
-        {R"({"url": "file:///tmp/T.zip"})", true, ""},
+        {R"({"url": "file:///srv/updates/T.zip"})", true, ""},
         {R"({"url": "T.zip", "sha256": 12})", false, ""},
         {R"({"url": 5})", false, ""},
         {R"({"url": "http://[bad"})", false, ""},
