@@ -11,12 +11,6 @@
 
 #include <functional>
 
-// Fontconfig keeps its caches for the life of the process; this binary says so itself so that
-// the leak check holds however the test is started.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}
-
 namespace {
 
 struct Seen {
