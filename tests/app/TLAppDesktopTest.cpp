@@ -1,0 +1,191 @@
+// The application shell in this process, over the real X11 backends, on a private desktop:
+// what the tray menu holds and how it follows a shortcut changed in the settings window.
+#include "TLAppDelegate.h"
+#include "TLBundle.h"
+#include "TLHotkeyManager.h"
+#include "TLLayout.h"
+#include "TLPlatformBackends.h"
+#include "TLPreferencesWindowController.h"
+#include "TLShortcutRecorder.h"
+#include "TLStatusMenu.h"
+#include "TLSystemServices.h"
+#include "TLTestDesktop.h"
+#include "TLTestProcess.h"
+#include "TLUserDefaults.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// One desktop, one application object and one launched shell for the whole binary: the
+// singletons behind the shell exist once per process.
+class ShellOnDesktop : public ::testing::Environment {
+public:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(desktop.start(&error)) << error;
+        desktop.setDisplayEnvironment();
+        ASSERT_TRUE(home.isValid());
+        QDir(home.path()).mkpath(QStringLiteral("config"));
+        QDir(home.path()).mkpath(QStringLiteral("runtime"));
+        QFile::setPermissions(home.filePath(QStringLiteral("runtime")),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
+        qputenv("XDG_RUNTIME_DIR", home.filePath(QStringLiteral("runtime")).toUtf8());
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        application = std::make_unique<QApplication>(argc, argv);
+
+        TLBundle::setMainBundlePathForTesting(QStringLiteral(TL_BUNDLE_PATH));
+        // No feed requests from this test.
+        TLUserDefaults::standard().setBool(false, QString::fromLatin1(TLUserDefaults::kAutoUpdateEnabled));
+        TLPlatformBackends::install();
+        delegate =
+            std::make_unique<TLAppDelegate>(TLHotkeyManager::shared(), TLUserDefaults::standard(), services);
+        delegate->setTerminateHandler([] {});
+        delegate->applicationDidFinishLaunching();
+    }
+    void TearDown() override {
+        delegate.reset();
+        // The singletons stay (as in the application); the desktop goes.
+        desktop.stop();
+    }
+
+    TLTestDesktop desktop;
+    QTemporaryDir home;
+    std::unique_ptr<QApplication> application;
+    TLSystemServices services;
+    std::unique_ptr<TLAppDelegate> delegate;
+
+private:
+    int argc = 1;
+    char name[8] = "tilora";
+    char* argv[2] = {name, nullptr};
+};
+
+ShellOnDesktop* const shell =
+    static_cast<ShellOnDesktop*>(::testing::AddGlobalTestEnvironment(new ShellOnDesktop));
+
+bool spinUntil(const std::function<bool()>& condition, int timeoutMs = 10000) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+bool xdotool(const std::vector<std::string>& arguments) {
+    std::vector<std::string> argv = {"xdotool"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::string output;
+    const auto status = TLTestProcess::run(argv, {"DISPLAY=" + shell->desktop.displayName()}, &output,
+                                           std::chrono::seconds(10));
+    return status && *status == 0;
+}
+
+QAction* itemFor(const TLLayout& layout) {
+    for (QAction* action : shell->delegate->menu()->actions()) {
+        if (TLStatusMenu::layoutForAction(action) == &layout) {
+            return action;
+        }
+    }
+    return nullptr;
+}
+
+TEST(ShellOnDesktop, TrayIconIsShownWithItsMenu) {
+    ASSERT_NE(shell->delegate->statusItem(), nullptr);
+    EXPECT_TRUE(QSystemTrayIcon::isSystemTrayAvailable());
+    EXPECT_TRUE(shell->delegate->statusItem()->isVisible());
+    EXPECT_EQ(shell->delegate->statusItem()->toolTip(), QStringLiteral("Tilora"));
+    EXPECT_EQ(shell->delegate->statusItem()->contextMenu(), shell->delegate->menu());
+}
+
+TEST(ShellOnDesktop, MenuListsTheCatalogueWithHeadersSeparatorsAndShortcuts) {
+    const QList<QAction*> actions = shell->delegate->menu()->actions();
+    std::vector<std::string> headers;
+    int separators = 0;
+    int layouts = 0;
+    for (QAction* action : actions) {
+        if (action->isSeparator()) {
+            ++separators;
+        } else if (!action->isEnabled()) {
+            headers.push_back(TLStatusMenu::itemTitle(action).toStdString());
+        } else if (TLStatusMenu::layoutForAction(action)) {
+            ++layouts;
+        }
+    }
+    EXPECT_EQ(headers, (std::vector<std::string>{"Drittel (Spalten)", "Neuntel (Spalte × Zeile)", "Viertel",
+                                                 "Hälften", "Bildschirm"}));
+    EXPECT_EQ(layouts, 30);
+    EXPECT_EQ(separators, 4 + 2); // between the groups, before the commands, before quitting
+    EXPECT_EQ(actions.size(), 5 + 30 + 6 + 5);
+
+    // The default shortcuts as key equivalents (Option is Alt, on a US keyboard).
+    const std::map<std::string, QKeySequence> expected = {
+        {"third.left", QKeySequence(QStringLiteral("Ctrl+Alt+1"))},
+        {"ninth.l.top", QKeySequence(QStringLiteral("Ctrl+Alt+Q"))},
+        {"half.left", QKeySequence(QStringLiteral("Ctrl+Alt+Left"))},
+        {"half.top", QKeySequence(QStringLiteral("Ctrl+Alt+Up"))},
+        {"screen.full", QKeySequence(QStringLiteral("Ctrl+Alt+Return"))},
+        {"screen.next", QKeySequence(QStringLiteral("Ctrl+Alt+Shift+Right"))},
+        {"screen.prev", QKeySequence(QStringLiteral("Ctrl+Alt+Shift+Left"))},
+    };
+    for (const auto& [identifier, keys] : expected) {
+        const TLLayout* layout = TLLayout::layoutWithIdentifier(identifier);
+        ASSERT_NE(layout, nullptr) << identifier;
+        QAction* item = itemFor(*layout);
+        ASSERT_NE(item, nullptr) << identifier;
+        EXPECT_EQ(item->shortcut(), keys) << identifier << ": " << item->shortcut().toString().toStdString();
+        EXPECT_EQ(TLStatusMenu::itemTitle(item), QString::fromStdString(layout->name()));
+    }
+    EXPECT_EQ(TLStatusMenu::itemTitle(actions.last()), QStringLiteral("Tilora beenden"));
+}
+
+TEST(ShellOnDesktop, ShortcutRecordedInTheSettingsWindowRebuildsTheMenu) {
+    const TLLayout& layout = TLLayout::allLayouts().front();
+    shell->delegate->showPreferences();
+    TLPreferencesWindowController& preferences = TLPreferencesWindowController::shared();
+    ASSERT_TRUE(spinUntil(
+        [&] { return preferences.window()->isVisible() && preferences.window()->isActiveWindow(); }));
+    TLShortcutRecorder* recorder = preferences.recorderAt(0);
+    ASSERT_NE(recorder, nullptr);
+    ASSERT_TRUE(spinUntil([&] { return recorder->isVisible(); }));
+
+    // A real click on the recorder, then a real key press on the keyboard.
+    const QPoint centre = recorder->mapToGlobal(recorder->rect().center());
+    ASSERT_TRUE(xdotool({"mousemove", std::to_string(centre.x()), std::to_string(centre.y()), "click", "1"}));
+    ASSERT_TRUE(spinUntil([&] { return recorder->recording(); }));
+    ASSERT_TRUE(xdotool({"key", "ctrl+alt+k"}));
+    ASSERT_TRUE(spinUntil([&] { return !recorder->recording(); }));
+
+    ASSERT_TRUE(spinUntil([&] {
+        QAction* item = itemFor(layout);
+        return item && item->shortcut() == QKeySequence(QStringLiteral("Ctrl+Alt+K"));
+    })) << itemFor(layout)->shortcut().toString().toStdString();
+
+    // Back to the defaults: the menu follows again.
+    TLHotkeyManager::shared().resetToDefaults();
+    EXPECT_EQ(itemFor(layout)->shortcut(), QKeySequence(QStringLiteral("Ctrl+Alt+1")));
+    preferences.window()->close();
+}
+
+} // namespace
