@@ -1,0 +1,290 @@
+// Latency of applying a layout on the headless test desktop, from the request to the
+// ConfigureNotify that carries the final geometry, for three ways of moving a window:
+//   (a) floor: one bare _NET_MOVERESIZE_WINDOW request;
+//   (b) TLWindowMover::applyLayout with the X11 backends;
+//   (c) the shell command a user would otherwise bind (xdotool), from process start.
+// Layouts alternate so that every application changes the geometry.
+//
+//   bench_window [samples]      (default 200 per method)
+
+#include "TLLayout.h"
+#include "TLPlacement.h"
+#include "TLTestDesktop.h"
+#include "TLWindowMover.h"
+#include "TLX11Accessibility.h"
+#include "TLX11Displays.h"
+#include "TLX11Session.h"
+
+#include <poll.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+struct Geometry {
+    int x = 0, y = 0, width = 0, height = 0; // client window, root coordinates
+    bool operator==(const Geometry&) const = default;
+};
+
+// Follows the ConfigureNotify events of the client window and of the window manager's frame
+// around it: the frame's give its root position, the client's its size and its offset inside
+// the frame. The window manager may send a synthetic one for the client as well; it carries
+// nothing new.
+class Watcher {
+public:
+    Watcher(TLTestDesktop& desktop, xcb_window_t window) : desktop_(desktop), window_(window) {
+        xcb_connection_t* c = desktop.connection();
+        auto tree = xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr);
+        frame_ = tree ? tree->parent : xcb_window_t(XCB_WINDOW_NONE);
+        std::free(tree);
+        const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+        xcb_change_window_attributes(c, window, XCB_CW_EVENT_MASK, &mask);
+        xcb_change_window_attributes(c, frame_, XCB_CW_EVENT_MASK, &mask);
+        auto g = xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr);
+        auto f = xcb_get_geometry_reply(c, xcb_get_geometry(c, frame_), nullptr);
+        if (g && f) {
+            client_ = {g->x, g->y, g->width, g->height};
+            frameX_ = f->x + f->border_width;
+            frameY_ = f->y + f->border_width;
+        }
+        std::free(g);
+        std::free(f);
+    }
+
+    Geometry current() const {
+        return {frameX_ + client_.x, frameY_ + client_.y, client_.width, client_.height};
+    }
+
+    Geometry read() const {
+        xcb_connection_t* c = desktop_.connection();
+        auto g = xcb_get_geometry_reply(c, xcb_get_geometry(c, window_), nullptr);
+        auto t = xcb_translate_coordinates_reply(
+            c, xcb_translate_coordinates(c, window_, desktop_.root(), 0, 0), nullptr);
+        Geometry r;
+        if (g && t) {
+            r = {t->dst_x, t->dst_y, g->width, g->height};
+        }
+        std::free(g);
+        std::free(t);
+        return r;
+    }
+
+    // Waits for the ConfigureNotify that brings the window to `want`. False on timeout.
+    bool waitFor(const Geometry& want, std::chrono::milliseconds timeout = 2000ms) {
+        xcb_connection_t* c = desktop_.connection();
+        const auto deadline = Clock::now() + timeout;
+        for (;;) {
+            if (drain() && current() == want) {
+                return true;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0) {
+                return false;
+            }
+            pollfd p{xcb_get_file_descriptor(c), POLLIN, 0};
+            poll(&p, 1, int(left.count()));
+        }
+    }
+
+    // Handles every queued event; true when one of them was a ConfigureNotify we follow.
+    bool drain() {
+        bool any = false;
+        while (xcb_generic_event_t* e = xcb_poll_for_event(desktop_.connection())) {
+            if ((e->response_type & 0x7f) == XCB_CONFIGURE_NOTIFY) {
+                auto* n = reinterpret_cast<xcb_configure_notify_event_t*>(e);
+                const bool synthetic = (n->response_type & 0x80) != 0;
+                if (n->window == frame_ && n->event == frame_) {
+                    frameX_ = n->x + n->border_width;
+                    frameY_ = n->y + n->border_width;
+                    any = true;
+                } else if (n->window == window_ && !synthetic) {
+                    client_ = {n->x, n->y, n->width, n->height};
+                    any = true;
+                }
+            }
+            std::free(e);
+        }
+        return any;
+    }
+
+private:
+    TLTestDesktop& desktop_;
+    xcb_window_t window_;
+    xcb_window_t frame_ = XCB_WINDOW_NONE;
+    Geometry client_; // relative to the frame
+    int frameX_ = 0, frameY_ = 0;
+};
+
+struct Stats {
+    double median = 0, p95 = 0;
+    int failures = 0;
+};
+
+Stats stats(std::vector<double> ms, int failures) {
+    Stats s;
+    s.failures = failures;
+    if (ms.empty()) {
+        return s;
+    }
+    std::sort(ms.begin(), ms.end());
+    s.median = ms[ms.size() / 2];
+    s.p95 = ms[std::min(ms.size() - 1, std::size_t(double(ms.size()) * 0.95))];
+    return s;
+}
+
+void moveresize(TLTestDesktop& desktop, xcb_window_t window, const Geometry& outerWithoutFrame, int x,
+                int y) {
+    xcb_client_message_event_t e;
+    std::memset(&e, 0, sizeof e);
+    e.response_type = XCB_CLIENT_MESSAGE;
+    e.format = 32;
+    e.window = window;
+    e.type = desktop.atom("_NET_MOVERESIZE_WINDOW");
+    e.data.data32[0] = 1 | (0xf << 8) | (2 << 12);
+    e.data.data32[1] = uint32_t(x);
+    e.data.data32[2] = uint32_t(y);
+    e.data.data32[3] = uint32_t(outerWithoutFrame.width);
+    e.data.data32[4] = uint32_t(outerWithoutFrame.height);
+    xcb_send_event(desktop.connection(), 0, desktop.root(),
+                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                   reinterpret_cast<const char*>(&e));
+    xcb_flush(desktop.connection());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int samples = argc > 1 ? std::max(10, std::atoi(argv[1])) : 200;
+    TLTestDesktop desktop;
+    std::string error;
+    if (!desktop.start(&error)) {
+        std::fprintf(stderr, "bench_window: %s\n", error.c_str());
+        return 1;
+    }
+    auto session = TLX11Session::open(desktop.displayName().c_str());
+    if (!session) {
+        std::fprintf(stderr, "bench_window: no connection to %s\n", desktop.displayName().c_str());
+        return 1;
+    }
+    TLX11Accessibility accessibility(session);
+    TLX11Displays displays(session);
+    TLWindowMover::setPlatform(&accessibility, &displays);
+
+    auto client = desktop.launchTestClient("Bench probe", "tlbench", 500, 400);
+    xcb_window_t window = desktop.waitForWindow(TLTestDesktop::WindowMatch::byTitle("Bench probe"));
+    if (window == XCB_WINDOW_NONE || !desktop.activate(window)) {
+        std::fprintf(stderr, "bench_window: the probe window did not appear\n");
+        return 1;
+    }
+    Watcher watcher(desktop, window);
+    std::vector<uint32_t> extents = desktop.cardinals(window, "_NET_FRAME_EXTENTS");
+    extents.resize(4, 0);
+
+    // Two layouts on the primary monitor that differ in position and size.
+    const TLLayout* layouts[2] = {TLLayout::layoutWithIdentifier("half.left"),
+                                  TLLayout::layoutWithIdentifier("quarter.br")};
+    // Where each layout puts the window: the placement on the displays the backend reports,
+    // less the frame. The floor and the shell command are given the very same frame.
+    Geometry target[2];
+    TLTestDesktop::Frame frame[2];
+    {
+        const TLTestDesktop::Frame now = *desktop.outerFrame(window);
+        const auto& primary = TLTestDesktop::monitors().front();
+        TLDisplayConfiguration config;
+        config.displays = displays.displays();
+        for (int i = 0; i < 2; ++i) {
+            TLPlacementResult r = TLPlacement::place(
+                config, {double(now.x - primary.x), double(now.y - primary.y)},
+                {double(now.width), double(now.height)}, layouts[i]->kind(), layouts[i]->frac());
+            frame[i] = {int(r.position.x + primary.x), int(r.position.y + primary.y), int(r.size.width),
+                        int(r.size.height)};
+            target[i] = {frame[i].x + int(extents[0]), frame[i].y + int(extents[2]),
+                         frame[i].width - int(extents[0] + extents[1]),
+                         frame[i].height - int(extents[2] + extents[3])};
+        }
+    }
+    auto xdotoolCommand = [&](int i) {
+        return std::vector<std::string>{"xdotool",
+                                        "getactivewindow",
+                                        "windowsize",
+                                        std::to_string(target[i].width),
+                                        std::to_string(target[i].height),
+                                        "windowmove",
+                                        std::to_string(frame[i].x),
+                                        std::to_string(frame[i].y)};
+    };
+    // The shell command's result, checked once: it may place the window elsewhere.
+    Geometry shellTarget[2];
+    for (int i = 0; i < 2; ++i) {
+        auto p = desktop.launch(xdotoolCommand(i));
+        if (!p || p->wait(5s) != 0) {
+            std::fprintf(stderr, "bench_window: xdotool failed\n");
+            return 1;
+        }
+        shellTarget[i] = target[i];
+        if (!TLTestDesktop::waitUntil([&] { return watcher.read() == target[i]; }, 2s)) {
+            shellTarget[i] = watcher.read();
+            std::printf("note: xdotool puts the window at %dx%d+%d+%d instead of %dx%d+%d+%d\n",
+                        shellTarget[i].width, shellTarget[i].height, shellTarget[i].x, shellTarget[i].y,
+                        target[i].width, target[i].height, target[i].x, target[i].y);
+        }
+    }
+
+    auto run = [&](const char* name, const std::function<void(int)>& apply, const Geometry* targets) {
+        // Start from the other layout so the first sample moves too.
+        std::vector<double> ms;
+        int failures = 0;
+        TLWindowMover::applyLayout(*layouts[1]);
+        TLTestDesktop::waitUntil([&] { return watcher.read() == target[1]; }, 2s);
+        for (int n = 0; n < samples; ++n) {
+            const int i = n % 2;
+            watcher.drain();
+            const auto start = Clock::now();
+            apply(i);
+            if (watcher.waitFor(targets[i])) {
+                ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+            } else {
+                ++failures;
+            }
+        }
+        Stats s = stats(ms, failures);
+        std::printf("%-38s median %7.3f ms   p95 %7.3f ms   (%zu samples, %d lost)\n", name, s.median, s.p95,
+                    ms.size(), failures);
+        return s;
+    };
+
+    std::printf("bench_window on %s, %d applications per method\n", desktop.displayName().c_str(), samples);
+    Stats a = run(
+        "(a) _NET_MOVERESIZE_WINDOW (floor)",
+        [&](int i) {
+            moveresize(desktop, window, {0, 0, target[i].width, target[i].height}, frame[i].x, frame[i].y);
+        },
+        target);
+    Stats b = run(
+        "(b) TLWindowMover::applyLayout", [&](int i) { TLWindowMover::applyLayout(*layouts[i]); }, target);
+    Stats c = run(
+        "(c) xdotool windowsize + windowmove",
+        [&](int i) {
+            // Reaped after the geometry arrived; its exit is not part of the latency.
+            static std::vector<std::unique_ptr<TLTestProcess>> running;
+            running.push_back(desktop.launch(xdotoolCommand(i)));
+            if (running.size() > 8) {
+                running.erase(running.begin());
+            }
+        },
+        shellTarget);
+
+    std::printf("(b)/(a) median %.2fx (target <= 1.3x);  (c)/(b) median %.1fx (target >= 3x)\n",
+                a.median > 0 ? b.median / a.median : 0.0, b.median > 0 ? c.median / b.median : 0.0);
+    TLWindowMover::setPlatform(nullptr, nullptr);
+    return (a.failures + b.failures + c.failures) == 0 ? 0 : 2;
+}
