@@ -42,9 +42,8 @@ public:
     void SetUp() override {
         desktop_ = std::make_unique<TLTestDesktop>();
         std::string error;
-        TLTestDesktop::Options options;
-        options.panel = false;
-        ASSERT_TRUE(desktop_->start(options, &error)) << error;
+        // With its panel: openbox is only sure to manage new windows once the panel is placed.
+        ASSERT_TRUE(desktop_->start(&error)) << error;
         desktop_->setDisplayEnvironment();
         qputenv("QT_QPA_PLATFORM", "xcb");
         app_ = std::make_unique<QApplication>(argc_, argv_);
@@ -128,7 +127,7 @@ protected:
         recorder->setOnChange([this](const TLShortcut& s) { changes.push_back(s); });
         layout->addWidget(recorder);
         window->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get(), 10000));
         window->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     }
