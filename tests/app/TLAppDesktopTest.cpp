@@ -63,7 +63,9 @@ public:
     }
     void TearDown() override {
         delegate.reset();
-        // The singletons stay (as in the application); the desktop goes.
+        // The application object goes while the process is still whole (not in exit handlers),
+        // then the desktop; the singletons stay, as in the application.
+        application.reset();
         desktop.stop();
     }
 
