@@ -2,6 +2,7 @@
 
 #include "TLVisibleFrames.h"
 #include "TLX11Session.h"
+#include "TLX11Snapshot.h"
 
 #include <QFile>
 
@@ -29,23 +30,11 @@ public:
     std::uint32_t pid;
 };
 
-// What one batched read learns about a window; the writes use it too.
-struct FrameSnapshot {
-    TLX11Rect outer;                       // visible outer frame, root coordinates
-    std::array<std::uint32_t, 4> frame{};  // _NET_FRAME_EXTENTS: left, right, top, bottom
-    std::array<std::uint32_t, 4> shadow{}; // _GTK_FRAME_EXTENTS
-    TLX11Rect primary;                     // the primary monitor, anchor of the coordinates
-    bool maximized = false;
-    bool fullscreen = false;
-    bool shaded = false;
-    bool moveresize = false; // the window manager supports _NET_MOVERESIZE_WINDOW
-};
-
 class WindowElement final : public TLAXElement {
 public:
     explicit WindowElement(xcb_window_t w) : window(w) {}
     xcb_window_t window;
-    std::optional<FrameSnapshot> snapshot;
+    std::optional<TLX11WindowFrame> snapshot;
     std::int32_t readError = TLAccessibility::kSuccess;
     bool restoreDone = false;
 };
@@ -54,35 +43,22 @@ std::int32_t codeOf(const xcb_generic_error_t* error) {
     return error ? static_cast<std::int32_t>(error->error_code) : TLAccessibility::kSuccess;
 }
 
-std::array<std::uint32_t, 4> four(const std::vector<std::uint32_t>& v) {
-    std::array<std::uint32_t, 4> a{};
-    if (v.size() >= 4) {
-        std::copy_n(v.begin(), 4, a.begin());
-    }
-    return a;
-}
-
 bool contains(const std::vector<std::uint32_t>& v, xcb_atom_t a) {
     return a != XCB_ATOM_NONE && std::find(v.begin(), v.end(), a) != v.end();
 }
 
-std::optional<QString> nameOf(const xcb_get_property_reply_t* wmClass, std::uint32_t pid) {
-    if (wmClass && wmClass->format == 8) {
-        const char* data = static_cast<const char*>(xcb_get_property_value(wmClass));
-        const int length = xcb_get_property_value_length(wmClass);
-        // "instance\0class\0": prefer the class, which names the application.
-        const std::string raw(data, static_cast<std::size_t>(std::max(length, 0)));
-        const std::size_t split = raw.find('\0');
-        std::string instance = raw.substr(0, split);
-        std::string cls;
-        if (split != std::string::npos) {
-            cls = raw.substr(split + 1);
-            cls = cls.substr(0, cls.find('\0'));
-        }
-        const std::string& best = cls.empty() ? instance : cls;
-        if (!best.empty()) {
-            return QString::fromLocal8Bit(best.data(), static_cast<qsizetype>(best.size()));
-        }
+std::optional<QString> nameOf(const std::string& raw, std::uint32_t pid) {
+    // "instance\0class\0": prefer the class, which names the application.
+    const std::size_t split = raw.find('\0');
+    const std::string instance = raw.substr(0, split);
+    std::string cls;
+    if (split != std::string::npos) {
+        cls = raw.substr(split + 1);
+        cls = cls.substr(0, cls.find('\0'));
+    }
+    const std::string& best = cls.empty() ? instance : cls;
+    if (!best.empty()) {
+        return QString::fromLocal8Bit(best.data(), static_cast<qsizetype>(best.size()));
     }
     if (pid != 0) {
         QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
@@ -105,22 +81,9 @@ bool TLX11Accessibility::isProcessTrusted() {
     if (!session_ || !session_->isConnected()) {
         return false;
     }
-    TLX11Session& s = *session_;
-    xcb_connection_t* c = s.connection();
-    auto checkCookie = s.requestProperty(s.root(), s.atom(TLX11Session::NetSupportingWmCheck), 1);
-    auto supportedCookie = s.requestProperty(s.root(), s.atom(TLX11Session::NetSupported), 4096);
-    Reply checkReply(xcb_get_property_reply(c, checkCookie, nullptr));
-    Reply supportedReply(xcb_get_property_reply(c, supportedCookie, nullptr));
-    const std::vector<std::uint32_t> check = TLX11Session::values32(checkReply.get());
-    if (check.empty() || check[0] == XCB_WINDOW_NONE ||
-        !contains(TLX11Session::values32(supportedReply.get()), s.atom(TLX11Session::NetActiveWindow))) {
-        return false;
-    }
-    // A window manager that died leaves the root property behind but not its check window.
-    Reply self(xcb_get_property_reply(
-        c, s.requestProperty(check[0], s.atom(TLX11Session::NetSupportingWmCheck), 1), nullptr));
-    const std::vector<std::uint32_t> selfValue = TLX11Session::values32(self.get());
-    return !selfValue.empty() && selfValue[0] == check[0];
+    // Asked anew every time. The same two round trips also read what the following steps of
+    // a layout application need, so those steps cost no further round trip.
+    return session_->fetchSnapshot().trusted;
 }
 
 void TLX11Accessibility::requestTrustPrompt() {
@@ -131,30 +94,17 @@ std::optional<TLRunningApplication> TLX11Accessibility::frontmostApplication() {
     if (!session_ || !session_->isConnected()) {
         return std::nullopt;
     }
-    TLX11Session& s = *session_;
-    xcb_connection_t* c = s.connection();
-    Reply activeReply(xcb_get_property_reply(
-        c, s.requestProperty(s.root(), s.atom(TLX11Session::NetActiveWindow), 1), nullptr));
-    const std::vector<std::uint32_t> active = TLX11Session::values32(activeReply.get());
-    if (active.empty() || active[0] == XCB_WINDOW_NONE) {
-        return std::nullopt;
+    const TLX11Snapshot* snapshot = session_->snapshot();
+    if (!snapshot) {
+        snapshot = &session_->fetchSnapshot();
     }
-    const xcb_window_t window = active[0];
-    auto classCookie = s.requestProperty(window, XCB_ATOM_WM_CLASS, 256);
-    auto pidCookie = s.requestProperty(window, s.atom(TLX11Session::NetWmPid), 1);
-    xcb_generic_error_t* classError = nullptr;
-    Reply classReply(xcb_get_property_reply(c, classCookie, &classError));
-    TLXcbError classErrorOwner(classError);
-    Reply pidReply(xcb_get_property_reply(c, pidCookie, nullptr));
-    if (classError || !classReply) {
-        return std::nullopt; // the active window is already gone
+    if (snapshot->active == XCB_WINDOW_NONE || snapshot->activeError != kSuccess) {
+        return std::nullopt; // none, or already gone
     }
-    const std::vector<std::uint32_t> pidValue = TLX11Session::values32(pidReply.get());
     TLRunningApplication application;
-    application.processIdentifier = pidValue.empty() ? 0 : pidValue[0];
-    application.localizedName =
-        nameOf(classReply.get(), static_cast<std::uint32_t>(application.processIdentifier));
-    application.nativeHandle = window;
+    application.processIdentifier = snapshot->pid;
+    application.localizedName = nameOf(snapshot->wmClass, snapshot->pid);
+    application.nativeHandle = snapshot->active;
     return application;
 }
 
@@ -176,12 +126,26 @@ std::int32_t TLX11Accessibility::copyWindow(TLAXElement& applicationElement, Win
     xcb_connection_t* c = s.connection();
     const xcb_atom_t desktop = s.atom(TLX11Session::NetWmWindowTypeDesktop);
     const xcb_atom_t dock = s.atom(TLX11Session::NetWmWindowTypeDock);
-    auto movable = [&](const xcb_get_property_reply_t* type) {
-        const std::vector<std::uint32_t> types = TLX11Session::values32(type);
+    auto isMovable = [&](const std::vector<std::uint32_t>& types) {
         return !contains(types, desktop) && !contains(types, dock);
     };
 
     if (attribute == WindowAttribute::FocusedWindow) {
+        const TLX11Snapshot* snapshot = s.snapshot();
+        if (snapshot && snapshot->active == application->window) {
+            if (snapshot->activeError != kSuccess) {
+                return snapshot->activeError;
+            }
+            if (isMovable(snapshot->windowTypes)) {
+                auto element = std::make_unique<WindowElement>(application->window);
+                if (snapshot->frameError == kSuccess) {
+                    element->snapshot = snapshot->frame;
+                }
+                element->readError = snapshot->frameError;
+                *window = std::move(element);
+            }
+            return kSuccess;
+        }
         xcb_generic_error_t* error = nullptr;
         Reply type(xcb_get_property_reply(
             c, s.requestProperty(application->window, s.atom(TLX11Session::NetWmWindowType), 32), &error));
@@ -189,7 +153,7 @@ std::int32_t TLX11Accessibility::copyWindow(TLAXElement& applicationElement, Win
         if (error || !type) {
             return error ? codeOf(error) : kConnectionLost;
         }
-        if (movable(type.get())) {
+        if (isMovable(TLX11Session::values32(type.get()))) {
             *window = std::make_unique<WindowElement>(application->window);
         }
         return kSuccess;
@@ -220,7 +184,8 @@ std::int32_t TLX11Accessibility::copyWindow(TLAXElement& applicationElement, Win
         Reply pid(xcb_get_property_reply(c, cookies[i].first, nullptr));
         Reply type(xcb_get_property_reply(c, cookies[i].second, nullptr));
         const std::vector<std::uint32_t> pidValue = TLX11Session::values32(pid.get());
-        if (pid && !pidValue.empty() && pidValue[0] == application->pid && type && movable(type.get())) {
+        if (pid && !pidValue.empty() && pidValue[0] == application->pid && type &&
+            isMovable(TLX11Session::values32(type.get()))) {
             found = clients[i];
         }
     }
@@ -238,57 +203,12 @@ std::int32_t TLX11Accessibility::readFrame(TLAXElement& element) {
     if (!session_ || !session_->isConnected()) {
         return kConnectionLost;
     }
-    TLX11Session& s = *session_;
-    xcb_connection_t* c = s.connection();
-    // One round trip for everything the read and the writes need.
-    auto geometryCookie = xcb_get_geometry(c, w->window);
-    auto originCookie = xcb_translate_coordinates(c, w->window, s.root(), 0, 0);
-    auto extentsCookie = s.requestProperty(w->window, s.atom(TLX11Session::NetFrameExtents), 4);
-    auto shadowCookie = s.requestProperty(w->window, s.atom(TLX11Session::GtkFrameExtents), 4);
-    auto stateCookie = s.requestProperty(w->window, s.atom(TLX11Session::NetWmState), 32);
-    auto supportedCookie = s.requestProperty(s.root(), s.atom(TLX11Session::NetSupported), 4096);
-    auto monitorsCookie = s.requestMonitors();
-    auto rootGeometryCookie = xcb_get_geometry(c, s.root());
-
-    xcb_generic_error_t* geometryError = nullptr;
-    xcb_generic_error_t* originError = nullptr;
-    TLXcbReply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(c, geometryCookie, &geometryError));
-    TLXcbError geometryErrorOwner(geometryError);
-    TLXcbReply<xcb_translate_coordinates_reply_t> origin(
-        xcb_translate_coordinates_reply(c, originCookie, &originError));
-    TLXcbError originErrorOwner(originError);
-    Reply extents(xcb_get_property_reply(c, extentsCookie, nullptr));
-    Reply shadow(xcb_get_property_reply(c, shadowCookie, nullptr));
-    Reply state(xcb_get_property_reply(c, stateCookie, nullptr));
-    Reply supported(xcb_get_property_reply(c, supportedCookie, nullptr));
-    TLXcbReply<xcb_get_geometry_reply_t> rootGeometry(xcb_get_geometry_reply(c, rootGeometryCookie, nullptr));
-    TLX11Session::Monitors monitors = s.monitors(monitorsCookie, rootGeometry.get());
-
-    if (geometryError || originError) {
-        return codeOf(geometryError ? geometryError : originError);
+    TLX11WindowFrame frame;
+    const std::int32_t error = TLX11Snapshot::readFrame(*session_, w->window, &frame);
+    if (error == kSuccess) {
+        w->snapshot = frame;
     }
-    if (!geometry || !origin || monitors.list.empty()) {
-        return kConnectionLost;
-    }
-    FrameSnapshot f;
-    f.frame = four(TLX11Session::values32(extents.get()));
-    f.shadow = four(TLX11Session::values32(shadow.get()));
-    const auto& [fl, fr, ft, fb] = f.frame;
-    const auto& [sl, sr, st, sb] = f.shadow;
-    f.outer = {std::int64_t{origin->dst_x} - fl + sl, std::int64_t{origin->dst_y} - ft + st,
-               std::int64_t{geometry->width} + fl + fr - sl - sr,
-               std::int64_t{geometry->height} + ft + fb - st - sb};
-    const auto& m = monitors.list[monitors.primary];
-    f.primary = {m.x, m.y, m.width, m.height};
-    const std::vector<std::uint32_t> states = TLX11Session::values32(state.get());
-    f.maximized = contains(states, s.atom(TLX11Session::NetWmStateMaximizedVert)) ||
-                  contains(states, s.atom(TLX11Session::NetWmStateMaximizedHorz));
-    f.fullscreen = contains(states, s.atom(TLX11Session::NetWmStateFullscreen));
-    f.shaded = contains(states, s.atom(TLX11Session::NetWmStateShaded));
-    f.moveresize =
-        contains(TLX11Session::values32(supported.get()), s.atom(TLX11Session::NetMoveresizeWindow));
-    w->snapshot = f;
-    return kSuccess;
+    return error;
 }
 
 std::int32_t TLX11Accessibility::copyPosition(TLAXElement& element, std::optional<TLPoint>* position) {
@@ -296,9 +216,15 @@ std::int32_t TLX11Accessibility::copyPosition(TLAXElement& element, std::optiona
     if (!w) {
         return kBadWindow;
     }
-    w->readError = readFrame(element);
-    if (w->readError != kSuccess) {
-        return w->readError;
+    // The frame came with the window from a snapshot that is still current, or is read now.
+    const TLX11Snapshot* current = session_ ? session_->snapshot() : nullptr;
+    const bool fresh = current && current->active == w->window && (w->snapshot || w->readError != kSuccess);
+    if (!fresh) {
+        w->snapshot.reset();
+        w->readError = readFrame(element);
+    }
+    if (w->readError != kSuccess || !w->snapshot) {
+        return w->readError != kSuccess ? w->readError : kConnectionLost;
     }
     *position =
         TLVisibleFrames::toAccessibility(w->snapshot->outer.x, w->snapshot->outer.y, w->snapshot->primary);
@@ -328,14 +254,13 @@ void TLX11Accessibility::restoreIfNeeded(TLAXElement& element) {
         return;
     }
     w->restoreDone = true;
-    const FrameSnapshot before = *w->snapshot;
+    const TLX11WindowFrame before = *w->snapshot;
     if (!before.maximized && !before.fullscreen && !before.shaded) {
         return;
     }
     TLX11Session& s = *session_;
     xcb_connection_t* c = s.connection();
-    const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-    xcb_change_window_attributes(c, w->window, XCB_CW_EVENT_MASK, &mask);
+    s.watchWindow(w->window); // the confirmations arrive as property and structure events
 
     auto sendState = [&](xcb_atom_t first, xcb_atom_t second) {
         xcb_client_message_event_t event;
@@ -404,8 +329,6 @@ void TLX11Accessibility::restoreIfNeeded(TLAXElement& element) {
         // Some window managers keep the same extents; give them a short moment only.
         s.waitForEvent(accept, std::chrono::milliseconds(100));
     }
-    const std::uint32_t none = 0;
-    xcb_change_window_attributes(c, w->window, XCB_CW_EVENT_MASK, &none);
     if (!gone) {
         readFrame(element); // fresh extents for the writes
     }
@@ -421,7 +344,8 @@ void TLX11Accessibility::moveResize(TLAXElement& element, std::optional<TLPoint>
         return;
     }
     restoreIfNeeded(element);
-    const FrameSnapshot& f = *w->snapshot;
+    session_->invalidateSnapshot(); // the geometry changes now
+    const TLX11WindowFrame& f = *w->snapshot;
     TLX11Session& s = *session_;
     xcb_connection_t* c = s.connection();
 

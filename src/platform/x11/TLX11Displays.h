@@ -1,7 +1,7 @@
 #pragma once
 
 #include "TLDisplays.h"
-#include "TLVisibleFrames.h"
+#include "TLX11Snapshot.h"
 
 #include <memory>
 
@@ -9,7 +9,8 @@ class TLX11Session;
 
 // Displays on X11: the RandR 1.5 monitors, primary first, each with its visible area from
 // _GTK_WORKAREAS_D<n>, else the panels' reservations, else _NET_WORKAREA (TLVisibleFrames).
-// Read afresh on every call with two batched round trips.
+// Read afresh for every placement: from the session's snapshot while it is current (it was
+// fetched moments ago in the same layout application), else with two batched round trips.
 class TLX11Displays final : public TLDisplays {
 public:
     explicit TLX11Displays(std::shared_ptr<TLX11Session> session);
@@ -19,13 +20,8 @@ public:
     std::optional<std::size_t> mainDisplay() override;
     std::optional<TLPoint> mouseLocation() override;
 
-    // The same in root coordinates: monitors, their visible areas and the primary's index.
-    struct RootLayout {
-        std::vector<TLX11Rect> monitors;
-        std::vector<TLX11Rect> visible;
-        std::size_t primary = 0;
-    };
-    std::optional<RootLayout> rootLayout();
+    // The same in root coordinates.
+    std::optional<TLX11RootLayout> rootLayout();
 
 private:
     std::shared_ptr<TLX11Session> session_;

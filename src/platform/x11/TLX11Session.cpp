@@ -1,5 +1,7 @@
 #include "TLX11Session.h"
 
+#include "TLX11Snapshot.h"
+
 #include <QCoreApplication>
 #include <QObject>
 #include <QSocketNotifier>
@@ -50,6 +52,13 @@ std::shared_ptr<TLX11Session> TLX11Session::open(const char* displayName) {
     std::vector<xcb_atom_t> atoms = tlInternAtoms(connection.get(), names);
     std::copy(atoms.begin(), atoms.end(), session->atoms_.begin());
     session->connection_ = std::move(connection);
+    // Root properties and the monitor set: their changes retire a snapshot.
+    const std::uint32_t rootMask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_change_window_attributes(session->connection(), session->root_, XCB_CW_EVENT_MASK, &rootMask);
+    xcb_randr_select_input(session->connection(), session->root_,
+                           XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE | XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE |
+                               XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE);
+    xcb_flush(session->connection());
 
     if (QCoreApplication::instance()) {
         session->notifier_ = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(session->connection()),
@@ -61,8 +70,11 @@ std::shared_ptr<TLX11Session> TLX11Session::open(const char* displayName) {
     return session;
 }
 
+TLX11Session::TLX11Session() = default;
+
 TLX11Session::~TLX11Session() {
     notifier_.reset(); // before the connection it watches
+    snapshot_.reset();
 }
 
 bool TLX11Session::isConnected() const {
@@ -71,18 +83,39 @@ bool TLX11Session::isConnected() const {
 
 xcb_atom_t TLX11Session::gtkWorkareasAtom(std::uint32_t desktop) {
     for (const auto& [d, a] : gtkWorkareaAtoms_) {
-        if (d == desktop && a != XCB_ATOM_NONE) {
+        if (d == desktop) {
             return a;
         }
     }
-    // Only if it exists: a missing atom means no window manager ever published it. Asked
-    // again next time, since a window manager may start publishing later.
     std::string name = "_GTK_WORKAREAS_D" + std::to_string(desktop);
-    xcb_atom_t a = tlInternAtoms(connection(), {name}, true).front();
+    xcb_atom_t a = tlInternAtoms(connection(), {name}).front();
     if (a != XCB_ATOM_NONE) {
         gtkWorkareaAtoms_.emplace_back(desktop, a);
     }
     return a;
+}
+
+const TLX11Snapshot& TLX11Session::fetchSnapshot() {
+    drainEvents();
+    snapshot_ = std::make_unique<TLX11Snapshot>(TLX11Snapshot::fetch(*this));
+    return *snapshot_;
+}
+
+const TLX11Snapshot* TLX11Session::snapshot() {
+    drainEvents();
+    if (snapshot_ && std::chrono::steady_clock::now() - snapshot_->takenAt > kSnapshotLifetime) {
+        snapshot_.reset();
+    }
+    return snapshot_.get();
+}
+
+void TLX11Session::invalidateSnapshot() {
+    snapshot_.reset();
+}
+
+void TLX11Session::watchWindow(xcb_window_t window) {
+    const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_change_window_attributes(connection(), window, XCB_CW_EVENT_MASK, &mask);
 }
 
 xcb_get_property_cookie_t TLX11Session::requestProperty(xcb_window_t window, xcb_atom_t property,
@@ -137,6 +170,7 @@ bool TLX11Session::waitForEvent(const std::function<bool(const xcb_generic_event
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + timeout;
     xcb_connection_t* c = connection();
+    invalidateSnapshot();
     xcb_flush(c);
     for (;;) {
         while (TLXcbReply<xcb_generic_event_t> event{xcb_poll_for_event(c)}) {
@@ -164,6 +198,8 @@ void TLX11Session::drainEvents() {
         }
         return;
     }
+    // Only what can retire the snapshot is selected, so any event (or error) retires it.
     while (TLXcbReply<xcb_generic_event_t> event{xcb_poll_for_event(connection())}) {
+        snapshot_.reset();
     }
 }

@@ -19,6 +19,7 @@
 #include <vector>
 
 class QSocketNotifier;
+class TLX11Snapshot;
 
 // The window-control backends' own xcb connection (independent of Qt's platform plugin), with
 // the atoms they use interned once in one batch. Events on it are drained by a socket
@@ -62,8 +63,18 @@ public:
     xcb_atom_t atom(Atom a) const { return atoms_[a]; }
     bool isConnected() const;
 
-    // _GTK_WORKAREAS_D<desktop>, or XCB_ATOM_NONE when nobody ever published it.
+    // _GTK_WORKAREAS_D<desktop>, interned once.
     xcb_atom_t gtkWorkareasAtom(std::uint32_t desktop);
+
+    // The state one layout application reads, fetched anew by fetchSnapshot() (two round
+    // trips). snapshot() hands it out again only while it is young and no event on the root
+    // window, on the watched active window or from RandR has arrived since; else nullptr.
+    const TLX11Snapshot& fetchSnapshot();
+    const TLX11Snapshot* snapshot();
+    void invalidateSnapshot();
+    // Selects the events that retire a snapshot on this window (structure and properties).
+    void watchWindow(xcb_window_t window);
+    static constexpr std::chrono::milliseconds kSnapshotLifetime{50};
 
     xcb_get_property_cookie_t requestProperty(xcb_window_t window, xcb_atom_t property,
                                               std::uint32_t longLength = 1024);
@@ -79,17 +90,18 @@ public:
     Monitors monitors(xcb_randr_get_monitors_cookie_t cookie, const xcb_get_geometry_reply_t* rootGeometry);
 
     // Reads events until accept() returns true (true) or the deadline passes (false). Other
-    // events and errors of unchecked requests are dropped.
+    // events and errors of unchecked requests are dropped; the snapshot is retired.
     bool waitForEvent(const std::function<bool(const xcb_generic_event_t&)>& accept,
                       std::chrono::milliseconds timeout);
     void drainEvents();
 
 private:
-    TLX11Session() = default;
+    TLX11Session();
 
     TLXcbConnection connection_;
     xcb_window_t root_ = XCB_WINDOW_NONE;
     std::array<xcb_atom_t, AtomCount> atoms_{};
     std::vector<std::pair<std::uint32_t, xcb_atom_t>> gtkWorkareaAtoms_;
     std::unique_ptr<QSocketNotifier> notifier_;
+    std::unique_ptr<TLX11Snapshot> snapshot_;
 };
