@@ -37,7 +37,7 @@ inline std::vector<xcb_atom_t> tlInternAtoms(xcb_connection_t* c, const std::vec
     atoms.reserve(names.size());
     for (xcb_intern_atom_cookie_t cookie : cookies) {
         TLXcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(c, cookie, nullptr));
-        atoms.push_back(reply ? reply->atom : XCB_ATOM_NONE);
+        atoms.push_back(reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE});
     }
     return atoms;
 }
