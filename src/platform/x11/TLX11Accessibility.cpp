@@ -30,10 +30,18 @@ public:
     std::uint32_t pid;
 };
 
+// Writes are sent at once but flushed together when the element is released, so the window
+// manager reads them in one go.
 class WindowElement final : public TLAXElement {
 public:
-    explicit WindowElement(xcb_window_t w) : window(w) {}
+    WindowElement(xcb_window_t w, std::shared_ptr<TLX11Session> s) : window(w), session(std::move(s)) {}
+    ~WindowElement() override {
+        if (session && session->isConnected()) {
+            xcb_flush(session->connection());
+        }
+    }
     xcb_window_t window;
+    std::shared_ptr<TLX11Session> session;
     std::optional<TLX11WindowFrame> snapshot;
     std::int32_t readError = TLAccessibility::kSuccess;
     bool restoreDone = false;
@@ -137,7 +145,7 @@ std::int32_t TLX11Accessibility::copyWindow(TLAXElement& applicationElement, Win
                 return snapshot->activeError;
             }
             if (isMovable(snapshot->windowTypes)) {
-                auto element = std::make_unique<WindowElement>(application->window);
+                auto element = std::make_unique<WindowElement>(application->window, session_);
                 if (snapshot->frameError == kSuccess) {
                     element->snapshot = snapshot->frame;
                 }
@@ -154,7 +162,7 @@ std::int32_t TLX11Accessibility::copyWindow(TLAXElement& applicationElement, Win
             return error ? codeOf(error) : kConnectionLost;
         }
         if (isMovable(TLX11Session::values32(type.get()))) {
-            *window = std::make_unique<WindowElement>(application->window);
+            *window = std::make_unique<WindowElement>(application->window, session_);
         }
         return kSuccess;
     }
@@ -190,7 +198,7 @@ std::int32_t TLX11Accessibility::copyWindow(TLAXElement& applicationElement, Win
         }
     }
     if (found != XCB_WINDOW_NONE) {
-        *window = std::make_unique<WindowElement>(found);
+        *window = std::make_unique<WindowElement>(found, session_);
     }
     return s.isConnected() ? kSuccess : kConnectionLost;
 }
@@ -398,7 +406,6 @@ void TLX11Accessibility::moveResize(TLAXElement& element, std::optional<TLPoint>
         }
         xcb_configure_window(c, w->window, mask, values.data());
     }
-    xcb_flush(c);
 }
 
 void TLX11Accessibility::setPosition(TLAXElement& window, TLPoint position) {

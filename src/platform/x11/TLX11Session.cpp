@@ -52,12 +52,9 @@ std::shared_ptr<TLX11Session> TLX11Session::open(const char* displayName) {
     std::vector<xcb_atom_t> atoms = tlInternAtoms(connection.get(), names);
     std::copy(atoms.begin(), atoms.end(), session->atoms_.begin());
     session->connection_ = std::move(connection);
-    // Root properties and the monitor set: their changes retire a snapshot.
+    // Root properties: their changes retire a snapshot and the root mirror.
     const std::uint32_t rootMask = XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_change_window_attributes(session->connection(), session->root_, XCB_CW_EVENT_MASK, &rootMask);
-    xcb_randr_select_input(session->connection(), session->root_,
-                           XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE | XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE |
-                               XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE);
     xcb_flush(session->connection());
 
     if (QCoreApplication::instance()) {
@@ -93,6 +90,39 @@ xcb_atom_t TLX11Session::gtkWorkareasAtom(std::uint32_t desktop) {
         gtkWorkareaAtoms_.emplace_back(desktop, a);
     }
     return a;
+}
+
+const TLX11Session::RootMirror& TLX11Session::rootMirror() {
+    drainEvents();
+    if (mirrorValid_ || !isConnected()) {
+        return mirror_;
+    }
+    xcb_connection_t* c = connection();
+    auto activeCookie = requestProperty(root_, atom(NetActiveWindow), 1);
+    auto checkCookie = requestProperty(root_, atom(NetSupportingWmCheck), 1);
+    auto clientsCookie = requestProperty(root_, atom(NetClientList), 4096);
+    auto desktopCookie = requestProperty(root_, atom(NetCurrentDesktop), 1);
+    TLXcbReply<xcb_get_property_reply_t> active(xcb_get_property_reply(c, activeCookie, nullptr));
+    TLXcbReply<xcb_get_property_reply_t> check(xcb_get_property_reply(c, checkCookie, nullptr));
+    TLXcbReply<xcb_get_property_reply_t> clients(xcb_get_property_reply(c, clientsCookie, nullptr));
+    TLXcbReply<xcb_get_property_reply_t> desktop(xcb_get_property_reply(c, desktopCookie, nullptr));
+    auto first = [](const xcb_get_property_reply_t* reply) -> std::uint32_t {
+        const std::vector<std::uint32_t> v = values32(reply);
+        return v.empty() ? 0 : v[0];
+    };
+    mirror_.active = first(active.get());
+    mirror_.check = first(check.get());
+    mirror_.hasClientList = clients && clients->type != XCB_ATOM_NONE;
+    mirror_.clients = values32(clients.get());
+    mirror_.desktop = first(desktop.get());
+    if (mirror_.check != XCB_WINDOW_NONE) {
+        // Its DestroyNotify tells that the window manager went away.
+        const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+        xcb_change_window_attributes(c, mirror_.check, XCB_CW_EVENT_MASK, &mask);
+        xcb_flush(c);
+    }
+    mirrorValid_ = isConnected();
+    return mirror_;
 }
 
 const TLX11Snapshot& TLX11Session::fetchSnapshot() {
@@ -171,6 +201,7 @@ bool TLX11Session::waitForEvent(const std::function<bool(const xcb_generic_event
     const auto deadline = Clock::now() + timeout;
     xcb_connection_t* c = connection();
     invalidateSnapshot();
+    mirrorValid_ = false; // the events read here are not looked at
     xcb_flush(c);
     for (;;) {
         while (TLXcbReply<xcb_generic_event_t> event{xcb_poll_for_event(c)}) {
@@ -198,8 +229,25 @@ void TLX11Session::drainEvents() {
         }
         return;
     }
-    // Only what can retire the snapshot is selected, so any event (or error) retires it.
+    // Only what can retire the snapshot is selected, so any event (or error) retires it; the
+    // mirror goes when one of its root properties changes or the check window is destroyed.
     while (TLXcbReply<xcb_generic_event_t> event{xcb_poll_for_event(connection())}) {
         snapshot_.reset();
+        const std::uint8_t type = event->response_type & 0x7f;
+        if (type == XCB_PROPERTY_NOTIFY) {
+            const auto* p = reinterpret_cast<const xcb_property_notify_event_t*>(event.get());
+            if (p->window == root_ &&
+                (p->atom == atom(NetActiveWindow) || p->atom == atom(NetSupportingWmCheck) ||
+                 p->atom == atom(NetClientList) || p->atom == atom(NetCurrentDesktop))) {
+                mirrorValid_ = false;
+            }
+        } else if (type == XCB_DESTROY_NOTIFY) {
+            const auto* d = reinterpret_cast<const xcb_destroy_notify_event_t*>(event.get());
+            if (d->window == mirror_.check) {
+                mirrorValid_ = false;
+            }
+        } else if (type == 0) {
+            mirrorValid_ = false; // an error of an unchecked request: read everything again
+        }
     }
 }

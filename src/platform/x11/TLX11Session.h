@@ -66,9 +66,22 @@ public:
     // _GTK_WORKAREAS_D<desktop>, interned once.
     xcb_atom_t gtkWorkareasAtom(std::uint32_t desktop);
 
-    // The state one layout application reads, fetched anew by fetchSnapshot() (two round
-    // trips). snapshot() hands it out again only while it is young and no event on the root
-    // window, on the watched active window or from RandR has arrived since; else nullptr.
+    // The root properties that say which windows to read: kept current from PropertyNotify
+    // events on the root window (and the check window's DestroyNotify), read again only after
+    // one of them changed. With a Qt event loop the re-read happens there, off the hot path.
+    struct RootMirror {
+        xcb_window_t active = XCB_WINDOW_NONE;
+        xcb_window_t check = XCB_WINDOW_NONE; // _NET_SUPPORTING_WM_CHECK
+        bool hasClientList = false;
+        std::vector<std::uint32_t> clients;
+        std::uint32_t desktop = 0;
+    };
+    const RootMirror& rootMirror();
+
+    // The state one layout application reads, fetched anew by fetchSnapshot() (one round
+    // trip, two when the root mirror is out of date). snapshot() hands it out again only while
+    // it is young and no event on the root window or the watched active window has arrived
+    // since; else nullptr.
     const TLX11Snapshot& fetchSnapshot();
     const TLX11Snapshot* snapshot();
     void invalidateSnapshot();
@@ -104,4 +117,6 @@ private:
     std::vector<std::pair<std::uint32_t, xcb_atom_t>> gtkWorkareaAtoms_;
     std::unique_ptr<QSocketNotifier> notifier_;
     std::unique_ptr<TLX11Snapshot> snapshot_;
+    RootMirror mirror_;
+    bool mirrorValid_ = false;
 };

@@ -33,46 +33,31 @@ TLX11Rect rectOf(const xcb_randr_monitor_info_t& m) {
     return {m.x, m.y, m.width, m.height};
 }
 
-// The requests of the root window's state: sent together, read together.
-struct RootRequest {
+// The screen: monitors, size, work area and the window manager's supported list.
+struct ScreenRequest {
     xcb_randr_get_monitors_cookie_t monitors;
     xcb_get_geometry_cookie_t geometry;
-    xcb_get_property_cookie_t clients, workarea, desktop, check, supported, active;
+    xcb_get_property_cookie_t workarea, supported;
 
-    explicit RootRequest(S& s) {
-        xcb_connection_t* c = s.connection();
-        const xcb_window_t root = s.root();
+    explicit ScreenRequest(S& s) {
         monitors = s.requestMonitors();
-        geometry = xcb_get_geometry(c, root);
-        clients = s.requestProperty(root, s.atom(S::NetClientList), 4096);
-        workarea = s.requestProperty(root, s.atom(S::NetWorkarea));
-        desktop = s.requestProperty(root, s.atom(S::NetCurrentDesktop), 1);
-        check = s.requestProperty(root, s.atom(S::NetSupportingWmCheck), 1);
-        supported = s.requestProperty(root, s.atom(S::NetSupported), 4096);
-        active = s.requestProperty(root, s.atom(S::NetActiveWindow), 1);
+        geometry = xcb_get_geometry(s.connection(), s.root());
+        workarea = s.requestProperty(s.root(), s.atom(S::NetWorkarea));
+        supported = s.requestProperty(s.root(), s.atom(S::NetSupported), 4096);
     }
 };
 
-struct RootState {
+struct ScreenState {
     TLXcbReply<xcb_get_geometry_reply_t> geometry;
     S::Monitors monitors;
-    bool hasClientList = false;
-    std::vector<std::uint32_t> clients, workarea, check, supported, active;
-    std::uint32_t desktop = 0;
+    std::vector<std::uint32_t> workarea, supported;
 
-    RootState(S& s, RootRequest& r) {
+    ScreenState(S& s, ScreenRequest& r) {
         xcb_connection_t* c = s.connection();
         geometry.reset(xcb_get_geometry_reply(c, r.geometry, nullptr));
         monitors = s.monitors(r.monitors, geometry.get());
-        Reply clientsReply = property(c, r.clients);
-        hasClientList = clientsReply && clientsReply->type != XCB_ATOM_NONE;
-        clients = S::values32(clientsReply.get());
         workarea = S::values32(property(c, r.workarea).get());
-        const std::vector<std::uint32_t> d = S::values32(property(c, r.desktop).get());
-        desktop = d.empty() ? 0 : d[0];
-        check = S::values32(property(c, r.check).get());
         supported = S::values32(property(c, r.supported).get());
-        active = S::values32(property(c, r.active).get());
     }
 };
 
@@ -81,7 +66,7 @@ struct StrutRequest {
     std::optional<xcb_get_property_cookie_t> gtk;
     std::vector<std::pair<xcb_get_property_cookie_t, xcb_get_property_cookie_t>> struts;
 
-    StrutRequest(S& s, const RootState& root) {
+    StrutRequest(S& s, const S::RootMirror& root) {
         const xcb_atom_t gtkAtom = s.gtkWorkareasAtom(root.desktop);
         if (gtkAtom != XCB_ATOM_NONE) {
             gtk = s.requestProperty(s.root(), gtkAtom);
@@ -95,7 +80,8 @@ struct StrutRequest {
     }
 };
 
-std::optional<TLX11RootLayout> collectLayout(S& s, const RootState& root, StrutRequest& r) {
+std::optional<TLX11RootLayout> collectLayout(S& s, const S::RootMirror& root, const ScreenState& screen,
+                                             StrutRequest& r) {
     xcb_connection_t* c = s.connection();
     TLVisibleFrames::Input input;
     std::optional<TLX11RootLayout> none;
@@ -117,22 +103,22 @@ std::optional<TLX11RootLayout> collectLayout(S& s, const RootState& root, StrutR
             input.struts->push_back(strut.size() >= 12 ? std::move(strut) : std::move(plain));
         }
     }
-    if (!root.geometry || root.monitors.list.empty()) {
+    if (!screen.geometry || screen.monitors.list.empty()) {
         return none;
     }
-    input.root = {0, 0, root.geometry->width, root.geometry->height};
-    for (const auto& m : root.monitors.list) {
+    input.root = {0, 0, screen.geometry->width, screen.geometry->height};
+    for (const auto& m : screen.monitors.list) {
         input.monitors.push_back(rectOf(m));
     }
     const std::size_t at = 4 * static_cast<std::size_t>(root.desktop);
-    if (root.workarea.size() >= at + 4) {
-        input.workarea =
-            TLX11Rect{root.workarea[at], root.workarea[at + 1], root.workarea[at + 2], root.workarea[at + 3]};
+    const std::vector<std::uint32_t>& w = screen.workarea;
+    if (w.size() >= at + 4) {
+        input.workarea = TLX11Rect{w[at], w[at + 1], w[at + 2], w[at + 3]};
     }
     TLX11RootLayout layout;
     layout.monitors = input.monitors;
     layout.visible = TLVisibleFrames::compute(input);
-    layout.primary = root.monitors.primary;
+    layout.primary = screen.monitors.primary;
     return layout;
 }
 
@@ -151,7 +137,7 @@ struct FrameRequest {
     }
 };
 
-std::int32_t collectFrame(S& s, FrameRequest& r, const RootState& root, TLX11WindowFrame* out) {
+std::int32_t collectFrame(S& s, FrameRequest& r, const ScreenState& screen, TLX11WindowFrame* out) {
     xcb_connection_t* c = s.connection();
     xcb_generic_error_t* geometryError = nullptr;
     xcb_generic_error_t* originError = nullptr;
@@ -166,7 +152,7 @@ std::int32_t collectFrame(S& s, FrameRequest& r, const RootState& root, TLX11Win
     if (geometryError || originError) {
         return (geometryError ? geometryError : originError)->error_code;
     }
-    if (!geometry || !origin || root.monitors.list.empty()) {
+    if (!geometry || !origin || screen.monitors.list.empty()) {
         return -1;
     }
     TLX11WindowFrame f;
@@ -177,13 +163,13 @@ std::int32_t collectFrame(S& s, FrameRequest& r, const RootState& root, TLX11Win
     f.outer = {std::int64_t{origin->dst_x} - fl + sl, std::int64_t{origin->dst_y} - ft + st,
                std::int64_t{geometry->width} + fl + fr - sl - sr,
                std::int64_t{geometry->height} + ft + fb - st - sb};
-    f.primary = rectOf(root.monitors.list[root.monitors.primary]);
+    f.primary = rectOf(screen.monitors.list[screen.monitors.primary]);
     const std::vector<std::uint32_t> states = S::values32(state.get());
     f.maximized = contains(states, s.atom(S::NetWmStateMaximizedVert)) ||
                   contains(states, s.atom(S::NetWmStateMaximizedHorz));
     f.fullscreen = contains(states, s.atom(S::NetWmStateFullscreen));
     f.shaded = contains(states, s.atom(S::NetWmStateShaded));
-    f.moveresize = contains(root.supported, s.atom(S::NetMoveresizeWindow));
+    f.moveresize = contains(screen.supported, s.atom(S::NetMoveresizeWindow));
     *out = f;
     return 0;
 }
@@ -197,18 +183,16 @@ TLX11Snapshot TLX11Snapshot::fetch(TLX11Session& s) {
         return snapshot;
     }
     xcb_connection_t* c = s.connection();
+    // Which windows to read comes from the root mirror (a round trip only if it is out of date).
+    const S::RootMirror root = s.rootMirror();
+    snapshot.active = root.active;
 
-    // Round trip 1: the root window's state and the monitors.
-    RootRequest rootRequest(s);
-    RootState root(s, rootRequest);
-    const xcb_window_t check = root.check.empty() ? xcb_window_t(XCB_WINDOW_NONE) : root.check[0];
-    snapshot.active = root.active.empty() ? xcb_window_t(XCB_WINDOW_NONE) : root.active[0];
-
-    // Round trip 2: the window manager's check window, the active window, the reservations.
+    // One round trip: the check window, the screen, the active window and the reservations.
     std::optional<xcb_get_property_cookie_t> selfCookie;
-    if (check != XCB_WINDOW_NONE) {
-        selfCookie = s.requestProperty(check, s.atom(S::NetSupportingWmCheck), 1);
+    if (root.check != XCB_WINDOW_NONE) {
+        selfCookie = s.requestProperty(root.check, s.atom(S::NetSupportingWmCheck), 1);
     }
+    ScreenRequest screenRequest(s);
     std::optional<FrameRequest> frameRequest;
     xcb_get_property_cookie_t classCookie{}, pidCookie{}, typeCookie{};
     if (snapshot.active != XCB_WINDOW_NONE) {
@@ -221,12 +205,14 @@ TLX11Snapshot TLX11Snapshot::fetch(TLX11Session& s) {
     }
     StrutRequest strutRequest(s, root);
 
+    std::vector<std::uint32_t> self;
     if (selfCookie) {
-        const std::vector<std::uint32_t> self = S::values32(property(c, *selfCookie).get());
-        // A window manager that died leaves the root property behind but not its check window.
-        snapshot.trusted =
-            !self.empty() && self[0] == check && contains(root.supported, s.atom(S::NetActiveWindow));
+        self = S::values32(property(c, *selfCookie).get());
     }
+    ScreenState screen(s, screenRequest);
+    // A window manager that died leaves the root property behind but not its check window.
+    snapshot.trusted =
+        !self.empty() && self[0] == root.check && contains(screen.supported, s.atom(S::NetActiveWindow));
     if (snapshot.active != XCB_WINDOW_NONE) {
         std::int32_t error = 0;
         Reply cls = property(c, classCookie, &error);
@@ -242,12 +228,12 @@ TLX11Snapshot TLX11Snapshot::fetch(TLX11Session& s) {
         snapshot.pid = pidValue.empty() ? 0 : pidValue[0];
         snapshot.windowTypes = S::values32(type.get());
         TLX11WindowFrame frame;
-        snapshot.frameError = collectFrame(s, *frameRequest, root, &frame);
+        snapshot.frameError = collectFrame(s, *frameRequest, screen, &frame);
         if (snapshot.frameError == 0) {
             snapshot.frame = frame;
         }
     }
-    snapshot.layout = collectLayout(s, root, strutRequest);
+    snapshot.layout = collectLayout(s, root, screen, strutRequest);
     return snapshot;
 }
 
@@ -255,18 +241,19 @@ std::int32_t TLX11Snapshot::readFrame(TLX11Session& s, xcb_window_t window, TLX1
     if (!s.isConnected()) {
         return -1;
     }
-    RootRequest rootRequest(s);
+    ScreenRequest screenRequest(s);
     FrameRequest frameRequest(s, window);
-    RootState root(s, rootRequest);
-    return collectFrame(s, frameRequest, root, frame);
+    ScreenState screen(s, screenRequest);
+    return collectFrame(s, frameRequest, screen, frame);
 }
 
 std::optional<TLX11RootLayout> TLX11Snapshot::readRootLayout(TLX11Session& s) {
     if (!s.isConnected()) {
         return std::nullopt;
     }
-    RootRequest rootRequest(s);
-    RootState root(s, rootRequest);
+    const S::RootMirror root = s.rootMirror();
+    ScreenRequest screenRequest(s);
     StrutRequest strutRequest(s, root);
-    return collectLayout(s, root, strutRequest);
+    ScreenState screen(s, screenRequest);
+    return collectLayout(s, root, screen, strutRequest);
 }
