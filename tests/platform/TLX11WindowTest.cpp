@@ -334,6 +334,40 @@ TEST_F(TLX11WindowTest, ClientSideDecorationsPlaceTheVisibleFrame) {
     EXPECT_EQ(got, want) << show(got) << " want " << show(want);
 }
 
+TEST_F(TLX11WindowTest, TheNewlyActiveWindowIsMovedRightAway) {
+    // No event loop runs between the two applications: the backend itself must notice that
+    // the active window changed.
+    std::unique_ptr<TLTestProcess> first, second;
+    xcb_window_t a = open(first, "First probe");
+    xcb_window_t b = open(second, "Second probe");
+    const TLLayout& left = *TLLayout::layoutWithIdentifier("half.left");
+    const TLLayout& right = *TLLayout::layoutWithIdentifier("half.right");
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(desktop->activate(a));
+        Frame want = expectedFrame(left, *desktop->outerFrame(a));
+        ASSERT_TRUE(TLWindowMover::applyLayout(left));
+        EXPECT_EQ(settleAt(a, want), want) << round;
+        ASSERT_TRUE(desktop->activate(b));
+        want = expectedFrame(right, *desktop->outerFrame(b));
+        ASSERT_TRUE(TLWindowMover::applyLayout(right));
+        EXPECT_EQ(settleAt(b, want), want) << round;
+    }
+}
+
+TEST_F(TLX11WindowTest, DesktopWindowsAreNotMovable) {
+    std::unique_ptr<TLTestProcess> client;
+    client = desktop->launchTestClient("Desktop probe", "tldesk", 300, 200, {"--type", "DESKTOP"});
+    ASSERT_TRUE(client);
+    xcb_window_t w = desktop->waitForWindow(TLTestDesktop::WindowMatch::byTitle("Desktop probe"));
+    ASSERT_NE(w, XCB_WINDOW_NONE);
+    ASSERT_TRUE(desktop->activate(w));
+    const Frame before = *desktop->outerFrame(w);
+    QString message;
+    EXPECT_FALSE(TLWindowMover::applyLayout(*TLLayout::layoutWithIdentifier("half.left"), &message));
+    EXPECT_EQ(message.toStdString(), "tldesk hat kein bewegbares Fenster (AXError 0).");
+    EXPECT_EQ(*desktop->outerFrame(w), before);
+}
+
 // Forwards to the real backend and closes the client right after a chosen step, so the window
 // vanishes between the mover's steps.
 class ClosingAccessibility : public TLAccessibility {

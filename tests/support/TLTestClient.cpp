@@ -1,11 +1,12 @@
 // tl_test_client: a plain xcb window for x11 tests.
 //
-//   tl_test_client --title T --class C --size WxH [--gtk-extents L,R,T,B]
+//   tl_test_client --title T --class C --size WxH [--gtk-extents L,R,T,B] [--type NAME]
 //
 // Sets WM_NAME/_NET_WM_NAME, WM_CLASS (instance and class C), _NET_WM_PID, WM_NORMAL_HINTS with a
 // small minimum size and no increments, accepts the input focus and ends on WM_DELETE_WINDOW or
 // SIGTERM. --gtk-extents makes it look like a client-side-decorated window: no frame from the
-// window manager and an invisible shadow margin published in _GTK_FRAME_EXTENTS.
+// window manager and an invisible shadow margin published in _GTK_FRAME_EXTENTS. --type sets
+// _NET_WM_WINDOW_TYPE_<NAME> (DESKTOP, DOCK, DIALOG, ...).
 
 #include <xcb/xcb.h>
 #include <xcb/xcb_icccm.h>
@@ -32,7 +33,9 @@ xcb_atom_t intern(xcb_connection_t* c, const char* name) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: tl_test_client --title T --class C --size WxH [--gtk-extents L,R,T,B]\n");
+    std::fprintf(
+        stderr,
+        "usage: tl_test_client --title T --class C --size WxH [--gtk-extents L,R,T,B] [--type NAME]\n");
     return 2;
 }
 
@@ -43,6 +46,7 @@ int main(int argc, char** argv) {
     std::string wmClass = "tl_test_client";
     unsigned width = 400, height = 300;
     std::vector<uint32_t> gtkExtents;
+    std::string windowType;
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string key = argv[i];
         std::string value = argv[i + 1];
@@ -60,6 +64,8 @@ int main(int argc, char** argv) {
                 return usage();
             }
             gtkExtents = {l, r, t, b};
+        } else if (key == "--type") {
+            windowType = "_NET_WM_WINDOW_TYPE_" + value;
         } else {
             return usage();
         }
@@ -120,6 +126,12 @@ int main(int argc, char** argv) {
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, motifAtom, motifAtom, 32, 5, motif);
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, intern(c, "_GTK_FRAME_EXTENTS"),
                             XCB_ATOM_CARDINAL, 32, 4, gtkExtents.data());
+    }
+
+    if (!windowType.empty()) {
+        xcb_atom_t type = intern(c, windowType.c_str());
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, intern(c, "_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM,
+                            32, 1, &type);
     }
 
     xcb_map_window(c, window);

@@ -1,11 +1,6 @@
 #pragma once
 
-// The shared xcb helpers mix an enumerator and an atom in one conditional, which GCC's
-// -Wextra rejects; keep that warning out of this backend's build.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wextra"
 #include "TLXcb.h"
-#pragma GCC diagnostic pop
 
 #include <xcb/randr.h>
 
