@@ -21,6 +21,11 @@ class TLX11Session;
 //   requests where the window manager lacks it. A maximized, fullscreen or shaded window is
 //   restored first, waiting for the window manager to confirm.
 //
+// Speed: isProcessTrusted() reads, in one batched round trip, everything the later steps of a
+// layout application need (TLX11Snapshot); those steps use it while no X event says that
+// something changed, and read for themselves otherwise. The writes go out in one flush when
+// the window element is released.
+//
 // Error codes reported in the "AXError" of the mover's message: 0 success; 1-255 the X error
 // code of the failing request (3 BadWindow: the window is gone); kConnectionLost when the X
 // connection is broken.
