@@ -227,6 +227,16 @@ TEST_F(TLX11WindowTest, TrustNeedsAnEwmhWindowManager) {
     EXPECT_FALSE(bareAccessibility.frontmostApplication());
 
     EXPECT_FALSE(TLX11Session::open(":32000"));
+
+    // The server goes away under a live session: every call fails quietly.
+    TLX11Displays bareDisplays(bareSession);
+    EXPECT_EQ(bareDisplays.displays().size(), TLTestDesktop::monitors().size());
+    bare.stop();
+    EXPECT_FALSE(bareAccessibility.isProcessTrusted());
+    EXPECT_FALSE(bareAccessibility.frontmostApplication());
+    EXPECT_TRUE(bareDisplays.displays().empty());
+    EXPECT_FALSE(bareDisplays.mouseLocation());
+    EXPECT_FALSE(bareSession->isConnected());
 }
 
 TEST_F(TLX11WindowTest, AllLayoutsLandOnTheComputedFrameOnBothMonitors) {
@@ -304,22 +314,38 @@ TEST_F(TLX11WindowTest, XtermLandsAtThePositionWithItsReachableSize) {
     }
 }
 
-TEST_F(TLX11WindowTest, MaximizedWindowIsRestoredAndPlaced) {
+TEST_F(TLX11WindowTest, MaximizedFullscreenAndShadedWindowsAreRestoredAndPlaced) {
+    struct Row {
+        const char* layout;
+        const char* first;
+        const char* second;
+        std::uint32_t leftExtent; // _NET_FRAME_EXTENTS once the window manager has applied the state
+    };
+    const Row rows[] = {
+        {"half.right", "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ", 0},
+        {"screen.center", "_NET_WM_STATE_MAXIMIZED_HORZ", "", 0},
+        {"quarter.tl", "_NET_WM_STATE_FULLSCREEN", "", 0},
+        {"third.center", "_NET_WM_STATE_SHADED", "", 1},
+    };
     std::unique_ptr<TLTestProcess> client;
-    xcb_window_t w = open(client, "Maximized probe");
-    for (const char* id : {"half.right", "screen.center"}) {
-        setState(w, true, "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ");
-        ASSERT_TRUE(desktop->waitUntil([&] { return hasState(w, "_NET_WM_STATE_MAXIMIZED_HORZ"); }));
-        // Maximized on its monitor: the window lies there before and after.
-        const Frame maximized = settle(w, [&](const Frame& f) {
-            return desktop->cardinals(w, "_NET_FRAME_EXTENTS")[0] == 0 && f.width > 1000;
-        });
-        const Frame want = expectedFrame(*TLLayout::layoutWithIdentifier(id), maximized);
-        ASSERT_TRUE(TLWindowMover::applyLayout(*TLLayout::layoutWithIdentifier(id)));
+    xcb_window_t w = open(client, "Restore probe");
+    for (const Row& row : rows) {
+        // The window stays on the right monitor throughout, so that is where the layout goes.
+        place(w, {1600, 100, 500, 400});
+        const Frame want =
+            expectedFrame(*TLLayout::layoutWithIdentifier(row.layout), *desktop->outerFrame(w));
+        setState(w, true, row.first, row.second);
+        ASSERT_TRUE(desktop->waitUntil([&] {
+            std::vector<uint32_t> extents = desktop->cardinals(w, "_NET_FRAME_EXTENTS");
+            return hasState(w, row.first) && !extents.empty() && extents[0] == row.leftExtent;
+        })) << row.first;
+        ASSERT_TRUE(TLWindowMover::applyLayout(*TLLayout::layoutWithIdentifier(row.layout)));
         const Frame got = settleAt(w, want);
-        EXPECT_EQ(got, want) << id << ": " << show(got) << " want " << show(want);
-        EXPECT_FALSE(hasState(w, "_NET_WM_STATE_MAXIMIZED_VERT"));
-        EXPECT_FALSE(hasState(w, "_NET_WM_STATE_MAXIMIZED_HORZ"));
+        EXPECT_EQ(got, want) << row.first << ": " << show(got) << " want " << show(want);
+        EXPECT_FALSE(hasState(w, row.first));
+        if (*row.second) {
+            EXPECT_FALSE(hasState(w, row.second));
+        }
     }
 }
 

@@ -317,7 +317,11 @@ void TLX11Accessibility::restoreIfNeeded(TLAXElement& element) {
             if (p.window == w->window && p.atom == s.atom(TLX11Session::NetWmState)) {
                 stateCleared = !stillRestricted();
             } else if (p.window == w->window && p.atom == s.atom(TLX11Session::NetFrameExtents)) {
-                extentsChanged = true;
+                // Only a new value counts: a late notice of the old state's extents does not.
+                Reply extents(xcb_get_property_reply(
+                    c, s.requestProperty(w->window, s.atom(TLX11Session::NetFrameExtents), 4), nullptr));
+                const std::vector<std::uint32_t> v = TLX11Session::values32(extents.get());
+                extentsChanged = v.size() == 4 && !std::equal(v.begin(), v.end(), before.frame.begin());
             }
             break;
         }
