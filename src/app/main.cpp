@@ -9,7 +9,35 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <xcb/xcb.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Qt aborts when its X11 platform finds no server; a user starting Tilora outside an X11 session
+// gets a sentence and an exit status instead.
+bool x11Reachable() {
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform && *platform && std::strcmp(platform, "xcb") != 0) {
+        return true; // another platform was chosen on purpose
+    }
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    const bool reachable = xcb_connection_has_error(connection) == 0;
+    xcb_disconnect(connection);
+    return reachable;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+    if (!x11Reachable()) {
+        std::fprintf(stderr, "Tilora braucht eine X11-Sitzung: keine Verbindung zum X-Server (DISPLAY=%s).\n",
+                     std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "");
+        return 1;
+    }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tilora"));
     QApplication::setWindowIcon(TLStatusIcon::applicationIcon());

@@ -263,6 +263,18 @@ TEST_F(AppBundle, BundleCarriesItsInformation) {
     EXPECT_GT(fs::file_size(bundle / "Contents" / "Resources" / "tilora.png"), 100u);
 }
 
+TEST_F(AppBundle, WithoutAnXServerItSaysSoInsteadOfCrashing) {
+    for (const std::string display : {"", ":4242"}) {
+        std::string output;
+        std::vector<std::string> env = environment();
+        env[0] = "DISPLAY=" + display;
+        const auto status = TLTestProcess::run({TL_BUNDLE_EXECUTABLE}, env, &output, 10s);
+        ASSERT_TRUE(status) << display;
+        EXPECT_EQ(*status, 1) << display;
+        EXPECT_NE(output.find("Tilora braucht eine X11-Sitzung"), std::string::npos) << output;
+    }
+}
+
 TEST_F(AppBundle, TrayIconAppearsAndHotKeyTilesTheWindowOnItsMonitor) {
     ASSERT_TRUE(startTilora());
     ASSERT_TRUE(waitUntilReady()) << readFile(home_ / "tilora.log") << desktop_->logs();
