@@ -126,12 +126,4 @@ TEST(Credits, FollowTheLabelColourOfTheCurrentPalette) {
     QGuiApplication::setPalette(original);
 }
 
-TEST(Credits, SmallSystemFontIsSmallerThanTheGeneralFont) {
-    const QFont general = QGuiApplication::font();
-    const QFont small = TLCredits::smallSystemFont();
-    EXPECT_EQ(small.family(), general.family());
-    EXPECT_LT(small.pointSizeF(), general.pointSizeF());
-    EXPECT_GE(small.pointSizeF(), 7.0);
-}
-
 } // namespace

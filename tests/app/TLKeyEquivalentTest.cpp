@@ -53,21 +53,17 @@ INSTANTIATE_TEST_SUITE_P(
                               std::nullopt}));
 
 TEST(KeyEquivalentQtKey, MapsMenuCharactersToQtKeys) {
+    // The ends of each range and the characters that are not their own key.
     struct Row {
         char16_t character;
         int key;
     };
     const Row rows[] = {
-        {u'\r', Qt::Key_Return},  {u'\t', Qt::Key_Tab},
-        {u' ', Qt::Key_Space},    {0x08, Qt::Key_Backspace},
-        {0x1B, Qt::Key_Escape},   {0xF729, Qt::Key_Home},
-        {0xF72C, Qt::Key_PageUp}, {0xF728, Qt::Key_Delete},
-        {0xF72B, Qt::Key_End},    {0xF72D, Qt::Key_PageDown},
-        {0xF702, Qt::Key_Left},   {0xF703, Qt::Key_Right},
-        {0xF701, Qt::Key_Down},   {0xF700, Qt::Key_Up},
-        {0xF704, Qt::Key_F1},     {0xF708, Qt::Key_F5},
-        {0xF717, Qt::Key_F20},    {u'f', Qt::Key_F},
-        {u'1', Qt::Key_1},        {u'ä', 0xC4},
+        {u'\r', Qt::Key_Return}, {0x08, Qt::Key_Backspace},
+        {0xF729, Qt::Key_Home},  {0xF72D, Qt::Key_PageDown},
+        {0xF700, Qt::Key_Up},    {0xF703, Qt::Key_Right},
+        {0xF704, Qt::Key_F1},    {0xF717, Qt::Key_F20},
+        {u'f', Qt::Key_F},       {u'ä', 0xC4},
         {u'⌤', 0x2324},
     };
     for (const Row& row : rows) {

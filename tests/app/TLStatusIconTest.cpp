@@ -95,11 +95,4 @@ TEST(StatusIcon, TooSmallToDrawFallsBackToTheGlyph) {
               TLStatusIcon::icon(Panel::Light).availableSizes().size());
 }
 
-TEST(StatusIcon, ApplicationIconIsOpaqueInTheMiddle) {
-    const QImage icon = TLStatusIcon::drawApplicationIcon(128);
-    ASSERT_FALSE(icon.isNull());
-    EXPECT_EQ(qAlpha(icon.pixel(64, 64)), 255);
-    EXPECT_EQ(qAlpha(icon.pixel(0, 0)), 0); // rounded corner
-}
-
 } // namespace
