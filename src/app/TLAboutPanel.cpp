@@ -29,7 +29,8 @@ TLAboutPanel::TLAboutPanel(QWidget* parent)
     credits_->setOpenExternalLinks(true);
     credits_->setFrameShape(QFrame::NoFrame);
     credits_->viewport()->setAutoFillBackground(false);
-    credits_->setMinimumSize(420, 230);
+    credits_->setFixedWidth(kCreditsWidth);
+    credits_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(icon_);
@@ -55,6 +56,10 @@ void TLAboutPanel::present(const QString& applicationName, const QString& versio
     if (previous && previous != document && previous->parent() == credits_) {
         delete previous.data();
     }
+
+    // Tall enough for the whole text: the credits are read, not scrolled.
+    document->setTextWidth(credits_->viewport()->width() > 0 ? credits_->viewport()->width() : kCreditsWidth);
+    credits_->setFixedHeight(static_cast<int>(document->size().height()) + 2 * credits_->frameWidth() + 4);
 
     adjustSize();
     show();

@@ -15,6 +15,8 @@ class TLAboutPanel : public QDialog {
     Q_OBJECT
 
 public:
+    static constexpr int kCreditsWidth = 460;
+
     explicit TLAboutPanel(QWidget* parent = nullptr);
     ~TLAboutPanel() override;
 
