@@ -30,13 +30,27 @@ public:
     std::uint32_t pid;
 };
 
-// Writes are sent at once but flushed together when the element is released, so the window
-// manager reads them in one go.
+// The frame a window is to get, gathered from the writes made through its element.
+struct PendingFrame {
+    std::optional<std::pair<std::int64_t, std::int64_t>> position; // WM frame top-left, root coordinates
+    std::optional<std::pair<std::int64_t, std::int64_t>> size;     // client size
+    bool moveresize = true;
+};
+
+void sendFrame(TLX11Session& s, xcb_window_t window, const PendingFrame& pending);
+
+// Writes are collected and sent as one request when the element is released: the window
+// manager applies position and size together, so the window never shows an intermediate frame
+// and the later position write (which only has to correct what a size change moved) is
+// already part of it.
 class WindowElement final : public TLAXElement {
 public:
     WindowElement(xcb_window_t w, std::shared_ptr<TLX11Session> s) : window(w), session(std::move(s)) {}
     ~WindowElement() override {
         if (session && session->isConnected()) {
+            if (pending.position || pending.size) {
+                sendFrame(*session, window, pending);
+            }
             xcb_flush(session->connection());
         }
     }
@@ -45,7 +59,47 @@ public:
     std::optional<TLX11WindowFrame> snapshot;
     std::int32_t readError = TLAccessibility::kSuccess;
     bool restoreDone = false;
+    PendingFrame pending;
 };
+
+void sendFrame(TLX11Session& s, xcb_window_t window, const PendingFrame& pending) {
+    xcb_connection_t* c = s.connection();
+    const auto [x, y] = pending.position.value_or(std::pair<std::int64_t, std::int64_t>{0, 0});
+    const auto [width, height] = pending.size.value_or(std::pair<std::int64_t, std::int64_t>{0, 0});
+    if (pending.moveresize) {
+        xcb_client_message_event_t event;
+        std::memset(&event, 0, sizeof event);
+        event.response_type = XCB_CLIENT_MESSAGE;
+        event.format = 32;
+        event.window = window;
+        event.type = s.atom(TLX11Session::NetMoveresizeWindow);
+        event.data.data32[0] = kGravityNorthWest | (kSourcePager << 12) |
+                               (pending.position ? kMoveX | kMoveY : 0) |
+                               (pending.size ? kMoveWidth | kMoveHeight : 0);
+        event.data.data32[1] = static_cast<std::uint32_t>(static_cast<std::int32_t>(x));
+        event.data.data32[2] = static_cast<std::uint32_t>(static_cast<std::int32_t>(y));
+        event.data.data32[3] = static_cast<std::uint32_t>(width);
+        event.data.data32[4] = static_cast<std::uint32_t>(height);
+        xcb_send_event(c, 0, s.root(),
+                       XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                       reinterpret_cast<const char*>(&event));
+        return;
+    }
+    // ICCCM configure request; with NorthWest gravity x/y is the frame's top-left corner.
+    std::uint16_t mask = 0;
+    std::vector<std::uint32_t> values;
+    if (pending.position) {
+        mask |= XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y;
+        values.push_back(static_cast<std::uint32_t>(static_cast<std::int32_t>(x)));
+        values.push_back(static_cast<std::uint32_t>(static_cast<std::int32_t>(y)));
+    }
+    if (pending.size) {
+        mask |= XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT;
+        values.push_back(static_cast<std::uint32_t>(width));
+        values.push_back(static_cast<std::uint32_t>(height));
+    }
+    xcb_configure_window(c, window, mask, values.data());
+}
 
 std::int32_t codeOf(const xcb_generic_error_t* error) {
     return error ? static_cast<std::int32_t>(error->error_code) : TLAccessibility::kSuccess;
@@ -358,8 +412,6 @@ void TLX11Accessibility::moveResize(TLAXElement& element, std::optional<TLPoint>
     restoreIfNeeded(element);
     session_->invalidateSnapshot(); // the geometry changes now
     const TLX11WindowFrame& f = *w->snapshot;
-    TLX11Session& s = *session_;
-    xcb_connection_t* c = s.connection();
 
     auto whole = [](double v) {
         return std::isfinite(v) ? static_cast<std::int64_t>(std::llround(std::clamp(v, -1e9, 1e9))) : 0;
@@ -378,38 +430,13 @@ void TLX11Accessibility::moveResize(TLAXElement& element, std::optional<TLPoint>
             whole(size->height) - f.frame[2] - f.frame[3] + f.shadow[2] + f.shadow[3], 1, 32767);
     }
 
-    if (f.moveresize) {
-        xcb_client_message_event_t event;
-        std::memset(&event, 0, sizeof event);
-        event.response_type = XCB_CLIENT_MESSAGE;
-        event.format = 32;
-        event.window = w->window;
-        event.type = s.atom(TLX11Session::NetMoveresizeWindow);
-        event.data.data32[0] = kGravityNorthWest | (kSourcePager << 12) | (position ? kMoveX | kMoveY : 0) |
-                               (size ? kMoveWidth | kMoveHeight : 0);
-        event.data.data32[1] = static_cast<std::uint32_t>(static_cast<std::int32_t>(x));
-        event.data.data32[2] = static_cast<std::uint32_t>(static_cast<std::int32_t>(y));
-        event.data.data32[3] = static_cast<std::uint32_t>(width);
-        event.data.data32[4] = static_cast<std::uint32_t>(height);
-        xcb_send_event(c, 0, s.root(),
-                       XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
-                       reinterpret_cast<const char*>(&event));
-    } else {
-        // ICCCM configure request; with NorthWest gravity x/y is the frame's top-left corner.
-        std::uint16_t mask = 0;
-        std::vector<std::uint32_t> values;
-        if (position) {
-            mask |= XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y;
-            values.push_back(static_cast<std::uint32_t>(static_cast<std::int32_t>(x)));
-            values.push_back(static_cast<std::uint32_t>(static_cast<std::int32_t>(y)));
-        }
-        if (size) {
-            mask |= XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT;
-            values.push_back(static_cast<std::uint32_t>(width));
-            values.push_back(static_cast<std::uint32_t>(height));
-        }
-        xcb_configure_window(c, w->window, mask, values.data());
+    if (position) {
+        w->pending.position = std::pair{x, y};
     }
+    if (size) {
+        w->pending.size = std::pair{width, height};
+    }
+    w->pending.moveresize = f.moveresize;
 }
 
 void TLX11Accessibility::setPosition(TLAXElement& window, TLPoint position) {

@@ -23,8 +23,8 @@ class TLX11Session;
 //
 // Speed: isProcessTrusted() reads, in one batched round trip, everything the later steps of a
 // layout application need (TLX11Snapshot); those steps use it while no X event says that
-// something changed, and read for themselves otherwise. The writes go out in one flush when
-// the window element is released.
+// something changed, and read for themselves otherwise. The writes made through a window element
+// are merged and sent as one request when the element is released.
 //
 // Error codes reported in the "AXError" of the mover's message: 0 success; 1-255 the X error
 // code of the failing request (3 BadWindow: the window is gone); kConnectionLost when the X
