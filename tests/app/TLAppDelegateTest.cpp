@@ -27,11 +27,22 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <functional>
 #include <memory>
 #include <optional>
 
 namespace {
+
+// A test name from a row's description: letters and digits kept, everything else '_'.
+template <typename Row>
+std::string rowName(const ::testing::TestParamInfo<Row>& info) {
+    std::string name;
+    for (const char c : std::string(info.param.what)) {
+        name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    }
+    return name;
+}
 
 const QString kTrustedWithVersion = QString::fromLatin1(TLUserDefaults::kTrustedWithVersion);
 const QString kFirstLaunchDone = QString::fromLatin1(TLUserDefaults::kFirstLaunchDone);
@@ -109,6 +120,10 @@ struct RecoveryRow {
     bool resets;
 };
 
+void PrintTo(const RecoveryRow& row, std::ostream* os) {
+    *os << row.what;
+}
+
 class AccessibilityRecovery : public AppDelegate, public ::testing::WithParamInterface<RecoveryRow> {};
 
 TEST_P(AccessibilityRecovery, FollowsTheDecisionTable) {
@@ -149,7 +164,8 @@ INSTANTIATE_TEST_SUITE_P(
                       RecoveryRow{"untrusted, nothing stored, first launch", false, std::nullopt, false,
                                   std::nullopt, true},
                       RecoveryRow{"untrusted, nothing stored, set up before", false, std::nullopt, true,
-                                  std::nullopt, false}));
+                                  std::nullopt, false}),
+    rowName<RecoveryRow>);
 
 TEST_F(AppDelegate, EmptyStoredVersionEqualsAMissingBundleVersion) {
     services_.version.reset();

@@ -2,9 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <optional>
+#include <string>
 
 namespace {
+
+// A test name from a row's description: letters and digits kept, everything else '_'.
+template <typename Row>
+std::string rowName(const ::testing::TestParamInfo<Row>& info) {
+    std::string name;
+    for (const char c : std::string(info.param.what)) {
+        name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    }
+    return name;
+}
 
 struct RuleRow {
     const char* what;
@@ -12,6 +24,10 @@ struct RuleRow {
     const char16_t* bareDisplay;
     std::optional<char16_t> expected;
 };
+
+void PrintTo(const RuleRow& row, std::ostream* os) {
+    *os << row.what;
+}
 
 class KeyEquivalentRule : public ::testing::TestWithParam<RuleRow> {};
 
@@ -32,7 +48,8 @@ INSTANTIATE_TEST_SUITE_P(
         RuleRow{"forward delete", 117, u"⌦", char16_t(0xF728)}, RuleRow{"end", 119, u"↘", char16_t(0xF72B)},
         RuleRow{"page down", 121, u"⇟", char16_t(0xF72D)}, RuleRow{"left", 123, u"←", char16_t(0xF702)},
         RuleRow{"right", 124, u"→", char16_t(0xF703)}, RuleRow{"down", 125, u"↓", char16_t(0xF701)},
-        RuleRow{"up", 126, u"↑", char16_t(0xF700)}));
+        RuleRow{"up", 126, u"↑", char16_t(0xF700)}),
+    rowName<RuleRow>);
 
 INSTANTIATE_TEST_SUITE_P(
     OtherKeys, KeyEquivalentRule,
@@ -50,7 +67,8 @@ INSTANTIATE_TEST_SUITE_P(
                       RuleRow{"lower-case f prefix is no function key", 204, u"f5", std::nullopt},
                       RuleRow{"empty display", 205, u"", std::nullopt},
                       RuleRow{"character outside the BMP is two code units", 206, u"\U0001F600",
-                              std::nullopt}));
+                              std::nullopt}),
+    rowName<RuleRow>);
 
 TEST(KeyEquivalentQtKey, MapsMenuCharactersToQtKeys) {
     // The ends of each range and the characters that are not their own key.

@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <functional>
 #include <fcntl.h>
+#include <functional>
 #include <unistd.h>
 
 namespace {
