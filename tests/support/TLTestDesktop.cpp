@@ -225,7 +225,31 @@ bool TLTestDesktop::startWindowManager(std::string* error) {
         std::vector<uint32_t> self = cardinals(check[0], "_NET_SUPPORTING_WM_CHECK");
         return self.size() == 1 && self[0] == check[0];
     });
-    return ready || fail(error, "openbox did not become ready");
+    if (!ready) {
+        return fail(error, "openbox did not become ready");
+    }
+    // The check window appears while openbox is still starting up, and a window mapped then can
+    // be lost for good (its map request is dropped, the window never appears). Only a window it
+    // has really framed proves that it manages new clients: map probes until one is framed.
+    bool managing = false;
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (!managing && Clock::now() < deadline) {
+        const xcb_window_t probe = xcb_generate_id(connection_);
+        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, probe, root_, 0, 0, 16, 16, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+        xcb_map_window(connection_, probe);
+        xcb_flush(connection_);
+        managing = waitUntil(
+            [&] {
+                Reply<xcb_query_tree_reply_t> tree(
+                    xcb_query_tree_reply(connection_, xcb_query_tree(connection_, probe), nullptr));
+                return tree && tree->parent != root_;
+            },
+            std::chrono::milliseconds(250));
+        xcb_destroy_window(connection_, probe);
+        xcb_flush(connection_);
+    }
+    return managing || fail(error, "openbox does not manage new windows");
 }
 
 bool TLTestDesktop::startPanel(std::string* error) {
