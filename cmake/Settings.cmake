@@ -6,7 +6,6 @@ set(TL_SOURCE_URL "https://tilora.example.org/source" CACHE STRING "Source repos
 set(TL_HELP_URL "https://tilora.example.org/hilfe/x11" CACHE STRING "Help page on what Tilora needs")
 
 # Maker, imprint and licence texts of the About panel's credits.
-set(TL_MAKER_NAME "Tilora-Projekt" CACHE STRING "Maker named in the About panel")
 set(TL_MAKER_LINE "Tilora ist ein Produkt des Tilora-Projekts." CACHE STRING "Maker line of the About panel")
 set(TL_IMPRINT_ADDRESS "Musterstraße 1, 12345 Musterstadt" CACHE STRING "Imprint: postal address")
 set(TL_IMPRINT_DIRECTOR "Geschäftsführung: Erika Mustermann" CACHE STRING "Imprint: managing director")
@@ -15,7 +14,8 @@ set(TL_IMPRINT_REGISTER "Amtsgericht Musterstadt, HRB 00000 · USt-IdNr.: DE0000
 set(TL_IMPRINT_CHAMBER "Mitglied der IHK Musterstadt" CACHE STRING "Imprint: chamber membership")
 set(TL_CONTACT_EMAIL "kontakt@tilora.example.org" CACHE STRING "Contact e-mail address")
 set(TL_WEB_DOMAIN "tilora.example.org" CACHE STRING "The maker's web domain")
-set(TL_COPYRIGHT_YEAR "2026" CACHE STRING "Year of the rights line")
+set(TL_LICENCE_LINE "© 2026 Tilora-Projekt. Diese Software wird ohne jede Gewährleistung bereitgestellt; Nutzung, Veränderung und Weitergabe sind unter den Bedingungen der MIT-Lizenz frei."
+    CACHE STRING "Rights and licence line of the About panel: year, maker, no warranty, MIT terms")
 
 configure_file(${CMAKE_SOURCE_DIR}/cmake/TLBuildSettings.h.in
                ${CMAKE_BINARY_DIR}/generated/TLBuildSettings.h @ONLY)

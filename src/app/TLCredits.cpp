@@ -25,11 +25,7 @@ std::vector<TLCredits::Piece> TLCredits::pieces() {
                             setting(TLBuildSettings::kImprintDirector) + u'\n' +
                             setting(TLBuildSettings::kImprintRegister) + u'\n' +
                             setting(TLBuildSettings::kImprintChamber) + u'\n';
-    const QString rights =
-        QStringLiteral("© %1 %2. Diese Software wird ohne jede Gewährleistung bereitgestellt; "
-                       "Nutzung, Veränderung und Weitergabe sind unter den Bedingungen der "
-                       "MIT-Lizenz frei.\n")
-            .arg(setting(TLBuildSettings::kCopyrightYear), setting(TLBuildSettings::kMakerName));
+    const QString rights = setting(TLBuildSettings::kLicenceLine) + u'\n';
     const QString separator = QStringLiteral(" · ");
 
     return {

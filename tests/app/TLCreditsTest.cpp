@@ -56,7 +56,7 @@ TEST(Credits, ThirteenPiecesInTheirOrderAndStyles) {
     EXPECT_EQ(pieces[5].link.host(), pieces[5].text);
     EXPECT_EQ(pieces[6].text, QStringLiteral("\n\n"));
     EXPECT_EQ(pieces[7].text, QStringLiteral("Open Source – MIT-Lizenz\n"));
-    EXPECT_TRUE(pieces[8].text.contains(QString::fromUtf8(TLBuildSettings::kMakerName)));
+    EXPECT_EQ(pieces[8].text, QString::fromUtf8(TLBuildSettings::kLicenceLine) + u'\n');
     EXPECT_TRUE(pieces[8].text.contains(QStringLiteral("MIT-Lizenz")));
     EXPECT_EQ(pieces[8].text.count(u'\n'), 1);
     EXPECT_EQ(pieces[9].text, QStringLiteral("Quelltext & Lizenz"));
