@@ -3,11 +3,7 @@
 #include "TLTestDesktop.h"
 #include "TLTestProcess.h"
 
-// The shared xcb helpers mix an enumerator and an atom in one conditional, which -Wextra rejects.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wextra"
 #include "TLXcb.h"
-#pragma GCC diagnostic pop
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,5 @@
 #include "TLAppDelegate.h"
 #include "TLAboutPanel.h"
-#include "TLAppTestApplication.h"
 #include "TLBuildSettings.h"
 #include "TLFakeHotKeyService.h"
 #include "TLFakeKeyboardLayout.h"
@@ -12,6 +11,7 @@
 #include "TLRecordingAppServices.h"
 #include "TLStatusMenu.h"
 #include "TLUserDefaults.h"
+#include "support/TLQtTestApplication.h"
 
 #include <QAction>
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "TLCredits.h"
-#include "TLAppTestApplication.h"
 #include "TLBuildSettings.h"
+#include "support/TLQtTestApplication.h"
 
 #include <QGuiApplication>
 #include <QPalette>

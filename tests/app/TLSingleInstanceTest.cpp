@@ -1,5 +1,5 @@
 #include "TLSingleInstance.h"
-#include "TLAppTestApplication.h"
+#include "support/TLQtTestApplication.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -1,5 +1,5 @@
 #include "TLStatusIcon.h"
-#include "TLAppTestApplication.h"
+#include "support/TLQtTestApplication.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 #include "TLStatusMenu.h"
-#include "TLAppTestApplication.h"
 #include "TLFakeKeyboardLayout.h"
 #include "TLLayout.h"
 #include "TLModifiers.h"
 #include "TLShortcut.h"
+#include "support/TLQtTestApplication.h"
 
 #include <QAction>
 #include <QStyleOptionMenuItem>

@@ -1,4 +1,4 @@
-#include "TLQtTestApplication.h"
+#include "support/TLQtTestApplication.h"
 
 #include "TLEventFlags.h"
 #include "TLFakeHotKeyService.h"

@@ -1,4 +1,4 @@
-#include "hotkeys/TLQtTestApplication.h"
+#include "support/TLQtTestApplication.h"
 #include "update/TLRecordingPresenter.h"
 
 #include "TLFakeDesktop.h"
