@@ -3,48 +3,55 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <limits>
 #include <optional>
-#include <string>
 #include <vector>
 
 namespace {
 
 const TLDisplay kA{{0, 0, 1440, 900}, {0, 70, 1440, 805}};
 const TLDisplay kB{{1440, 0, 1920, 1080}, {1440, 0, 1920, 1055}};
+const TLDisplay kLeftOfA{{-1024, 100, 1024, 768}, {-1024, 100, 1024, 743}};
 
-TLDisplayConfiguration config(std::vector<TLDisplay> displays, std::optional<TLPoint> mouse = std::nullopt,
-                              std::optional<std::size_t> main = std::nullopt) {
+// Counts how often the lazy inputs are asked for.
+struct Lazy {
+    std::optional<TLPoint> mouse;
+    std::optional<std::size_t> main;
+    int asked = 0;
+};
+
+TLDisplayConfiguration config(std::vector<TLDisplay> displays, Lazy* lazy = nullptr) {
     TLDisplayConfiguration c;
     c.displays = std::move(displays);
-    c.mouseLocation = [mouse] { return mouse; };
-    c.mainDisplay = [main] { return main; };
+    if (lazy) {
+        c.mouseLocation = [lazy] { return ++lazy->asked, lazy->mouse; };
+        c.mainDisplay = [lazy] { return ++lazy->asked, lazy->main; };
+    }
     return c;
 }
 
-TLPlacementResult placeLayout(const TLDisplayConfiguration& c, const char* identifier, TLPoint position,
-                              TLSize size) {
+// Window and result as accessibility position and size: x, y, width, height.
+using Frame = std::array<double, 4>;
+
+TLPlacementResult place(const TLDisplayConfiguration& c, const char* identifier, const Frame& window) {
     const TLLayout* layout = TLLayout::layoutWithIdentifier(identifier);
     EXPECT_NE(layout, nullptr) << identifier;
-    return TLPlacement::place(c, position, size, layout->kind(), layout->frac());
+    return TLPlacement::place(c, {window[0], window[1]}, {window[2], window[3]}, layout->kind(),
+                              layout->frac());
 }
 
-struct Example {
-    const char* name;
-    std::vector<TLDisplay> displays;
-    const char* layout;
-    TLPoint position;
-    TLSize size;
-    TLIntPoint expectedPosition;
-    TLIntSize expectedSize;
-};
+Frame frameOf(const TLPlacementResult& r) {
+    return {double(r.position.x), double(r.position.y), double(r.size.width), double(r.size.height)};
+}
+
+const Frame kOnA{100, 125, 720, 400};
 
 } // namespace
 
 TEST(TLPlacement, NearestRoundsHalvesAwayFromZero) {
-    const std::pair<double, std::int64_t> cases[] = {{402.5, 403},      {-2.5, -3}, {69.5, 70},
-                                                     {70.33, 70},       {-0.4, 0},  {724.5, 725},
-                                                     {-1009.78, -1010}, {0.0, 0}};
+    const std::pair<double, std::int64_t> cases[] = {{402.5, 403}, {-2.5, -3}, {69.5, 70},       {70.33, 70},
+                                                     {-0.4, 0},    {0.0, 0},   {-1009.78, -1010}};
     for (const auto& [in, out] : cases) {
         EXPECT_EQ(TLPlacement::nearest(in), out) << in;
     }
@@ -53,93 +60,62 @@ TEST(TLPlacement, NearestRoundsHalvesAwayFromZero) {
 }
 
 TEST(TLPlacement, WorkedExamples) {
-    const TLPoint onA{100, 125};
-    const TLSize size{720, 400};
-    const TLDisplay clampTarget{{-1024, 100, 1024, 768}, {-1024, 100, 1024, 743}};
+    struct Example {
+        const char* name;
+        std::vector<TLDisplay> displays;
+        const char* layout;
+        Frame window, expected;
+    };
+    const std::vector<TLDisplay> one{kA}, two{kA, kB};
     const Example examples[] = {
-        {"third.left", {kA}, "third.left", onA, size, {0, 25}, {480, 805}},
-        {"third.center", {kA}, "third.center", onA, size, {480, 25}, {480, 805}},
-        {"third.right", {kA}, "third.right", onA, size, {960, 25}, {480, 805}},
-        {"quartercol.2", {kA}, "quartercol.2", onA, size, {360, 25}, {360, 805}},
-        {"ninth.r.bot", {kA}, "ninth.r.bot", onA, size, {960, 562}, {480, 268}},
-        {"half.bottom", {kA}, "half.bottom", onA, size, {0, 427}, {1440, 403}},
-        {"half.top overlaps half.bottom by one", {kA}, "half.top", onA, size, {0, 25}, {1440, 403}},
-        {"screen.center", {kA}, "screen.center", onA, size, {240, 65}, {960, 725}},
-        {"screen.full", {kA}, "screen.full", onA, size, {0, 25}, {1440, 805}},
-        {"next from A reaches above the primary top",
-         {kA, kB},
+        {"third.left", one, "third.left", kOnA, {0, 25, 480, 805}},
+        {"third.center", one, "third.center", kOnA, {480, 25, 480, 805}},
+        {"third.right", one, "third.right", kOnA, {960, 25, 480, 805}},
+        {"quartercol.2", one, "quartercol.2", kOnA, {360, 25, 360, 805}},
+        {"ninth.r.bot", one, "ninth.r.bot", kOnA, {960, 562, 480, 268}},
+        {"half.bottom", one, "half.bottom", kOnA, {0, 427, 1440, 403}},
+        {"half.top overlaps half.bottom by one", one, "half.top", kOnA, {0, 25, 1440, 403}},
+        {"screen.center", one, "screen.center", kOnA, {240, 65, 960, 725}},
+        {"next from A reaches above the primary top", two, "screen.next", kOnA, {1573, -24, 960, 524}},
+        {"prev from A wraps to B", two, "screen.prev", kOnA, {1573, -24, 960, 524}},
+        {"next from B returns to A", two, "screen.next", {1573, -24, 960, 524}, kOnA},
+        {"larger overlap wins", two, "third.left", {1340, 100, 400, 400}, {1440, -155, 640, 1055}},
+        {"equal overlaps: earlier display", two, "third.left", {1240, 100, 400, 400}, {0, 25, 480, 805}},
+        {"capped and clamped", {kA, kLeftOfA}, "screen.next", {20, 30, 1400, 850}, {-1010, 57, 996, 743}},
+        {"out left: flush left", two, "screen.next", {-300, 125, 720, 400}, {1440, -24, 960, 524}},
+        {"out right: flush right", two, "screen.prev", {1000, 125, 720, 400}, {2400, -24, 960, 524}},
+        // A panel covering the whole source leaves an empty visible frame: the window fills it.
+        {"empty source area",
+         {{kA.frame, {0, 900, 1440, 0}}, kB},
          "screen.next",
-         onA,
-         size,
-         {1573, -24},
-         {960, 524}},
-        {"prev from A wraps to B", {kA, kB}, "screen.prev", onA, size, {1573, -24}, {960, 524}},
-        {"next from B returns to A",
-         {kA, kB},
-         "screen.next",
-         {1573, -24},
-         {960, 524},
-         {100, 125},
-         {720, 400}},
-        {"larger overlap with B wins",
-         {kA, kB},
-         "third.left",
-         {1340, 100},
-         {400, 400},
-         {1440, -155},
-         {640, 1055}},
-        {"equal overlaps go to the earlier display",
-         {kA, kB},
-         "third.left",
-         {1240, 100},
-         {400, 400},
-         {0, 25},
-         {480, 805}},
-        {"oversized window is capped and clamped",
-         {kA, clampTarget},
-         "screen.next",
-         {20, 30},
-         {1400, 850},
-         {-1010, 57},
-         {996, 743}},
-        {"window sticking out left arrives flush left",
-         {kA, kB},
-         "screen.next",
-         {-300, 125},
-         {720, 400},
-         {1440, -24},
-         {960, 524}},
-        {"window sticking out right arrives flush right",
-         {kA, kB},
-         "screen.prev",
-         {1000, 125},
-         {720, 400},
-         {2400, -24},
-         {960, 524}},
+         kOnA,
+         {1573, -155, 960, 1055}},
     };
     for (const Example& e : examples) {
         SCOPED_TRACE(e.name);
-        const TLPlacementResult r = placeLayout(config(e.displays), e.layout, e.position, e.size);
+        const TLPlacementResult r = place(config(e.displays), e.layout, e.window);
         ASSERT_TRUE(r.ok) << r.failure;
-        EXPECT_EQ(r.position, e.expectedPosition);
-        EXPECT_EQ(r.size, e.expectedSize);
+        EXPECT_EQ(frameOf(r), e.expected);
     }
 }
 
-TEST(TLPlacement, DisplayMovesNeedTwoDisplays) {
-    for (const char* layout : {"screen.next", "screen.prev"}) {
-        for (const auto& displays : {std::vector<TLDisplay>{kA}, std::vector<TLDisplay>{}}) {
-            const TLPlacementResult r = placeLayout(config(displays), layout, {100, 125}, {720, 400});
-            EXPECT_FALSE(r.ok);
-            EXPECT_EQ(r.failure, "Nur ein Bildschirm angeschlossen.");
-        }
+TEST(TLPlacement, TooFewDisplaysFailWithoutAFrame) {
+    struct Case {
+        std::vector<TLDisplay> displays;
+        const char* layout;
+        const char* failure;
+    };
+    const Case cases[] = {
+        {{kA}, "screen.next", "Nur ein Bildschirm angeschlossen."},
+        {{kA}, "screen.prev", "Nur ein Bildschirm angeschlossen."},
+        {{}, "screen.next", "Nur ein Bildschirm angeschlossen."},
+        {{}, "third.left", "Kein Bildschirm gefunden."}, // nothing sensible without a display
+    };
+    for (const Case& c : cases) {
+        const TLPlacementResult r = place(config(c.displays), c.layout, kOnA);
+        EXPECT_FALSE(r.ok) << c.layout;
+        EXPECT_EQ(r.failure, c.failure) << c.layout;
     }
-}
-
-TEST(TLPlacement, NoDisplayLeavesTheWindowAlone) {
-    const TLPlacementResult r = placeLayout(config({}), "third.left", {100, 125}, {720, 400});
-    EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.failure, "Kein Bildschirm gefunden.");
 }
 
 TEST(TLPlacement, WindowOnNoDisplayFallsBackToMouseThenMainThenFirst) {
@@ -164,54 +140,19 @@ TEST(TLPlacement, WindowOnNoDisplayFallsBackToMouseThenMainThenFirst) {
     const TLRect outside{5000, 5000, 100, 100};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(TLPlacement::currentDisplay(config({kA, kB}, c.mouse, c.main), outside), c.expected);
+        Lazy lazy{c.mouse, c.main};
+        EXPECT_EQ(TLPlacement::currentDisplay(config({kA, kB}, &lazy), outside), c.expected);
     }
-}
-
-TEST(TLPlacement, TouchingIsNotOverlapping) {
-    // The window's left edge touches B's left edge from the outside: it lies on A only.
-    const TLRect window{1040, 100, 400, 400};
-    EXPECT_EQ(TLPlacement::currentDisplay(config({kA, kB}, TLPoint{2000, 500}), window), 0u);
+    // Without callbacks the last fallback still holds.
+    EXPECT_EQ(TLPlacement::currentDisplay(config({kA, kB}), outside), 0u);
 }
 
 TEST(TLPlacement, MouseAndMainDisplayAreAskedOnlyWhenNeeded) {
-    int mouseCalls = 0;
-    int mainCalls = 0;
-    TLDisplayConfiguration c;
-    c.displays = {kA, kB};
-    c.mouseLocation = [&] {
-        ++mouseCalls;
-        return std::optional<TLPoint>{};
-    };
-    c.mainDisplay = [&] {
-        ++mainCalls;
-        return std::optional<std::size_t>{1};
-    };
-    ASSERT_TRUE(placeLayout(c, "half.left", {100, 125}, {720, 400}).ok);
-    EXPECT_EQ(mouseCalls, 0);
-    EXPECT_EQ(mainCalls, 0);
+    Lazy lazy{std::nullopt, 1};
+    ASSERT_TRUE(place(config({kA, kB}, &lazy), "half.left", kOnA).ok);
+    EXPECT_EQ(lazy.asked, 0);
 
-    const TLPlacementResult r = placeLayout(c, "half.left", {9000, 9000}, {720, 400});
-    ASSERT_TRUE(r.ok);
-    EXPECT_EQ(mouseCalls, 1);
-    EXPECT_EQ(mainCalls, 1);
-    EXPECT_EQ(r.position, (TLIntPoint{1440, -155}));
-}
-
-TEST(TLPlacement, EmptyCallbacksAreAllowed) {
-    TLDisplayConfiguration c;
-    c.displays = {kA, kB};
-    const TLPlacementResult r = placeLayout(c, "half.left", {9000, 9000}, {720, 400});
-    ASSERT_TRUE(r.ok);
-    EXPECT_EQ(r.position, (TLIntPoint{0, 25}));
-}
-
-TEST(TLPlacement, DegenerateVisibleFrameGivesNoGarbage) {
-    // A panel covering the whole source monitor leaves an empty visible frame.
-    const TLDisplay covered{{0, 0, 1440, 900}, {0, 900, 1440, 0}};
-    const TLPlacementResult r = placeLayout(config({covered, kB}), "screen.next", {100, 125}, {720, 400});
-    ASSERT_TRUE(r.ok);
-    // Relative height and top offset fall back to the whole target height.
-    EXPECT_EQ(r.size, (TLIntSize{960, 1055}));
-    EXPECT_EQ(r.position, (TLIntPoint{1573, -155}));
+    const TLPlacementResult r = place(config({kA, kB}, &lazy), "half.left", {9000, 9000, 720, 400});
+    EXPECT_EQ(lazy.asked, 2);
+    EXPECT_EQ(frameOf(r), (Frame{1440, -155, 960, 1055}));
 }
