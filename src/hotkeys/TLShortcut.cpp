@@ -25,13 +25,15 @@ constexpr std::array<FixedLabel, 27> kFixedLabels{{
 struct ModifierPair {
     std::uint64_t eventFlag;
     std::uint32_t carbonBit;
+    const char* glyph;
 };
 
+// In the order the glyphs are shown.
 constexpr std::array<ModifierPair, 4> kModifierPairs{{
-    {TLEventFlags::Shift, TLShiftKey},
-    {TLEventFlags::Control, TLControlKey},
-    {TLEventFlags::Option, TLOptionKey},
-    {TLEventFlags::Command, TLCmdKey},
+    {TLEventFlags::Control, TLControlKey, "⌃"},
+    {TLEventFlags::Option, TLOptionKey, "⌥"},
+    {TLEventFlags::Shift, TLShiftKey, "⇧"},
+    {TLEventFlags::Command, TLCmdKey, "⌘"},
 }};
 
 } // namespace
@@ -73,20 +75,17 @@ QString TLShortcut::displayString() const {
     if (!isBound()) {
         return QStringLiteral("–");
     }
-    QString text;
-    if ((modifiers_ & TLControlKey) != 0) {
-        text += QStringLiteral("⌃");
+    return modifierGlyphs(modifiers_) + labelForKeyCode(keyCode_);
+}
+
+QString TLShortcut::modifierGlyphs(std::uint32_t modifiers) {
+    QString glyphs;
+    for (const ModifierPair& pair : kModifierPairs) {
+        if ((modifiers & pair.carbonBit) != 0) {
+            glyphs += QString::fromUtf8(pair.glyph);
+        }
     }
-    if ((modifiers_ & TLOptionKey) != 0) {
-        text += QStringLiteral("⌥");
-    }
-    if ((modifiers_ & TLShiftKey) != 0) {
-        text += QStringLiteral("⇧");
-    }
-    if ((modifiers_ & TLCmdKey) != 0) {
-        text += QStringLiteral("⌘");
-    }
-    return text + labelForKeyCode(keyCode_);
+    return glyphs;
 }
 
 QString TLShortcut::labelForKeyCode(std::int64_t keyCode) {

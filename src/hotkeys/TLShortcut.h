@@ -25,6 +25,8 @@ public:
 
     // Modifier glyphs in the order ⌃ ⌥ ⇧ ⌘, then the key's label; "–" when unbound.
     QString displayString() const;
+    // The glyphs of the four known modifier bits, always in the order ⌃ ⌥ ⇧ ⌘.
+    static QString modifierGlyphs(std::uint32_t modifiers);
     // The key's label alone: the fixed table, else the current keyboard layout's character
     // upper-cased, else "#<code>".
     static QString labelForKeyCode(std::int64_t keyCode);

@@ -319,19 +319,8 @@ void TLShortcutRecorder::hideEvent(QHideEvent* event) {
 
 QString TLShortcutRecorder::displayText() const {
     if (recording_) {
-        QString glyphs;
-        if (liveFlags_ & TLEventFlags::Control) {
-            glyphs += QStringLiteral("⌃");
-        }
-        if (liveFlags_ & TLEventFlags::Option) {
-            glyphs += QStringLiteral("⌥");
-        }
-        if (liveFlags_ & TLEventFlags::Shift) {
-            glyphs += QStringLiteral("⇧");
-        }
-        if (liveFlags_ & TLEventFlags::Command) {
-            glyphs += QStringLiteral("⌘");
-        }
+        const QString glyphs =
+            TLShortcut::modifierGlyphs(TLShortcut::carbonModifiersFromEventFlags(liveFlags_));
         return glyphs.isEmpty() ? QStringLiteral("Tasten drücken…") : glyphs + QStringLiteral("…");
     }
     if (shortcut_ && shortcut_->isBound()) {

@@ -6,7 +6,6 @@
 #include "TLUserDefaults.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -71,9 +70,9 @@ protected:
         return TLUserDefaults(path()).dictionaryForKey(kShortcuts);
     }
 
-    static std::pair<qint64, qint64> storedPair(const QVariantMap& table, const char* identifier) {
-        const QVariantMap map = table.value(identifier).toMap();
-        return {map.value("keyCode").toLongLong(), map.value("modifiers").toLongLong()};
+    std::pair<qint64, qint64> stored(const char* identifier) const {
+        const QVariantMap map = storedTable().value_or(QVariantMap()).value(identifier).toMap();
+        return {map.value("keyCode", -99).toLongLong(), map.value("modifiers", -99).toLongLong()};
     }
 
     QTemporaryDir dir;
@@ -85,11 +84,6 @@ protected:
 TEST_F(TLHotkeyManagerTest, NothingStoredGivesTheDefaultsRegisteredWithTheirCatalogueIndex) {
     auto manager = makeManager();
     const auto& all = TLLayout::allLayouts();
-    for (const TLLayout& l : all) {
-        const TLShortcut s = manager->shortcutForLayout(l);
-        EXPECT_EQ(s.keyCode(), l.defaultKeyCode()) << l.identifier();
-        EXPECT_EQ(s.modifiers(), l.defaultModifiers()) << l.identifier();
-    }
     EXPECT_EQ(service.batchCount, 0) << "construction registers nothing";
     EXPECT_TRUE(service.hasHandler());
 
@@ -111,7 +105,7 @@ TEST_F(TLHotkeyManagerTest, NothingStoredGivesTheDefaultsRegisteredWithTheirCata
     EXPECT_EQ(service.registered().size(), all.size());
 }
 
-TEST_F(TLHotkeyManagerTest, NewAssignmentTakesTheCombinationFromTheOtherLayout) {
+TEST_F(TLHotkeyManagerTest, NewAssignmentTakesTheCombinationAndSavesEveryLayout) {
     auto manager = makeManager();
     QSignalSpy changed(manager.get(), &TLHotkeyManager::hotkeysDidChange);
     const TLShortcut ctrlOpt2 = TLShortcut::shortcutWithKeyCode(19, kCtrlOpt); // third.center's default
@@ -121,37 +115,30 @@ TEST_F(TLHotkeyManagerTest, NewAssignmentTakesTheCombinationFromTheOtherLayout) 
     EXPECT_EQ(changed.count(), 1);
     EXPECT_TRUE(manager->shortcutForLayout(layout("third.left")).isEqualToShortcut(&ctrlOpt2));
     EXPECT_FALSE(manager->shortcutForLayout(layout("third.center")).isBound());
+    EXPECT_EQ(stored("third.left"), std::make_pair(qint64{19}, qint64{6144}));
+    EXPECT_EQ(stored("third.center"), std::make_pair(qint64{-1}, qint64{0}));
     const auto table = storedTable();
     ASSERT_TRUE(table);
-    EXPECT_EQ(table->size(), 30);
-    EXPECT_EQ(storedPair(*table, "third.left"), std::make_pair(qint64{19}, qint64{6144}));
-    EXPECT_EQ(storedPair(*table, "third.center"), std::make_pair(qint64{-1}, qint64{0}));
-    EXPECT_EQ(storedPair(*table, "ninth.l.top"), std::make_pair(qint64{12}, qint64{6144}));
-
-    EXPECT_EQ(service.registered().size(), 29u);
-    const auto request = service.registrationFor(19, kCtrlOpt);
-    ASSERT_TRUE(request);
-    EXPECT_EQ(request->hotKeyID.id, 0u);
-    EXPECT_FALSE(service.registrationFor(18, kCtrlOpt));
-}
-
-TEST_F(TLHotkeyManagerTest, StoredFormIsOneEntryPerLayoutWithTwoIntegers) {
-    auto manager = makeManager();
-    manager->setShortcut(TLShortcut::shortcutWithKeyCode(0x7FFFFFFFFFFF, 0xFFFFFFFF), layout("screen.prev"));
-    const auto table = storedTable();
-    ASSERT_TRUE(table);
-    const auto& all = TLLayout::allLayouts();
-    ASSERT_EQ(table->size(), static_cast<qsizetype>(all.size()));
-    for (const TLLayout& l : all) {
-        const QVariant value = table->value(QString::fromStdString(l.identifier()));
-        ASSERT_EQ(value.metaType().id(), QMetaType::QVariantMap) << l.identifier();
-        const QVariantMap map = value.toMap();
+    ASSERT_EQ(table->size(), static_cast<qsizetype>(TLLayout::allLayouts().size()));
+    for (const TLLayout& l : TLLayout::allLayouts()) {
+        const QVariantMap map = table->value(QString::fromStdString(l.identifier())).toMap();
         EXPECT_EQ(map.keys(), (QStringList{"keyCode", "modifiers"})) << l.identifier();
         EXPECT_EQ(map.value("keyCode").metaType().id(), QMetaType::LongLong) << l.identifier();
         EXPECT_EQ(map.value("modifiers").metaType().id(), QMetaType::LongLong) << l.identifier();
     }
-    EXPECT_EQ(storedPair(*table, "screen.prev"), std::make_pair(qint64{0x7FFFFFFFFFFF}, qint64{0xFFFFFFFF}));
-    EXPECT_EQ(storedPair(*table, "half.left"), std::make_pair(qint64{123}, qint64{6144}));
+    EXPECT_EQ(service.registered().size(), 29u);
+    const auto request = service.registrationFor(19, kCtrlOpt);
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->hotKeyID.id, 0u);
+
+    // The same combination again changes nothing else, but still saves, registers and signals.
+    const int batches = service.batchCount;
+    ASSERT_TRUE(QFile::remove(path()));
+    manager->setShortcut(ctrlOpt2, layout("third.left"));
+    EXPECT_EQ(changed.count(), 2);
+    EXPECT_EQ(service.batchCount, batches + 1);
+    EXPECT_EQ(service.registered().size(), 29u);
+    EXPECT_EQ(stored("third.left"), std::make_pair(qint64{19}, qint64{6144}));
 }
 
 TEST_F(TLHotkeyManagerTest, RemovingAShortcutUnbindsThatLayoutOnly) {
@@ -164,39 +151,16 @@ TEST_F(TLHotkeyManagerTest, RemovingAShortcutUnbindsThatLayoutOnly) {
     manager->setShortcut(TLShortcut::shortcutWithKeyCode(-7, kCtrlOpt), layout("third.right"));
 
     EXPECT_EQ(changed.count(), 3);
-    for (const char* id : {"third.left", "third.center", "third.right"}) {
-        EXPECT_FALSE(manager->shortcutForLayout(layout(id)).isBound()) << id;
-    }
     EXPECT_TRUE(manager->shortcutForLayout(layout("ninth.l.top")).isBound());
-    const auto table = storedTable();
-    ASSERT_TRUE(table);
-    EXPECT_EQ(storedPair(*table, "third.left"), std::make_pair(qint64{-1}, qint64{0}));
-    EXPECT_EQ(storedPair(*table, "third.center"), std::make_pair(qint64{-1}, qint64{0}));
-    EXPECT_EQ(storedPair(*table, "third.right").first, -7);
+    EXPECT_EQ(stored("third.left"), std::make_pair(qint64{-1}, qint64{0}));
+    EXPECT_EQ(stored("third.center"), std::make_pair(qint64{-1}, qint64{0}));
+    EXPECT_EQ(stored("third.right").first, -7);
     EXPECT_EQ(service.registered().size(), 27u);
-}
-
-TEST_F(TLHotkeyManagerTest, ReassigningTheSameCombinationStillSavesRegistersAndSignalsOnce) {
-    auto manager = makeManager();
-    manager->registerAll();
-    const int batches = service.batchCount;
-    QSignalSpy changed(manager.get(), &TLHotkeyManager::hotkeysDidChange);
-
-    manager->setShortcut(manager->shortcutForLayout(layout("third.left")), layout("third.left"));
-
-    EXPECT_EQ(changed.count(), 1);
-    EXPECT_EQ(service.batchCount, batches + 1);
-    EXPECT_EQ(service.registered().size(), 30u);
-    EXPECT_EQ(manager->shortcutForLayout(layout("third.left")).keyCode(), 18);
-    const auto table = storedTable();
-    ASSERT_TRUE(table);
-    EXPECT_EQ(table->size(), 30);
 }
 
 TEST_F(TLHotkeyManagerTest, ResetRemovesTheStoredTableAndSignalsOnce) {
     auto manager = makeManager();
     manager->setShortcut(TLShortcut::shortcutWithKeyCode(19, kCtrlOpt), layout("third.left"));
-    ASSERT_TRUE(storedTable());
     QSignalSpy changed(manager.get(), &TLHotkeyManager::hotkeysDidChange);
 
     manager->resetToDefaults();
@@ -216,7 +180,6 @@ TEST_F(TLHotkeyManagerTest, LoadReadsEveryStoredEntryForm) {
         std::int64_t keyCode; // expected
         std::uint32_t modifiers;
     };
-    const QDateTime date = QDateTime::fromSecsSinceEpoch(0, Qt::UTC);
     const std::vector<Row> rows = {
         {"removed by the user", entry(qint64{-1}, qint64{0}), -1, 0},
         {"recorded", entry(qint64{0}, qint64{TLCmdKey}), 0, TLCmdKey},
@@ -224,17 +187,13 @@ TEST_F(TLHotkeyManagerTest, LoadReadsEveryStoredEntryForm) {
         {"no modifiers: 0", entry(qint64{12}, QVariant()), 12, 0},
         {"unknown modifier bits kept", entry(qint64{12}, qint64{0x1800 | 0x400 | 0x10000}), 12, 0x11C00},
         {"modifiers keep their low 32 bits", entry(qint64{12}, qint64{0x100001800}), 12, 0x1800},
-        {"whole real number", entry(18.0, 6144.0), 18, 0x1800},
+        {"whole real number", entry(12.0, 4096.0), 12, 0x1000},
         {"keyCode as text: default", entry(QString("12"), qint64{0}), 18, kCtrlOpt},
         {"keyCode as boolean: default", entry(true, qint64{0}), 18, kCtrlOpt},
-        {"keyCode as date: default", entry(date, qint64{0}), 18, kCtrlOpt},
-        {"keyCode as dictionary: default", entry(QVariantMap{{"a", 1}}, qint64{0}), 18, kCtrlOpt},
         {"keyCode fractional: default", entry(12.5, qint64{0}), 18, kCtrlOpt},
         {"keyCode beyond 64 bits: default", entry(1e30, qint64{0}), 18, kCtrlOpt},
         {"modifiers as text: 0", entry(qint64{12}, QString("6144")), 12, 0},
-        {"modifiers as boolean: 0", entry(qint64{12}, true), 12, 0},
         {"entry not a dictionary: default", QVariant(qint64{12}), 18, kCtrlOpt},
-        {"entry is text: default", QVariant(QString("⌃⌥1")), 18, kCtrlOpt},
     };
     for (const Row& row : rows) {
         defaults->setObject(QVariantMap{{"third.left", row.entry}}, kShortcuts);
@@ -245,13 +204,13 @@ TEST_F(TLHotkeyManagerTest, LoadReadsEveryStoredEntryForm) {
         // The other layouts have no entry: their defaults.
         EXPECT_EQ(manager->shortcutForLayout(layout("third.center")).keyCode(), 19) << row.what;
     }
+    // A stored value that is no dictionary at all: every layout has its default.
+    defaults->setObject(QString("garbage"), kShortcuts);
+    EXPECT_EQ(makeManager()->shortcutForLayout(layout("third.left")).keyCode(), 18);
 }
 
 TEST_F(TLHotkeyManagerTest, StoredUnboundSurvivesRestartAndUnknownIdentifiersVanish) {
-    {
-        auto manager = makeManager();
-        manager->setShortcut(std::nullopt, layout("half.left"));
-    }
+    makeManager()->setShortcut(std::nullopt, layout("half.left"));
     auto table = storedTable();
     ASSERT_TRUE(table);
     table->insert("layout.gone", entry(qint64{5}, qint64{0}));
@@ -264,19 +223,8 @@ TEST_F(TLHotkeyManagerTest, StoredUnboundSurvivesRestartAndUnknownIdentifiersVan
     ASSERT_TRUE(reopened.dictionaryForKey(kShortcuts)->contains("layout.gone")) << "load writes nothing";
 
     manager.setShortcut(TLShortcut::shortcutWithKeyCode(4, kCtrlOpt), layout("half.right"));
-    const auto saved = storedTable();
-    ASSERT_TRUE(saved);
-    EXPECT_FALSE(saved->contains("layout.gone"));
-    EXPECT_EQ(saved->size(), 30);
-    EXPECT_EQ(storedPair(*saved, "half.left"), std::make_pair(qint64{-1}, qint64{0}));
-}
-
-TEST_F(TLHotkeyManagerTest, StoredValueThatIsNoDictionaryMeansDefaults) {
-    defaults->setObject(QString("garbage"), kShortcuts);
-    auto manager = makeManager();
-    EXPECT_EQ(manager->shortcutForLayout(layout("screen.next")).keyCode(), 124);
-    EXPECT_EQ(manager->shortcutForLayout(layout("screen.next")).modifiers(),
-              TLControlKey | TLOptionKey | TLShiftKey);
+    EXPECT_FALSE(storedTable()->contains("layout.gone"));
+    EXPECT_EQ(stored("half.left"), std::make_pair(qint64{-1}, qint64{0}));
 }
 
 TEST_F(TLHotkeyManagerTest, LoadedDuplicatesAreReportedByTheRegistration) {
@@ -309,24 +257,20 @@ TEST_F(TLHotkeyManagerTest, SuspensionReleasesEverythingAndRegistersNothing) {
     QSignalSpy changed(manager.get(), &TLHotkeyManager::hotkeysDidChange);
 
     manager->setSuspended(true);
-    EXPECT_TRUE(manager->suspended());
     EXPECT_TRUE(service.registered().empty());
     const int batches = service.batchCount;
     const int unregistered = service.unregisterCount;
-
     service.taken = {{18, kCtrlOpt}};
     EXPECT_TRUE(manager->registerAll().isEmpty()) << "no failure texts while suspended";
     manager->setSuspended(true);
     EXPECT_EQ(service.batchCount, batches);
     EXPECT_EQ(service.unregisterCount, unregistered);
-    EXPECT_TRUE(service.registered().empty());
 
     manager->setSuspended(false);
-    EXPECT_FALSE(manager->suspended());
-    EXPECT_EQ(service.batchCount, batches + 1);
-    EXPECT_EQ(service.registered().size(), 29u);
     manager->setSuspended(false);
+    EXPECT_FALSE(manager->suspended());
     EXPECT_EQ(service.batchCount, batches + 1) << "resuming twice registers once";
+    EXPECT_EQ(service.registered().size(), 29u);
     EXPECT_EQ(changed.count(), 0);
 }
 
@@ -339,12 +283,6 @@ TEST_F(TLHotkeyManagerTest, LayoutsOutsideTheCatalogueHaveNoShortcut) {
     EXPECT_EQ(changed.count(), 0);
     EXPECT_TRUE(manager->shortcutForLayout(layout("third.left")).isBound());
     EXPECT_FALSE(storedTable());
-
-    // A copy of a catalogue entry under the same identifier means that entry.
-    const TLLayout twin("third.left", "G", "N", TLLayoutKindFrac, {0, 0, 1, 1}, 0, 0);
-    manager->setShortcut(TLShortcut::shortcutWithKeyCode(18, kCtrlOpt), twin);
-    EXPECT_EQ(changed.count(), 1);
-    EXPECT_EQ(manager->shortcutForLayout(layout("third.left")).keyCode(), 18);
 }
 
 TEST_F(TLHotkeyManagerTest, SharedIsOneInstanceOnTheMainThreadWithTheInstalledService) {
@@ -381,46 +319,31 @@ protected:
         TLHotkeyManagerTest::SetUp();
         manager = makeManager();
         manager->setHandler([this](const TLLayout& l) {
-            received.push_back(&l);
+            received.push_back(l.identifier());
             EXPECT_EQ(QThread::currentThread(), app().thread());
             EXPECT_FALSE(insideCallback);
         });
         manager->registerAll();
     }
 
-    std::optional<TLOSStatus> press(std::uint32_t keyCode, std::uint32_t modifiers) {
+    // A press of a registered combination; nothing when none is registered.
+    std::optional<TLOSStatus> press(std::uint32_t keyCode, std::uint32_t modifiers = kCtrlOpt) {
         insideCallback = true;
         const auto status = service.press(keyCode, modifiers);
         insideCallback = false;
         return status;
     }
 
-    TLOSStatus deliver(std::optional<TLHotKeyID> id) {
-        insideCallback = true;
-        const TLOSStatus status = service.deliver(TLHotKeyEvent{id});
-        insideCallback = false;
-        return status;
-    }
-
-    static void runQueued() { QCoreApplication::processEvents(); }
-
     std::unique_ptr<TLHotkeyManager> manager;
-    std::vector<const TLLayout*> received;
+    std::vector<std::string> received;
     bool insideCallback = false;
 };
 
 TEST_F(TLHotKeyPressedTest, AcceptedPressReachesTheHandlerInALaterTurn) {
-    EXPECT_EQ(press(18, kCtrlOpt), TLNoErr);
+    EXPECT_EQ(press(18), TLNoErr);
     EXPECT_TRUE(received.empty()) << "never inside the callback";
-    runQueued();
-    ASSERT_EQ(received.size(), 1u);
-    EXPECT_EQ(received[0], &TLLayout::allLayouts()[0]);
-    EXPECT_EQ(received[0]->identifier(), "third.left");
-
-    EXPECT_EQ(press(123, TLControlKey | TLOptionKey | TLShiftKey), TLNoErr);
-    runQueued();
-    ASSERT_EQ(received.size(), 2u);
-    EXPECT_EQ(received[1]->identifier(), "screen.prev");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(received, std::vector<std::string>{"third.left"});
 }
 
 TEST_F(TLHotKeyPressedTest, ForeignAndOutOfRangeEvents) {
@@ -437,60 +360,56 @@ TEST_F(TLHotKeyPressedTest, ForeignAndOutOfRangeEvents) {
         {"id far beyond", TLHotKeyID{TLHotKeySignature, 0xFFFFFFFF}, TLNoErr},
     };
     for (const Row& row : rows) {
-        EXPECT_EQ(deliver(row.id), row.status) << row.what;
+        EXPECT_EQ(service.deliver(TLHotKeyEvent{row.id}), row.status) << row.what;
     }
     EXPECT_EQ(TLHotKeyPressed(nullptr, nullptr, manager.get()), TLEventNotHandledErr);
-    runQueued();
+    QCoreApplication::processEvents();
     EXPECT_TRUE(received.empty());
 
-    EXPECT_EQ(deliver(TLHotKeyID{TLHotKeySignature, 29}), TLNoErr);
-    runQueued();
-    ASSERT_EQ(received.size(), 1u);
-    EXPECT_EQ(received[0]->identifier(), "screen.prev");
+    EXPECT_EQ(service.deliver(TLHotKeyEvent{TLHotKeyID{TLHotKeySignature, 29}}), TLNoErr);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(received, std::vector<std::string>{"screen.prev"});
 }
 
 TEST_F(TLHotKeyPressedTest, SuspensionCountsWhenTheCallbackRuns) {
     // Pressed before the suspension: still delivered.
-    EXPECT_EQ(press(18, kCtrlOpt), TLNoErr);
+    EXPECT_EQ(press(18), TLNoErr);
     manager->setSuspended(true);
-    runQueued();
+    QCoreApplication::processEvents();
     EXPECT_EQ(received.size(), 1u);
 
     // Arriving while suspended: accepted, but nothing happens.
-    EXPECT_FALSE(press(18, kCtrlOpt)) << "no hot key is registered while suspended";
-    EXPECT_EQ(deliver(TLHotKeyID{TLHotKeySignature, 0}), TLNoErr);
-    runQueued();
+    EXPECT_FALSE(press(18)) << "no hot key is registered while suspended";
+    EXPECT_EQ(service.deliver(TLHotKeyEvent{TLHotKeyID{TLHotKeySignature, 0}}), TLNoErr);
+    QCoreApplication::processEvents();
     EXPECT_EQ(received.size(), 1u);
 
     manager->setSuspended(false);
-    EXPECT_EQ(press(18, kCtrlOpt), TLNoErr);
-    runQueued();
+    EXPECT_EQ(press(18), TLNoErr);
+    QCoreApplication::processEvents();
     EXPECT_EQ(received.size(), 2u);
 }
 
 TEST_F(TLHotKeyPressedTest, HandlerIsReadWhenTheWorkRuns) {
-    EXPECT_EQ(press(18, kCtrlOpt), TLNoErr);
+    EXPECT_EQ(press(18), TLNoErr);
     std::vector<std::string> later;
     manager->setHandler([&later](const TLLayout& l) { later.push_back(l.identifier()); });
-    runQueued();
+    QCoreApplication::processEvents();
     EXPECT_TRUE(received.empty());
     EXPECT_EQ(later, std::vector<std::string>{"third.left"});
 
-    EXPECT_EQ(press(19, kCtrlOpt), TLNoErr);
+    EXPECT_EQ(press(19), TLNoErr);
     manager->setHandler(nullptr);
-    runQueued();
-    EXPECT_EQ(later.size(), 1u);
-
-    // Without a handler a press is accepted and dropped.
-    EXPECT_EQ(press(19, kCtrlOpt), TLNoErr);
-    runQueued();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(press(19), TLNoErr) << "without a handler a press is accepted and dropped";
+    QCoreApplication::processEvents();
     EXPECT_EQ(later.size(), 1u);
 }
 
 TEST_F(TLHotKeyPressedTest, ManagerGoneBeforeTheWorkRunsAndServiceLeftClean) {
-    EXPECT_EQ(press(18, kCtrlOpt), TLNoErr);
+    EXPECT_EQ(press(18), TLNoErr);
     manager.reset();
-    runQueued();
+    QCoreApplication::processEvents();
     EXPECT_TRUE(received.empty());
     EXPECT_TRUE(service.registered().empty());
     EXPECT_FALSE(service.hasHandler());
