@@ -74,10 +74,4 @@ TEST_F(TLLoginItemTest, ChangesReachTheServiceAndItsAnswerComesBackUnchanged) {
     }
 }
 
-TEST_F(TLLoginItemTest, ARegistrationAwaitingApprovalIsNotEnabled) {
-    service_.statusAfterRegister = TLLoginItemStatus::RequiresApproval;
-    EXPECT_TRUE(TLLoginItem::setEnabled(true));
-    EXPECT_FALSE(TLLoginItem::isEnabled());
-}
-
 } // namespace

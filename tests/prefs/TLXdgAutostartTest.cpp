@@ -74,12 +74,16 @@ TEST_F(TLXdgAutostartTest, EnableWritesAValidEntryThatStartsThisProgram) {
               QStringList{executable_});
 }
 
-TEST_F(TLXdgAutostartTest, EnablingTwiceAndDisablingTwiceAreHarmless) {
+TEST_F(TLXdgAutostartTest, TwiceIsHarmlessAndForeignEntriesAreLeftUntouched) {
+    const QByteArray foreign = "[Desktop Entry]\nType=Application\nName=Other\nExec=/usr/bin/other\n";
+    writeAll(autostart() + QStringLiteral("/other.desktop"), foreign);
+    writeAll(entry() + QStringLiteral(".bak"), "kept");
+
     ASSERT_TRUE(TLLoginItem::setEnabled(true));
     const QByteArray first = readAll(entry());
     ASSERT_TRUE(TLLoginItem::setEnabled(true));
     EXPECT_EQ(readAll(entry()), first);
-    EXPECT_EQ(QDir(autostart()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    EXPECT_EQ(QDir(autostart()).entryList(QDir::Files | QDir::Hidden).size(), 3);
     EXPECT_TRUE(TLLoginItem::isEnabled());
 
     for (int i = 0; i < 2; ++i) {
@@ -88,16 +92,8 @@ TEST_F(TLXdgAutostartTest, EnablingTwiceAndDisablingTwiceAreHarmless) {
         EXPECT_FALSE(QFileInfo::exists(entry()));
         EXPECT_FALSE(TLLoginItem::isEnabled());
     }
-}
-
-TEST_F(TLXdgAutostartTest, ForeignEntriesAreLeftUntouched) {
-    const QByteArray foreign = "[Desktop Entry]\nType=Application\nName=Other\nExec=/usr/bin/other\n";
-    writeAll(autostart() + QStringLiteral("/other.desktop"), foreign);
-    writeAll(autostart() + QStringLiteral("/org.tilora.Tilora.desktop.bak"), "kept");
-    ASSERT_TRUE(TLLoginItem::setEnabled(true));
-    ASSERT_TRUE(TLLoginItem::setEnabled(false));
     EXPECT_EQ(readAll(autostart() + QStringLiteral("/other.desktop")), foreign);
-    EXPECT_EQ(readAll(autostart() + QStringLiteral("/org.tilora.Tilora.desktop.bak")), "kept");
+    EXPECT_EQ(readAll(entry() + QStringLiteral(".bak")), "kept");
 }
 
 TEST_F(TLXdgAutostartTest, StatusFollowsWhatIsInTheEntry) {
@@ -128,54 +124,52 @@ TEST_F(TLXdgAutostartTest, StatusFollowsWhatIsInTheEntry) {
     EXPECT_TRUE(TLLoginItem::isEnabled());
 }
 
-TEST_F(TLXdgAutostartTest, AnAutostartPathThatCannotBeAFolderIsReported) {
-    // A regular file where the folder belongs: root cannot create the folder either.
-    writeAll(autostart(), "not a folder");
-    TLError error;
-    EXPECT_FALSE(TLLoginItem::setEnabled(true, &error));
-    EXPECT_EQ(error.domain, QStringLiteral("XDGAutostart"));
-    EXPECT_EQ(error.code, TLXdgAutostart::kFolderNotCreated);
-    EXPECT_TRUE(error.localizedDescription.startsWith(QStringLiteral("Der Autostart-Ordner „")))
-        << error.localizedDescription.toStdString();
-    EXPECT_FALSE(TLLoginItem::setEnabled(true));
-    EXPECT_FALSE(TLLoginItem::isEnabled());
-    EXPECT_EQ(readAll(autostart()), "not a folder");
+TEST_F(TLXdgAutostartTest, FailuresAreReportedReadablyAndChangeNothing) {
+    // A regular file where the folder belongs (root cannot create the folder either), and a
+    // folder with contents in place of the entry file.
+    const QString inEntry = QStringLiteral("/config/autostart/org.tilora.Tilora.desktop/inside");
+    const struct {
+        QString blocker;
+        bool enabled;
+        qint64 code;
+    } rows[] = {{QStringLiteral("/config/autostart"), true, TLXdgAutostart::kFolderNotCreated},
+                {inEntry, true, TLXdgAutostart::kNotWritten},
+                {inEntry, false, TLXdgAutostart::kNotRemoved}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.code);
+        writeAll(dir_.path() + row.blocker, "kept");
+        TLError error;
+        EXPECT_FALSE(TLLoginItem::setEnabled(row.enabled, &error));
+        EXPECT_EQ(error.domain, QStringLiteral("XDGAutostart"));
+        EXPECT_EQ(error.code, row.code);
+        // Names what could not be done and where.
+        EXPECT_TRUE(error.localizedDescription.startsWith(QStringLiteral("Der Autostart-")) &&
+                    error.localizedDescription.contains(autostart()))
+            << error.localizedDescription.toStdString();
+        EXPECT_FALSE(TLLoginItem::isEnabled());
+        EXPECT_EQ(readAll(dir_.path() + row.blocker), "kept");
+        QDir(dir_.path() + QStringLiteral("/config")).removeRecursively();
+    }
 }
 
-TEST_F(TLXdgAutostartTest, AnEntryThatCannotBeReplacedOrRemovedIsReported) {
-    // A folder with contents in place of the entry file.
-    writeAll(entry() + QStringLiteral("/inside"), "x");
-    TLError error;
-    EXPECT_FALSE(TLLoginItem::setEnabled(true, &error));
-    EXPECT_EQ(error.code, TLXdgAutostart::kNotWritten);
-    EXPECT_TRUE(error.localizedDescription.startsWith(QStringLiteral("Der Autostart-Eintrag „")));
-    EXPECT_FALSE(TLLoginItem::setEnabled(false, &error));
-    EXPECT_EQ(error.code, TLXdgAutostart::kNotRemoved);
-    EXPECT_EQ(readAll(entry() + QStringLiteral("/inside")), "x");
-}
-
-TEST_F(TLXdgAutostartTest, AProgramPathTheEntryCannotCarryIsRefused) {
+TEST_F(TLXdgAutostartTest, ProgramsAndNamesAnEntryCannotCarryAreRefused) {
+    // Program paths: the entry would break or start something else.
     for (const QString& program :
          {QStringLiteral("/opt/Tilora\n--evil"), QStringLiteral("relative/Tilora"), QString()}) {
         install(QStringLiteral("org.tilora.Tilora"), program);
         TLError error;
-        EXPECT_FALSE(TLLoginItem::setEnabled(true, &error));
+        EXPECT_FALSE(TLLoginItem::setEnabled(true, &error)) << program.toStdString();
         EXPECT_EQ(error.code, TLXdgAutostart::kUnusableProgram);
-        EXPECT_FALSE(QFileInfo::exists(entry()));
     }
-}
-
-TEST_F(TLXdgAutostartTest, ANameThatWouldLeaveTheFolderMakesItUnavailable) {
+    // Names that would leave the folder: not available at all.
     for (const QString& name : {QStringLiteral("../escape"), QStringLiteral(".hidden"), QString()}) {
         install(name, executable_);
         EXPECT_FALSE(TLLoginItem::isAvailable()) << name.toStdString();
         TLError error;
         EXPECT_FALSE(TLLoginItem::setEnabled(true, &error));
-        EXPECT_EQ(error.code, 1);
         EXPECT_EQ(error.domain, QStringLiteral("Tilora"));
     }
-    EXPECT_FALSE(QFileInfo::exists(dir_.path() + QStringLiteral("/config/escape.desktop")));
-    EXPECT_FALSE(QFileInfo::exists(autostart()));
+    EXPECT_FALSE(QFileInfo::exists(dir_.path() + QStringLiteral("/config")));
 }
 
 TEST_F(TLXdgAutostartTest, TheMainBundleNamesAndStartsTheEntry) {
