@@ -14,6 +14,7 @@
 #include "TLX11Accessibility.h"
 #include "TLX11Displays.h"
 #include "TLX11Session.h"
+#include "TLXcb.h"
 
 #include <poll.h>
 
@@ -43,21 +44,20 @@ class Watcher {
 public:
     Watcher(TLTestDesktop& desktop, xcb_window_t window) : desktop_(desktop), window_(window) {
         xcb_connection_t* c = desktop.connection();
-        auto tree = xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr);
+        TLXcbReply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr));
         frame_ = tree ? tree->parent : xcb_window_t(XCB_WINDOW_NONE);
-        std::free(tree);
         const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
         xcb_change_window_attributes(c, window, XCB_CW_EVENT_MASK, &mask);
         xcb_change_window_attributes(c, frame_, XCB_CW_EVENT_MASK, &mask);
-        auto g = xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr);
-        auto f = xcb_get_geometry_reply(c, xcb_get_geometry(c, frame_), nullptr);
+        TLXcbReply<xcb_get_geometry_reply_t> g(
+            xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr));
+        TLXcbReply<xcb_get_geometry_reply_t> f(
+            xcb_get_geometry_reply(c, xcb_get_geometry(c, frame_), nullptr));
         if (g && f) {
             client_ = {g->x, g->y, g->width, g->height};
             frameX_ = f->x + f->border_width;
             frameY_ = f->y + f->border_width;
         }
-        std::free(g);
-        std::free(f);
     }
 
     Geometry current() const {
@@ -66,15 +66,14 @@ public:
 
     Geometry read() const {
         xcb_connection_t* c = desktop_.connection();
-        auto g = xcb_get_geometry_reply(c, xcb_get_geometry(c, window_), nullptr);
-        auto t = xcb_translate_coordinates_reply(
-            c, xcb_translate_coordinates(c, window_, desktop_.root(), 0, 0), nullptr);
+        TLXcbReply<xcb_get_geometry_reply_t> g(
+            xcb_get_geometry_reply(c, xcb_get_geometry(c, window_), nullptr));
+        TLXcbReply<xcb_translate_coordinates_reply_t> t(xcb_translate_coordinates_reply(
+            c, xcb_translate_coordinates(c, window_, desktop_.root(), 0, 0), nullptr));
         Geometry r;
         if (g && t) {
             r = {t->dst_x, t->dst_y, g->width, g->height};
         }
-        std::free(g);
-        std::free(t);
         return r;
     }
 
@@ -98,9 +97,9 @@ public:
     // Handles every queued event; true when one of them was a ConfigureNotify we follow.
     bool drain() {
         bool any = false;
-        while (xcb_generic_event_t* e = xcb_poll_for_event(desktop_.connection())) {
+        while (TLXcbReply<xcb_generic_event_t> e{xcb_poll_for_event(desktop_.connection())}) {
             if ((e->response_type & 0x7f) == XCB_CONFIGURE_NOTIFY) {
-                auto* n = reinterpret_cast<xcb_configure_notify_event_t*>(e);
+                auto* n = reinterpret_cast<xcb_configure_notify_event_t*>(e.get());
                 const bool synthetic = (n->response_type & 0x80) != 0;
                 if (n->window == frame_ && n->event == frame_) {
                     frameX_ = n->x + n->border_width;
@@ -111,7 +110,6 @@ public:
                     any = true;
                 }
             }
-            std::free(e);
         }
         return any;
     }

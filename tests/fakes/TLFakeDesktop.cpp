@@ -1,5 +1,8 @@
 #include "TLFakeDesktop.h"
 
+#include <algorithm>
+#include <sstream>
+
 namespace {
 
 class FakeElement : public TLAXElement {
@@ -15,6 +18,12 @@ private:
 
 const std::string& kindOf(TLAXElement& element) {
     return static_cast<FakeElement&>(element).kind();
+}
+
+std::string pair(double a, double b) {
+    std::ostringstream out;
+    out << a << ',' << b;
+    return out.str();
 }
 
 } // namespace
@@ -78,13 +87,16 @@ std::int32_t TLFakeDesktop::copySize(TLAXElement& window, std::optional<TLSize>*
 }
 
 void TLFakeDesktop::setPosition(TLAXElement& window, TLPoint p) {
-    calls.push_back("setPosition:" + kindOf(window));
-    writes.push_back({Write::Position, p.x, p.y});
+    calls.push_back("setPosition:" + kindOf(window) + " " + pair(p.x, p.y));
 }
 
 void TLFakeDesktop::setSize(TLAXElement& window, TLSize s) {
-    calls.push_back("setSize:" + kindOf(window));
-    writes.push_back({Write::Size, s.width, s.height});
+    calls.push_back("setSize:" + kindOf(window) + " " + pair(s.width, s.height));
+}
+
+std::size_t TLFakeDesktop::count(const std::string& prefix) const {
+    return std::size_t(std::count_if(calls.begin(), calls.end(),
+                                     [&](const std::string& call) { return call.starts_with(prefix); }));
 }
 
 std::vector<TLDisplay> TLFakeDesktop::displays() {

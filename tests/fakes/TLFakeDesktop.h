@@ -7,17 +7,13 @@
 #include <vector>
 
 // A scripted desktop for the window mover: what the accessibility and display services answer
-// is set up front; every call is recorded in order, every write with its value.
+// is set up front; every call is recorded in order, writes with their values.
 class TLFakeDesktop : public TLAccessibility, public TLDisplays {
 public:
     // One window query's answer: an error code, and on success whether a window comes back.
     struct WindowAnswer {
         std::int32_t error = kSuccess;
         bool hasWindow = true;
-    };
-    struct Write {
-        enum Kind { Position, Size } kind;
-        double a, b; // x/y or width/height
     };
 
     bool trusted = true;
@@ -32,14 +28,16 @@ public:
     std::optional<std::size_t> mainDisplayIndex = 0;
     std::optional<TLPoint> mouse;
 
-    // Calls in order, by operation name ("copyWindow:AXFocusedWindow", "setPosition", ...).
+    // Calls in order, by operation name and element ("copyWindow:AXFocusedWindow",
+    // "copySize:main", "setPosition:focused 720,25", ...).
     std::vector<std::string> calls;
-    std::vector<Write> writes;
     int promptRequests = 0;
     int liveElements = 0; // elements handed out and not yet released
 
     // A single display in global coordinates with a top bar of the given height.
     static TLDisplay display(double x, double y, double width, double height, double topBar = 0);
+    // How many recorded calls begin with prefix.
+    std::size_t count(const std::string& prefix) const;
 
     bool isProcessTrusted() override;
     void requestTrustPrompt() override;
