@@ -10,8 +10,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <array>
 #include <functional>
+#include <utility>
 
 namespace {
 
@@ -19,10 +20,6 @@ using Frame = TLTestDesktop::Frame;
 using namespace std::chrono_literals;
 
 // The desktop as the fixture defines it, in root coordinates: ground truth for the checks.
-TLX11Rect monitorRect(const TLTestDesktop::Monitor& m) {
-    return {m.x, m.y, m.width, m.height};
-}
-
 struct Truth {
     std::vector<TLX11Rect> monitors; // primary first
     std::vector<TLX11Rect> visible;
@@ -32,12 +29,10 @@ struct Truth {
 Truth truth() {
     Truth t;
     for (const auto& m : TLTestDesktop::monitors()) {
-        t.monitors.push_back(monitorRect(m));
-        TLX11Rect v = monitorRect(m);
-        if (m.name == "LEFT") { // the panel sits at the bottom of the left monitor
-            v.height -= TLTestDesktop::kPanelHeight;
-        }
-        t.visible.push_back(v);
+        t.monitors.push_back({m.x, m.y, m.width, m.height});
+        // The panel sits at the bottom of the left monitor.
+        t.visible.push_back(
+            {m.x, m.y, m.width, m.height - (m.name == "LEFT" ? TLTestDesktop::kPanelHeight : 0)});
     }
     t.displays = TLVisibleFrames::toDisplays(t.monitors, t.visible, 0);
     return t;
@@ -46,12 +41,10 @@ Truth truth() {
 // Where a layout must put a window whose outer frame is `from`, in root coordinates.
 Frame expectedFrame(const TLLayout& layout, const Frame& from) {
     const Truth t = truth();
-    TLDisplayConfiguration config;
-    config.displays = t.displays;
     const TLX11Rect& primary = t.monitors[0];
-    TLPlacementResult r =
-        TLPlacement::place(config, {double(from.x - primary.x), double(from.y - primary.y)},
-                           {double(from.width), double(from.height)}, layout.kind(), layout.frac());
+    TLPlacementResult r = TLPlacement::place(
+        {t.displays, nullptr, nullptr}, {double(from.x - primary.x), double(from.y - primary.y)},
+        {double(from.width), double(from.height)}, layout.kind(), layout.frac());
     EXPECT_TRUE(r.ok) << layout.identifier();
     return {int(r.position.x + primary.x), int(r.position.y + primary.y), int(r.size.width),
             int(r.size.height)};
@@ -68,13 +61,13 @@ int monitorOf(const Frame& f) {
     return -1;
 }
 
-bool inside(const Frame& f, const TLX11Rect& area) {
-    return f.x >= area.x && f.y >= area.y && f.x + f.width <= area.maxX() && f.y + f.height <= area.maxY();
-}
-
 std::string show(const Frame& f) {
     return std::to_string(f.width) + "x" + std::to_string(f.height) + "+" + std::to_string(f.x) + "+" +
            std::to_string(f.y);
+}
+
+const TLLayout& layout(const char* identifier) {
+    return *TLLayout::layoutWithIdentifier(identifier);
 }
 
 class TLX11WindowTest : public ::testing::Test {
@@ -106,8 +99,8 @@ protected:
 
     // Starts a client and waits until it is managed and active.
     xcb_window_t open(std::unique_ptr<TLTestProcess>& process, const std::string& title,
-                      const std::vector<std::string>& extra = {}) {
-        process = desktop->launchTestClient(title, "tlprobe", 500, 400, extra);
+                      const std::vector<std::string>& extra = {}, const char* wmClass = "tlprobe") {
+        process = desktop->launchTestClient(title, wmClass, 500, 400, extra);
         EXPECT_TRUE(process);
         xcb_window_t w = desktop->waitForWindow(TLTestDesktop::WindowMatch::byTitle(title));
         EXPECT_NE(w, XCB_WINDOW_NONE) << title;
@@ -116,62 +109,44 @@ protected:
     }
 
     // The frame once it equals `want` (polled against a deadline), else the last one seen.
-    Frame settle(xcb_window_t w, const std::function<bool(const Frame&)>& done) {
+    Frame settleAt(xcb_window_t w, const Frame& want) {
         Frame last;
         desktop->waitUntil(
             [&] {
                 auto f = desktop->outerFrame(w);
-                if (f) {
-                    last = *f;
-                }
-                return f && done(*f);
+                last = f.value_or(last);
+                return f == want;
             },
             3s);
         return last;
     }
-    Frame settleAt(xcb_window_t w, const Frame& want) {
-        return settle(w, [&](const Frame& f) { return f == want; });
+
+    // Applies the layout to the active window w and checks that its frame lands where the
+    // placement puts it (or on `reachable`, for a window that rounds its size). Returns it.
+    Frame expectApplied(xcb_window_t w, const TLLayout& layout,
+                        const std::function<Frame(const Frame&)>& reachable = nullptr) {
+        const Frame before = *desktop->outerFrame(w);
+        const Frame want =
+            reachable ? reachable(expectedFrame(layout, before)) : expectedFrame(layout, before);
+        QString message;
+        EXPECT_TRUE(TLWindowMover::applyLayout(layout, &message))
+            << layout.identifier() << ": " << message.toStdString();
+        const Frame got = settleAt(w, want);
+        EXPECT_EQ(got, want) << layout.identifier() << " from " << show(before) << ": " << show(got)
+                             << " want " << show(want);
+        return got;
     }
 
     // Puts the window's frame at a place directly, as the window manager's own move would.
     void place(xcb_window_t w, const Frame& f) {
-        std::vector<uint32_t> extents = desktop->cardinals(w, "_NET_FRAME_EXTENTS");
-        extents.resize(4, 0);
-        xcb_client_message_event_t e;
-        std::memset(&e, 0, sizeof e);
-        e.response_type = XCB_CLIENT_MESSAGE;
-        e.format = 32;
-        e.window = w;
-        e.type = desktop->atom("_NET_MOVERESIZE_WINDOW");
-        e.data.data32[0] = 1 | (0xf << 8) | (2 << 12);
-        e.data.data32[1] = uint32_t(f.x);
-        e.data.data32[2] = uint32_t(f.y);
-        e.data.data32[3] = uint32_t(f.width) - extents[0] - extents[1];
-        e.data.data32[4] = uint32_t(f.height) - extents[2] - extents[3];
-        xcb_send_event(desktop->connection(), 0, desktop->root(),
-                       XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
-                       reinterpret_cast<const char*>(&e));
-        xcb_flush(desktop->connection());
-        Frame got = settleAt(w, f);
-        ASSERT_EQ(got, f);
+        std::vector<uint32_t> e = desktop->cardinals(w, "_NET_FRAME_EXTENTS");
+        e.resize(4, 0);
+        desktop->sendClientMessage(w, "_NET_MOVERESIZE_WINDOW",
+                                   {1 | (0xf << 8) | (2 << 12), uint32_t(f.x), uint32_t(f.y),
+                                    uint32_t(f.width) - e[0] - e[1], uint32_t(f.height) - e[2] - e[3]});
+        ASSERT_EQ(settleAt(w, f), f);
     }
 
-    void setState(xcb_window_t w, bool add, const std::string& first, const std::string& second = {}) {
-        xcb_client_message_event_t e;
-        std::memset(&e, 0, sizeof e);
-        e.response_type = XCB_CLIENT_MESSAGE;
-        e.format = 32;
-        e.window = w;
-        e.type = desktop->atom("_NET_WM_STATE");
-        e.data.data32[0] = add ? 1 : 0;
-        e.data.data32[1] = desktop->atom(first);
-        e.data.data32[2] = second.empty() ? 0 : desktop->atom(second);
-        e.data.data32[3] = 2;
-        xcb_send_event(desktop->connection(), 0, desktop->root(),
-                       XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
-                       reinterpret_cast<const char*>(&e));
-        xcb_flush(desktop->connection());
-    }
     bool hasState(xcb_window_t w, const std::string& state) {
         std::vector<uint32_t> states = desktop->cardinals(w, "_NET_WM_STATE");
         return std::find(states.begin(), states.end(), desktop->atom(state)) != states.end();
@@ -184,19 +159,17 @@ protected:
 };
 
 TEST_F(TLX11WindowTest, DisplaysArePrimaryFirstWithTheirOwnVisibleAreas) {
-    const Truth t = truth();
-    std::vector<TLDisplay> got = displays->displays();
-    ASSERT_EQ(got.size(), t.displays.size());
-    for (std::size_t i = 0; i < got.size(); ++i) {
-        EXPECT_EQ(got[i].frame.x, t.displays[i].frame.x) << i;
-        EXPECT_EQ(got[i].frame.y, t.displays[i].frame.y) << i;
-        EXPECT_EQ(got[i].frame.width, t.displays[i].frame.width) << i;
-        EXPECT_EQ(got[i].frame.height, t.displays[i].frame.height) << i;
-        EXPECT_EQ(got[i].visibleFrame.y, t.displays[i].visibleFrame.y) << i;
-        EXPECT_EQ(got[i].visibleFrame.height, t.displays[i].visibleFrame.height) << i;
-    }
-    // _NET_WORKAREA cuts the panel's height off the whole screen; the right monitor keeps it.
-    EXPECT_EQ(got[0].visibleFrame.height, 1080);
+    // Struts, not _NET_WORKAREA (which cuts the panel off the whole screen): the right monitor
+    // keeps its full height.
+    auto values = [](const std::vector<TLDisplay>& displays) {
+        std::vector<std::array<double, 8>> v;
+        for (const TLDisplay& d : displays) {
+            const TLRect &f = d.frame, &a = d.visibleFrame;
+            v.push_back({f.x, f.y, f.width, f.height, a.x, a.y, a.width, a.height});
+        }
+        return v;
+    };
+    EXPECT_EQ(values(displays->displays()), values(truth().displays));
     EXPECT_EQ(displays->mainDisplay(), std::optional<std::size_t>(0));
 
     xcb_warp_pointer(desktop->connection(), XCB_WINDOW_NONE, desktop->root(), 0, 0, 0, 0, 100, 500);
@@ -248,22 +221,15 @@ TEST_F(TLX11WindowTest, AllLayoutsLandOnTheComputedFrameOnBothMonitors) {
         for (const TLLayout& layout : TLLayout::allLayouts()) {
             // Start each layout from the same place on this monitor.
             place(w, {int(start.x + 40), int(start.y + 30), 500, 400});
-            const Frame before = *desktop->outerFrame(w);
-            const Frame want = expectedFrame(layout, before);
-            QString message;
-            ASSERT_TRUE(TLWindowMover::applyLayout(layout, &message))
-                << layout.identifier() << ": " << message.toStdString();
-            const Frame got = settleAt(w, want);
-            EXPECT_EQ(got, want) << layout.identifier() << " on monitor " << m << ": " << show(got)
-                                 << " want " << show(want);
+            const Frame got = expectApplied(w, layout);
             const int landed = monitorOf(got);
             ASSERT_GE(landed, 0) << layout.identifier();
-            EXPECT_TRUE(inside(got, t.visible[landed])) << layout.identifier() << " " << show(got);
-            if (layout.kind() == TLLayoutKindFrac) {
-                EXPECT_EQ(landed, int(m)) << layout.identifier();
-            } else {
-                EXPECT_NE(landed, int(m)) << layout.identifier() << ": the window changes display";
-            }
+            const TLX11Rect& area = t.visible[std::size_t(landed)];
+            EXPECT_TRUE(got.x >= area.x && got.y >= area.y && got.x + got.width <= area.maxX() &&
+                        got.y + got.height <= area.maxY())
+                << layout.identifier() << " " << show(got);
+            // Fractions stay on the monitor; display moves leave it.
+            EXPECT_EQ(landed == int(m), layout.kind() == TLLayoutKindFrac) << layout.identifier();
         }
     }
 }
@@ -271,16 +237,10 @@ TEST_F(TLX11WindowTest, AllLayoutsLandOnTheComputedFrameOnBothMonitors) {
 TEST_F(TLX11WindowTest, DisplayMovesGoBothWays) {
     std::unique_ptr<TLTestProcess> client;
     xcb_window_t w = open(client, "Display probe");
-    const TLLayout& next = *TLLayout::layoutWithIdentifier("screen.next");
-    const TLLayout& prev = *TLLayout::layoutWithIdentifier("screen.prev");
     place(w, {1500, 100, 600, 500});
-    for (const TLLayout* layout : {&next, &next, &prev, &prev}) {
-        const Frame before = *desktop->outerFrame(w);
-        const Frame want = expectedFrame(*layout, before);
-        ASSERT_TRUE(TLWindowMover::applyLayout(*layout));
-        const Frame got = settleAt(w, want);
-        EXPECT_EQ(got, want) << layout->identifier() << " from " << show(before);
-        EXPECT_NE(monitorOf(got), monitorOf(before)) << layout->identifier();
+    for (const char* id : {"screen.next", "screen.next", "screen.prev", "screen.prev"}) {
+        const int from = monitorOf(*desktop->outerFrame(w));
+        EXPECT_NE(monitorOf(expectApplied(w, layout(id))), from) << id;
     }
 }
 
@@ -299,18 +259,14 @@ TEST_F(TLX11WindowTest, XtermLandsAtThePositionWithItsReachableSize) {
     ASSERT_GT(incW, 1);
     std::vector<uint32_t> e = desktop->cardinals(w, "_NET_FRAME_EXTENTS");
     ASSERT_EQ(e.size(), 4u);
+    const int decoW = int(e[0] + e[1]), decoH = int(e[2] + e[3]);
+    // The client size rounds down to whole cells above the base size.
+    auto reachable = [&](const Frame& f) {
+        return Frame{f.x, f.y, decoW + baseW + (f.width - decoW - baseW) / incW * incW,
+                     decoH + baseH + (f.height - decoH - baseH) / incH * incH};
+    };
     for (const char* id : {"half.left", "third.right", "quarter.br"}) {
-        const TLLayout& layout = *TLLayout::layoutWithIdentifier(id);
-        const Frame before = *desktop->outerFrame(w);
-        const Frame want = expectedFrame(layout, before);
-        ASSERT_TRUE(TLWindowMover::applyLayout(layout)) << id;
-        // The client size rounds down to whole cells above the base size.
-        const int clientW = want.width - int(e[0] + e[1]);
-        const int clientH = want.height - int(e[2] + e[3]);
-        const Frame reachable{want.x, want.y, int(e[0] + e[1]) + baseW + (clientW - baseW) / incW * incW,
-                              int(e[2] + e[3]) + baseH + (clientH - baseH) / incH * incH};
-        const Frame got = settleAt(w, reachable);
-        EXPECT_EQ(got, reachable) << id << ": " << show(got) << " want " << show(reachable);
+        expectApplied(w, layout(id), reachable);
     }
 }
 
@@ -332,32 +288,25 @@ TEST_F(TLX11WindowTest, MaximizedFullscreenAndShadedWindowsAreRestoredAndPlaced)
     for (const Row& row : rows) {
         // The window stays on the right monitor throughout, so that is where the layout goes.
         place(w, {1600, 100, 500, 400});
-        const Frame want =
-            expectedFrame(*TLLayout::layoutWithIdentifier(row.layout), *desktop->outerFrame(w));
-        setState(w, true, row.first, row.second);
+        const Frame want = expectedFrame(layout(row.layout), *desktop->outerFrame(w));
+        const xcb_atom_t second = *row.second ? desktop->atom(row.second) : 0;
+        desktop->sendClientMessage(w, "_NET_WM_STATE", {1, desktop->atom(row.first), second, 2, 0});
         ASSERT_TRUE(desktop->waitUntil([&] {
             std::vector<uint32_t> extents = desktop->cardinals(w, "_NET_FRAME_EXTENTS");
             return hasState(w, row.first) && !extents.empty() && extents[0] == row.leftExtent;
         })) << row.first;
-        ASSERT_TRUE(TLWindowMover::applyLayout(*TLLayout::layoutWithIdentifier(row.layout)));
+        ASSERT_TRUE(TLWindowMover::applyLayout(layout(row.layout)));
         const Frame got = settleAt(w, want);
         EXPECT_EQ(got, want) << row.first << ": " << show(got) << " want " << show(want);
         EXPECT_FALSE(hasState(w, row.first));
-        if (*row.second) {
-            EXPECT_FALSE(hasState(w, row.second));
-        }
+        EXPECT_FALSE(*row.second && hasState(w, row.second));
     }
 }
 
 TEST_F(TLX11WindowTest, ClientSideDecorationsPlaceTheVisibleFrame) {
     std::unique_ptr<TLTestProcess> client;
     xcb_window_t w = open(client, "Shadow probe", {"--gtk-extents", "12,14,8,20"});
-    const TLLayout& layout = *TLLayout::layoutWithIdentifier("quarter.tl");
-    const Frame before = *desktop->outerFrame(w);
-    const Frame want = expectedFrame(layout, before);
-    ASSERT_TRUE(TLWindowMover::applyLayout(layout));
-    const Frame got = settleAt(w, want);
-    EXPECT_EQ(got, want) << show(got) << " want " << show(want);
+    expectApplied(w, layout("quarter.tl"));
 }
 
 TEST_F(TLX11WindowTest, TheNewlyActiveWindowIsMovedRightAway) {
@@ -366,30 +315,20 @@ TEST_F(TLX11WindowTest, TheNewlyActiveWindowIsMovedRightAway) {
     std::unique_ptr<TLTestProcess> first, second;
     xcb_window_t a = open(first, "First probe");
     xcb_window_t b = open(second, "Second probe");
-    const TLLayout& left = *TLLayout::layoutWithIdentifier("half.left");
-    const TLLayout& right = *TLLayout::layoutWithIdentifier("half.right");
     for (int round = 0; round < 3; ++round) {
         ASSERT_TRUE(desktop->activate(a));
-        Frame want = expectedFrame(left, *desktop->outerFrame(a));
-        ASSERT_TRUE(TLWindowMover::applyLayout(left));
-        EXPECT_EQ(settleAt(a, want), want) << round;
+        expectApplied(a, layout("half.left"));
         ASSERT_TRUE(desktop->activate(b));
-        want = expectedFrame(right, *desktop->outerFrame(b));
-        ASSERT_TRUE(TLWindowMover::applyLayout(right));
-        EXPECT_EQ(settleAt(b, want), want) << round;
+        expectApplied(b, layout("half.right"));
     }
 }
 
 TEST_F(TLX11WindowTest, DesktopWindowsAreNotMovable) {
     std::unique_ptr<TLTestProcess> client;
-    client = desktop->launchTestClient("Desktop probe", "tldesk", 300, 200, {"--type", "DESKTOP"});
-    ASSERT_TRUE(client);
-    xcb_window_t w = desktop->waitForWindow(TLTestDesktop::WindowMatch::byTitle("Desktop probe"));
-    ASSERT_NE(w, XCB_WINDOW_NONE);
-    ASSERT_TRUE(desktop->activate(w));
+    xcb_window_t w = open(client, "Desktop probe", {"--type", "DESKTOP"}, "tldesk");
     const Frame before = *desktop->outerFrame(w);
     QString message;
-    EXPECT_FALSE(TLWindowMover::applyLayout(*TLLayout::layoutWithIdentifier("half.left"), &message));
+    EXPECT_FALSE(TLWindowMover::applyLayout(layout("half.left"), &message));
     EXPECT_EQ(message.toStdString(), "tldesk hat kein bewegbares Fenster (AXError 0).");
     EXPECT_EQ(*desktop->outerFrame(w), before);
 }
@@ -404,37 +343,30 @@ public:
     bool isProcessTrusted() override { return real_.isProcessTrusted(); }
     void requestTrustPrompt() override { real_.requestTrustPrompt(); }
     std::optional<TLRunningApplication> frontmostApplication() override {
-        auto r = real_.frontmostApplication();
-        step("frontmostApplication");
-        return r;
+        return step("frontmostApplication", real_.frontmostApplication());
     }
     TLAXElementPtr createApplicationElement(const TLRunningApplication& a) override {
         return real_.createApplicationElement(a);
     }
     std::int32_t copyWindow(TLAXElement& app, WindowAttribute attribute, TLAXElementPtr* window) override {
-        auto r = real_.copyWindow(app, attribute, window);
-        step("copyWindow");
-        return r;
+        return step("copyWindow", real_.copyWindow(app, attribute, window));
     }
     std::int32_t copyPosition(TLAXElement& window, std::optional<TLPoint>* p) override {
-        auto r = real_.copyPosition(window, p);
-        step("copyPosition");
-        return r;
+        return step("copyPosition", real_.copyPosition(window, p));
     }
     std::int32_t copySize(TLAXElement& window, std::optional<TLSize>* s) override {
-        auto r = real_.copySize(window, s);
-        step("copySize");
-        return r;
+        return step("copySize", real_.copySize(window, s));
     }
     void setPosition(TLAXElement& window, TLPoint p) override { real_.setPosition(window, p); }
     void setSize(TLAXElement& window, TLSize s) override { real_.setSize(window, s); }
 
 private:
-    void step(const std::string& name) {
+    template <typename T>
+    T step(const std::string& name, T result) {
         if (name == after_ && close_) {
-            close_();
-            close_ = nullptr;
+            std::exchange(close_, nullptr)();
         }
+        return result;
     }
     TLAccessibility& real_;
     std::function<void()> close_;
@@ -464,7 +396,7 @@ TEST_F(TLX11WindowTest, WindowClosedMidwayFailsCleanly) {
         ClosingAccessibility closing(*accessibility, close, row.after);
         TLWindowMover::setPlatform(&closing, displays);
         QString message;
-        const bool ok = TLWindowMover::applyLayout(*TLLayout::layoutWithIdentifier("half.left"), &message);
+        const bool ok = TLWindowMover::applyLayout(layout("half.left"), &message);
         TLWindowMover::setPlatform(accessibility, displays);
         EXPECT_EQ(ok, row.ok) << row.after;
         EXPECT_EQ(message.toStdString(), row.message) << row.after;

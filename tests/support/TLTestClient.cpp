@@ -8,7 +8,8 @@
 // window manager and an invisible shadow margin published in _GTK_FRAME_EXTENTS. --type sets
 // _NET_WM_WINDOW_TYPE_<NAME> (DESKTOP, DOCK, DIALOG, ...).
 
-#include <xcb/xcb.h>
+#include "TLXcb.h"
+
 #include <xcb/xcb_icccm.h>
 
 #include <unistd.h>
@@ -22,14 +23,8 @@
 
 namespace {
 
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-
 xcb_atom_t intern(xcb_connection_t* c, const char* name) {
-    std::unique_ptr<xcb_intern_atom_reply_t, FreeDeleter> reply(xcb_intern_atom_reply(
-        c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr));
-    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    return tlInternAtoms(c, {name}).front();
 }
 
 int usage() {
@@ -75,7 +70,8 @@ int main(int argc, char** argv) {
     }
 
     int screenNumber = 0;
-    xcb_connection_t* c = xcb_connect(nullptr, &screenNumber);
+    TLXcbConnection connection(xcb_connect(nullptr, &screenNumber));
+    xcb_connection_t* c = connection.get();
     if (xcb_connection_has_error(c)) {
         std::fprintf(stderr, "tl_test_client: cannot connect to the X server\n");
         return 1;
@@ -137,8 +133,7 @@ int main(int argc, char** argv) {
     xcb_map_window(c, window);
     xcb_flush(c);
 
-    while (xcb_generic_event_t* raw = xcb_wait_for_event(c)) {
-        std::unique_ptr<xcb_generic_event_t, FreeDeleter> event(raw);
+    while (TLXcbReply<xcb_generic_event_t> event{xcb_wait_for_event(c)}) {
         if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE) {
             auto* message = reinterpret_cast<xcb_client_message_event_t*>(event.get());
             if (message->type == protocols && message->data.data32[0] == deleteWindow) {
@@ -146,6 +141,5 @@ int main(int argc, char** argv) {
             }
         }
     }
-    xcb_disconnect(c);
     return 0;
 }

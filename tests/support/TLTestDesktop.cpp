@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -25,13 +26,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-template <typename T>
-struct FreeDeleter {
-    void operator()(T* p) const { std::free(p); }
-};
-template <typename T>
-using Reply = std::unique_ptr<T, FreeDeleter<T>>;
 
 } // namespace
 
@@ -80,11 +74,8 @@ void TLTestDesktop::stop() {
     // Clients of the server first, the server last; each is reaped before the next goes.
     panel_.reset();
     windowManager_.reset();
-    if (connection_) {
-        atoms_.clear();
-        xcb_disconnect(connection_);
-        connection_ = nullptr;
-    }
+    atoms_.clear();
+    connection_.reset();
     server_.reset();
     root_ = XCB_WINDOW_NONE;
     displayName_.clear();
@@ -143,11 +134,11 @@ bool TLTestDesktop::startServer(std::string* error) {
     number.pop_back();
     displayName_ = ":" + number;
     int screen = 0;
-    connection_ = xcb_connect(displayName_.c_str(), &screen);
-    if (xcb_connection_has_error(connection_)) {
+    connection_.reset(xcb_connect(displayName_.c_str(), &screen));
+    if (xcb_connection_has_error(connection())) {
         return fail(error, "cannot connect to " + displayName_);
     }
-    const xcb_setup_t* setup = xcb_get_setup(connection_);
+    const xcb_setup_t* setup = xcb_get_setup(connection());
     xcb_screen_iterator_t it = xcb_setup_roots_iterator(setup);
     for (int i = 0; i < screen && it.rem; ++i) {
         xcb_screen_next(&it);
@@ -172,32 +163,21 @@ bool TLTestDesktop::defineMonitors(std::string* error) {
         }
     }
     bool ready = waitUntil([&] {
-        xcb_randr_get_monitors_cookie_t cookie = xcb_randr_get_monitors(connection_, root_, 1);
-        Reply<xcb_randr_get_monitors_reply_t> reply(
-            xcb_randr_get_monitors_reply(connection_, cookie, nullptr));
+        xcb_randr_get_monitors_cookie_t cookie = xcb_randr_get_monitors(connection(), root_, 1);
+        TLXcbReply<xcb_randr_get_monitors_reply_t> reply(
+            xcb_randr_get_monitors_reply(connection(), cookie, nullptr));
         if (!reply) {
             return false;
         }
-        std::vector<Monitor> found;
+        std::vector<std::array<int, 5>> found, want;
         for (auto it = xcb_randr_get_monitors_monitors_iterator(reply.get()); it.rem;
              xcb_randr_monitor_info_next(&it)) {
-            found.push_back(
-                {"", it.data->x, it.data->y, it.data->width, it.data->height, it.data->primary != 0});
+            found.push_back({it.data->x, it.data->y, it.data->width, it.data->height, it.data->primary});
         }
-        if (found.size() != monitors().size()) {
-            return false;
+        for (const Monitor& m : monitors()) {
+            want.push_back({m.x, m.y, m.width, m.height, m.primary});
         }
-        for (const Monitor& want : monitors()) {
-            bool seen = false;
-            for (const Monitor& f : found) {
-                seen = seen || (f.x == want.x && f.y == want.y && f.width == want.width &&
-                                f.height == want.height && f.primary == want.primary);
-            }
-            if (!seen) {
-                return false;
-            }
-        }
-        return true;
+        return std::is_permutation(found.begin(), found.end(), want.begin(), want.end());
     });
     return ready || fail(error, "the RandR monitors did not appear");
 }
@@ -234,20 +214,20 @@ bool TLTestDesktop::startWindowManager(std::string* error) {
     bool managing = false;
     const auto deadline = Clock::now() + std::chrono::seconds(10);
     while (!managing && Clock::now() < deadline) {
-        const xcb_window_t probe = xcb_generate_id(connection_);
-        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, probe, root_, 0, 0, 16, 16, 0,
+        const xcb_window_t probe = xcb_generate_id(connection());
+        xcb_create_window(connection(), XCB_COPY_FROM_PARENT, probe, root_, 0, 0, 16, 16, 0,
                           XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
-        xcb_map_window(connection_, probe);
-        xcb_flush(connection_);
+        xcb_map_window(connection(), probe);
+        xcb_flush(connection());
         managing = waitUntil(
             [&] {
-                Reply<xcb_query_tree_reply_t> tree(
-                    xcb_query_tree_reply(connection_, xcb_query_tree(connection_, probe), nullptr));
+                TLXcbReply<xcb_query_tree_reply_t> tree(
+                    xcb_query_tree_reply(connection(), xcb_query_tree(connection(), probe), nullptr));
                 return tree && tree->parent != root_;
             },
             std::chrono::milliseconds(250));
-        xcb_destroy_window(connection_, probe);
-        xcb_flush(connection_);
+        xcb_destroy_window(connection(), probe);
+        xcb_flush(connection());
     }
     return managing || fail(error, "openbox does not manage new windows");
 }
@@ -267,8 +247,8 @@ bool TLTestDesktop::startPanel(std::string* error) {
         if (!panel_->running()) {
             return false;
         }
-        Reply<xcb_get_selection_owner_reply_t> owner(
-            xcb_get_selection_owner_reply(connection_, xcb_get_selection_owner(connection_, tray), nullptr));
+        TLXcbReply<xcb_get_selection_owner_reply_t> owner(xcb_get_selection_owner_reply(
+            connection(), xcb_get_selection_owner(connection(), tray), nullptr));
         if (!owner || owner->owner == XCB_WINDOW_NONE) {
             return false;
         }
@@ -327,19 +307,23 @@ xcb_atom_t TLTestDesktop::atom(const std::string& name) const {
     if (it != atoms_.end()) {
         return it->second;
     }
-    Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        connection_, xcb_intern_atom(connection_, 0, static_cast<uint16_t>(name.size()), name.c_str()),
+    TLXcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+        connection(), xcb_intern_atom(connection(), 0, static_cast<uint16_t>(name.size()), name.c_str()),
         nullptr));
     xcb_atom_t a = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
     atoms_[name] = a;
     return a;
 }
 
-std::vector<uint32_t> TLTestDesktop::cardinals(xcb_window_t window, const std::string& property) const {
-    Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-        connection_,
-        xcb_get_property(connection_, 0, window, atom(property), XCB_GET_PROPERTY_TYPE_ANY, 0, 1024),
-        nullptr));
+TLXcbReply<xcb_get_property_reply_t> TLTestDesktop::property(xcb_window_t window,
+                                                                  const std::string& name) const {
+    return TLXcbReply<xcb_get_property_reply_t>(xcb_get_property_reply(
+        connection(),
+        xcb_get_property(connection(), 0, window, atom(name), XCB_GET_PROPERTY_TYPE_ANY, 0, 4096), nullptr));
+}
+
+std::vector<uint32_t> TLTestDesktop::cardinals(xcb_window_t window, const std::string& name) const {
+    auto reply = property(window, name);
     if (!reply || reply->format != 32) {
         return {};
     }
@@ -347,11 +331,8 @@ std::vector<uint32_t> TLTestDesktop::cardinals(xcb_window_t window, const std::s
     return std::vector<uint32_t>(data, data + xcb_get_property_value_length(reply.get()) / 4);
 }
 
-std::string TLTestDesktop::text(xcb_window_t window, const std::string& property) const {
-    Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-        connection_,
-        xcb_get_property(connection_, 0, window, atom(property), XCB_GET_PROPERTY_TYPE_ANY, 0, 4096),
-        nullptr));
+std::string TLTestDesktop::text(xcb_window_t window, const std::string& name) const {
+    auto reply = property(window, name);
     if (!reply || reply->format != 8) {
         return {};
     }
@@ -385,70 +366,57 @@ xcb_window_t TLTestDesktop::activeWindow() const {
 }
 
 xcb_window_t TLTestDesktop::waitForWindow(const WindowMatch& match, std::chrono::milliseconds timeout) {
+    auto matches = [&](xcb_window_t w) {
+        const std::string title = text(w, "_NET_WM_NAME");
+        const std::vector<std::string> classes = wmClass(w);
+        const std::vector<uint32_t> pid = cardinals(w, "_NET_WM_PID");
+        return (match.title.empty() || match.title == (title.empty() ? text(w, "WM_NAME") : title)) &&
+               (match.wmClass.empty() ||
+                std::find(classes.begin(), classes.end(), match.wmClass) != classes.end()) &&
+               (!match.pid || (!pid.empty() && static_cast<pid_t>(pid[0]) == *match.pid)) &&
+               // Managed and framed: the window manager has published its frame extents.
+               cardinals(w, "_NET_FRAME_EXTENTS").size() == 4;
+    };
     xcb_window_t found = XCB_WINDOW_NONE;
     waitUntil(
         [&] {
-            for (xcb_window_t w : clientList()) {
-                if (!match.title.empty()) {
-                    std::string title = text(w, "_NET_WM_NAME");
-                    if (title.empty()) {
-                        title = text(w, "WM_NAME");
-                    }
-                    if (title != match.title) {
-                        continue;
-                    }
-                }
-                if (!match.wmClass.empty()) {
-                    std::vector<std::string> cls = wmClass(w);
-                    bool any = false;
-                    for (const std::string& c : cls) {
-                        any = any || c == match.wmClass;
-                    }
-                    if (!any) {
-                        continue;
-                    }
-                }
-                if (match.pid) {
-                    std::vector<uint32_t> pid = cardinals(w, "_NET_WM_PID");
-                    if (pid.empty() || static_cast<pid_t>(pid[0]) != *match.pid) {
-                        continue;
-                    }
-                }
-                // Managed and framed: the window manager has published its frame extents.
-                if (cardinals(w, "_NET_FRAME_EXTENTS").size() != 4) {
-                    continue;
-                }
-                found = w;
-                return true;
-            }
-            return false;
+            const std::vector<xcb_window_t> clients = clientList();
+            const auto it = std::find_if(clients.begin(), clients.end(), matches);
+            found = it == clients.end() ? xcb_window_t(XCB_WINDOW_NONE) : *it;
+            return found != XCB_WINDOW_NONE;
         },
         timeout);
     return found;
 }
 
-bool TLTestDesktop::activate(xcb_window_t window, std::chrono::milliseconds timeout) {
+void TLTestDesktop::sendClientMessage(xcb_window_t window, const std::string& type,
+                                      std::array<uint32_t, 5> data) {
     xcb_client_message_event_t event;
     std::memset(&event, 0, sizeof event);
     event.response_type = XCB_CLIENT_MESSAGE;
     event.format = 32;
     event.window = window;
-    event.type = atom("_NET_ACTIVE_WINDOW");
-    event.data.data32[0] = 2; // from a pager: honoured without focus-stealing checks
-    event.data.data32[1] = XCB_CURRENT_TIME;
-    xcb_send_event(connection_, 0, root_,
+    event.type = atom(type);
+    std::copy(data.begin(), data.end(), event.data.data32);
+    xcb_send_event(connection(), 0, root_,
                    XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
                    reinterpret_cast<const char*>(&event));
-    xcb_flush(connection_);
+    xcb_flush(connection());
+}
+
+bool TLTestDesktop::activate(xcb_window_t window, std::chrono::milliseconds timeout) {
+    // From a pager: honoured without focus-stealing checks.
+    sendClientMessage(window, "_NET_ACTIVE_WINDOW", {2, XCB_CURRENT_TIME, 0, 0, 0});
     return waitUntil([&] { return activeWindow() == window; }, timeout);
 }
 
 std::optional<TLTestDesktop::Frame> TLTestDesktop::outerFrame(xcb_window_t window) const {
-    auto geometryCookie = xcb_get_geometry(connection_, window);
-    auto translateCookie = xcb_translate_coordinates(connection_, window, root_, 0, 0);
-    Reply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(connection_, geometryCookie, nullptr));
-    Reply<xcb_translate_coordinates_reply_t> origin(
-        xcb_translate_coordinates_reply(connection_, translateCookie, nullptr));
+    auto geometryCookie = xcb_get_geometry(connection(), window);
+    auto translateCookie = xcb_translate_coordinates(connection(), window, root_, 0, 0);
+    TLXcbReply<xcb_get_geometry_reply_t> geometry(
+        xcb_get_geometry_reply(connection(), geometryCookie, nullptr));
+    TLXcbReply<xcb_translate_coordinates_reply_t> origin(
+        xcb_translate_coordinates_reply(connection(), translateCookie, nullptr));
     if (!geometry || !origin) {
         return std::nullopt;
     }

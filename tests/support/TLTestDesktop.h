@@ -18,9 +18,9 @@
 // synchronise: every wait polls X state against a deadline.
 
 #include "TLTestProcess.h"
+#include "TLXcb.h"
 
-#include <xcb/xcb.h>
-
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -79,7 +79,7 @@ public:
     const std::string& displayName() const { return displayName_; } // ":N"
     void setDisplayEnvironment() const;                             // setenv("DISPLAY", ...)
     // The fixture's own connection, for reading state in checks.
-    xcb_connection_t* connection() const { return connection_; }
+    xcb_connection_t* connection() const { return connection_.get(); }
     xcb_window_t root() const { return root_; }
 
     // Extra clients on this display, terminated when the returned object goes (X clients also
@@ -101,6 +101,9 @@ public:
     xcb_window_t activeWindow() const;
     // Asks the window manager to activate the window and waits until it is active.
     bool activate(xcb_window_t window, std::chrono::milliseconds timeout = kDefaultTimeout);
+
+    // Sends a 32-bit client message about window to the root window, as a pager would.
+    void sendClientMessage(xcb_window_t window, const std::string& type, std::array<uint32_t, 5> data);
 
     // Property helpers on the fixture connection (empty when absent).
     xcb_atom_t atom(const std::string& name) const;
@@ -125,10 +128,11 @@ private:
     bool startWindowManager(std::string* error);
     bool startPanel(std::string* error);
     std::vector<std::string> displayEnvironment() const;
+    TLXcbReply<xcb_get_property_reply_t> property(xcb_window_t window, const std::string& name) const;
 
     std::string tempDir_;
     std::string displayName_;
-    xcb_connection_t* connection_ = nullptr;
+    TLXcbConnection connection_;
     xcb_window_t root_ = XCB_WINDOW_NONE;
     mutable std::map<std::string, xcb_atom_t> atoms_;
     std::unique_ptr<TLTestProcess> server_;
