@@ -316,7 +316,7 @@ xcb_atom_t TLTestDesktop::atom(const std::string& name) const {
 }
 
 TLXcbReply<xcb_get_property_reply_t> TLTestDesktop::property(xcb_window_t window,
-                                                                  const std::string& name) const {
+                                                             const std::string& name) const {
     return TLXcbReply<xcb_get_property_reply_t>(xcb_get_property_reply(
         connection(),
         xcb_get_property(connection(), 0, window, atom(name), XCB_GET_PROPERTY_TYPE_ANY, 0, 4096), nullptr));
