@@ -5,7 +5,6 @@ TLFakeHotKeyService::registerHotKeys(const std::vector<TLHotKeyRequest>& request
     ++batchCount;
     std::vector<std::optional<TLHotKeyRef>> results;
     for (const TLHotKeyRequest& request : requests) {
-        ++requestCount;
         if (taken.count({request.keyCode, request.modifiers}) != 0 ||
             registrationFor(request.keyCode, request.modifiers)) {
             results.emplace_back();

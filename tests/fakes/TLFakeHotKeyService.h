@@ -29,7 +29,6 @@ public:
     std::optional<TLHotKeyRequest> registrationFor(std::uint32_t keyCode, std::uint32_t modifiers) const;
 
     int batchCount = 0;      // registerHotKeys calls
-    int requestCount = 0;    // combinations asked for, over all batches
     int unregisterCount = 0; // unregisterHotKey calls, also for unknown handles
 
     bool hasHandler() const { return proc_ != nullptr; }

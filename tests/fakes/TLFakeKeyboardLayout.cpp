@@ -34,11 +34,6 @@ void TLFakeKeyboardLayout::switchTo(Arrangement arrangement) {
         keys_[6] = QStringLiteral("y");
         keys_[16] = QStringLiteral("z");
         keys_[27] = QStringLiteral("ß");
-        keys_[24] = QStringLiteral("´"); // dead acute, as its own character
-        keys_[50] = QStringLiteral("^"); // dead circumflex
         keys_[33] = QStringLiteral("ü");
-        keys_[41] = QStringLiteral("ö");
-        keys_[39] = QStringLiteral("ä");
-        keys_[30] = QStringLiteral("+");
     }
 }

@@ -1,6 +1,5 @@
 #include "support/TLQtTestApplication.h"
 
-#include "TLEventFlags.h"
 #include "TLFakeHotKeyService.h"
 #include "TLFakeKeyboardLayout.h"
 #include "TLHotkeyManager.h"
@@ -84,11 +83,6 @@ protected:
         QApplication::sendEvent(target, &up);
     }
 
-    static void sendModifier(QEvent::Type type, int key, Qt::KeyboardModifiers mods) {
-        QKeyEvent event(type, key, mods);
-        QApplication::sendEvent(focused(), &event);
-    }
-
     void startRecording(TLShortcutRecorder* r) {
         QTest::mouseClick(r, Qt::LeftButton);
         ASSERT_TRUE(r->recording());
@@ -146,40 +140,26 @@ TEST_P(RecorderKeyRules, DecidesOnTheKeyPress) {
         press(row.key, row.mods);
     }
 
-    switch (row.outcome) {
-    case Outcome::Beep:
-        EXPECT_EQ(beeps, 1);
-        EXPECT_TRUE(recorder->recording());
-        EXPECT_TRUE(recorder->hasFocus()) << "a refused key must not move the focus";
-        EXPECT_EQ(recorder->displayText(), QStringLiteral("Tasten drücken…"));
-        EXPECT_TRUE(manager->suspended());
-        EXPECT_TRUE(changes.empty());
-        break;
-    case Outcome::Cancel:
-        EXPECT_EQ(beeps, 0);
-        EXPECT_FALSE(recorder->recording());
-        EXPECT_TRUE(recorder->hasFocus());
-        EXPECT_TRUE(changes.empty());
-        EXPECT_EQ(recorder->displayText(), QStringLiteral("⌃⌥1"));
+    EXPECT_EQ(beeps, row.outcome == Outcome::Beep ? 1 : 0);
+    EXPECT_EQ(recorder->recording(), row.outcome == Outcome::Beep);
+    EXPECT_TRUE(recorder->hasFocus()) << "a key must not move the focus";
+    EXPECT_EQ(manager->suspended(), row.outcome == Outcome::Beep);
+    if (row.outcome != Outcome::Beep) {
         EXPECT_TRUE(hotKeysActive());
-        break;
-    case Outcome::Commit:
-        EXPECT_EQ(beeps, 0);
-        EXPECT_FALSE(recorder->recording());
-        ASSERT_EQ(changes.size(), 1u);
-        EXPECT_EQ(changes[0].keyCode(), row.keyCode);
-        EXPECT_EQ(changes[0].modifiers(), row.modifiers);
-        ASSERT_TRUE(recorder->shortcut().has_value());
-        EXPECT_EQ(recorder->shortcut()->keyCode(), row.keyCode);
-        EXPECT_EQ(recorder->shortcut()->modifiers(), row.modifiers);
-        if (row.keyCode < 0) {
-            EXPECT_EQ(recorder->displayText(), QStringLiteral("nicht belegt"));
-        } else {
-            EXPECT_EQ(recorder->displayText(), changes[0].displayString());
-        }
-        EXPECT_TRUE(hotKeysActive());
-        break;
     }
+    if (row.outcome != Outcome::Commit) {
+        EXPECT_TRUE(changes.empty());
+        EXPECT_EQ(recorder->displayText(),
+                  row.outcome == Outcome::Beep ? QStringLiteral("Tasten drücken…") : QStringLiteral("⌃⌥1"));
+        return;
+    }
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0].keyCode(), row.keyCode);
+    EXPECT_EQ(changes[0].modifiers(), row.modifiers);
+    ASSERT_TRUE(recorder->shortcut().has_value());
+    EXPECT_EQ(recorder->shortcut()->keyCode(), row.keyCode);
+    EXPECT_EQ(recorder->displayText(),
+              row.keyCode < 0 ? QStringLiteral("nicht belegt") : changes[0].displayString());
 }
 
 const Qt::KeyboardModifiers kNone = Qt::NoModifier;
@@ -188,14 +168,11 @@ INSTANTIATE_TEST_SUITE_P(
     Keys, RecorderKeyRules,
     ::testing::Values(
         KeyRow{"LetterAlone", Qt::Key_A, kNone, 0, 0, Outcome::Beep},
-        KeyRow{"ReturnAlone", Qt::Key_Return, kNone, 0, 0, Outcome::Beep},
-        KeyRow{"SpaceAlone", Qt::Key_Space, kNone, 0, 0, Outcome::Beep},
         KeyRow{"TabAlone", Qt::Key_Tab, kNone, 0, 0, Outcome::Beep},
         KeyRow{"KeypadDigitAlone", Qt::Key_5, Qt::KeypadModifier, 0, 0, Outcome::Beep},
         KeyRow{"LetterWithCapsLock", Qt::Key_A, kNone, 38, kXLockMask, Outcome::Beep},
         KeyRow{"UnknownKeyWithModifier", Qt::Key_unknown, Qt::ControlModifier, 255, 0x4, Outcome::Beep},
         KeyRow{"Escape", Qt::Key_Escape, kNone, 0, 0, Outcome::Cancel},
-        KeyRow{"NativeEscape", Qt::Key_Escape, kNone, 9, 0, Outcome::Cancel},
         KeyRow{"Backspace", Qt::Key_Backspace, kNone, 0, 0, Outcome::Commit, -1, 0},
         KeyRow{"ForwardDelete", Qt::Key_Delete, kNone, 0, 0, Outcome::Commit, -1, 0},
         KeyRow{"ShiftA", Qt::Key_A, Qt::ShiftModifier, 0, 0, Outcome::Commit, 0, kShift},
@@ -204,15 +181,12 @@ INSTANTIATE_TEST_SUITE_P(
         KeyRow{"AllFourModifiers", Qt::Key_Left,
                Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier | Qt::MetaModifier, 0, 0,
                Outcome::Commit, 123, kControl | kOption | kShift | kCmd},
-        KeyRow{"F1", Qt::Key_F1, kNone, 0, 0, Outcome::Commit, 122, 0},
         KeyRow{"F5", Qt::Key_F5, kNone, 0, 0, Outcome::Commit, 96, 0},
         KeyRow{"F13", Qt::Key_F13, kNone, 0, 0, Outcome::Commit, 105, 0},
-        KeyRow{"F20", Qt::Key_F20, kNone, 0, 0, Outcome::Commit, 90, 0},
         KeyRow{"NativeF13", Qt::Key_F13, kNone, 191, 0, Outcome::Commit, 105, 0},
         KeyRow{"CommandEscape", Qt::Key_Escape, Qt::MetaModifier, 0, 0, Outcome::Commit, 53, kCmd},
         KeyRow{"ShiftBackspace", Qt::Key_Backspace, Qt::ShiftModifier, 0, 0, Outcome::Commit, 51, kShift},
         KeyRow{"ControlTab", Qt::Key_Tab, Qt::ControlModifier, 0, 0, Outcome::Commit, 48, kControl},
-        KeyRow{"ShiftTab", Qt::Key_Backtab, Qt::ShiftModifier, 0, 0, Outcome::Commit, 48, kShift},
         KeyRow{"ControlKeypad5", Qt::Key_5, Qt::ControlModifier | Qt::KeypadModifier, 0, 0, Outcome::Commit,
                87, kControl},
         // German layout: the key labelled Y sits where US keyboards have Z (X keycode 52).
@@ -223,136 +197,116 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<KeyRow>& info) { return std::string(info.param.name); });
 
 TEST_F(RecorderTest, ShowsHeldModifiersLiveInFixedOrder) {
+    constexpr auto Ctrl = Qt::ControlModifier;
+    constexpr auto Alt = Qt::AltModifier;
+    constexpr auto Shift = Qt::ShiftModifier;
+    // X11 reports the state before the event: a modifier's own press comes without its flag, its
+    // release with it. Toolkits that already include the key's own flag give the same result.
+    const struct {
+        QEvent::Type type;
+        int key;
+        Qt::KeyboardModifiers mods;
+        const char* text;
+    } steps[] = {
+        {QEvent::KeyPress, Qt::Key_Shift, Qt::NoModifier, "⇧…"},
+        {QEvent::KeyPress, Qt::Key_Control, Shift, "⌃⇧…"},
+        {QEvent::KeyPress, Qt::Key_Alt, Shift | Ctrl, "⌃⌥⇧…"},
+        {QEvent::KeyRelease, Qt::Key_Shift, Shift | Ctrl | Alt, "⌃⌥…"},
+        {QEvent::KeyPress, Qt::Key_Super_L, Ctrl | Alt | Qt::MetaModifier, "⌃⌥⌘…"},
+        {QEvent::KeyRelease, Qt::Key_Super_L, Ctrl | Alt, "⌃⌥…"},
+        // Caps Lock is a modifier key that adds nothing, and it neither beeps nor commits.
+        {QEvent::KeyPress, Qt::Key_CapsLock, Ctrl | Alt, "⌃⌥…"},
+    };
     startRecording(recorder);
-    // X11 reports the state before the event: a modifier's own press comes without its flag,
-    // its release with it.
-    sendModifier(QEvent::KeyPress, Qt::Key_Shift, Qt::NoModifier);
-    EXPECT_EQ(recorder->displayText(), QStringLiteral("⇧…"));
-    sendModifier(QEvent::KeyPress, Qt::Key_Control, Qt::ShiftModifier);
-    EXPECT_EQ(recorder->displayText(), QStringLiteral("⌃⇧…"));
-    sendModifier(QEvent::KeyPress, Qt::Key_Alt, Qt::ShiftModifier | Qt::ControlModifier);
-    EXPECT_EQ(recorder->displayText(), QStringLiteral("⌃⌥⇧…"));
-    EXPECT_EQ(recorder->liveFlags(), TLEventFlags::Shift | TLEventFlags::Control | TLEventFlags::Option);
-    sendModifier(QEvent::KeyRelease, Qt::Key_Shift,
-                 Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
-    EXPECT_EQ(recorder->displayText(), QStringLiteral("⌃⌥…"));
-    // Toolkits that already include the key's own flag give the same result.
-    sendModifier(QEvent::KeyPress, Qt::Key_Super_L, Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
-    EXPECT_EQ(recorder->displayText(), QStringLiteral("⌃⌥⌘…"));
-    sendModifier(QEvent::KeyRelease, Qt::Key_Super_L, Qt::ControlModifier | Qt::AltModifier);
-    // Caps Lock is a modifier key that adds nothing, and it neither beeps nor commits.
-    sendModifier(QEvent::KeyPress, Qt::Key_CapsLock, Qt::ControlModifier | Qt::AltModifier);
-    EXPECT_EQ(recorder->displayText(), QStringLiteral("⌃⌥…"));
+    for (const auto& step : steps) {
+        QKeyEvent event(step.type, step.key, step.mods);
+        QApplication::sendEvent(focused(), &event);
+        EXPECT_EQ(recorder->displayText(), QString::fromUtf8(step.text)) << step.text;
+    }
     EXPECT_EQ(beeps, 0);
     EXPECT_TRUE(changes.empty());
 
-    press(Qt::Key_2, Qt::ControlModifier | Qt::AltModifier);
+    press(Qt::Key_2, Ctrl | Alt);
     ASSERT_EQ(changes.size(), 1u);
     EXPECT_EQ(changes[0].keyCode(), 19);
-    EXPECT_EQ(changes[0].modifiers(), kControl | kOption);
     EXPECT_EQ(recorder->liveFlags(), 0u);
     EXPECT_EQ(recorder->displayText(), QStringLiteral("⌃⌥2"));
 }
 
-TEST_F(RecorderTest, SecondClickCancels) {
+TEST_F(RecorderTest, SecondClickCancelsAndAClickOnAnotherRecorderMovesTheRecording) {
     startRecording(recorder);
     QTest::mouseClick(recorder, Qt::LeftButton);
     EXPECT_FALSE(recorder->recording());
-    EXPECT_TRUE(changes.empty());
     EXPECT_TRUE(hotKeysActive());
-    // A third click records again.
-    QTest::mouseClick(recorder, Qt::LeftButton);
-    EXPECT_TRUE(recorder->recording());
-}
 
-TEST_F(RecorderTest, ClickOnAnotherRecorderMovesTheRecording) {
     startRecording(recorder);
     QTest::mouseClick(other, Qt::LeftButton);
     EXPECT_FALSE(recorder->recording());
     EXPECT_TRUE(other->recording());
     EXPECT_TRUE(manager->suspended());
     EXPECT_TRUE(service.registered().empty());
-    EXPECT_TRUE(changes.empty());
-
     press(Qt::Key_Escape);
-    EXPECT_FALSE(other->recording());
     EXPECT_TRUE(hotKeysActive());
+    EXPECT_TRUE(changes.empty());
 }
 
 TEST_F(RecorderTest, TabFocusesWithoutRecording) {
     before->setFocus();
-    ASSERT_TRUE(before->hasFocus());
     press(Qt::Key_Tab);
     EXPECT_TRUE(recorder->hasFocus());
     EXPECT_FALSE(recorder->recording());
     EXPECT_FALSE(manager->suspended());
 }
 
-TEST_F(RecorderTest, ClickInAnInactiveWindowDoesNotRecord) {
+TEST_F(RecorderTest, DeactivatingTheWindowCancelsAndAClickThereDoesNotRecord) {
+    startRecording(recorder);
     QWidget front;
     front.show();
     front.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&front));
+    EXPECT_FALSE(recorder->recording());
+    EXPECT_TRUE(hotKeysActive());
 
+    // Without keyboard focus the keys would go elsewhere while the hot keys stay suspended.
     QTest::mouseClick(recorder, Qt::LeftButton);
     EXPECT_FALSE(recorder->recording());
     EXPECT_FALSE(manager->suspended());
+    EXPECT_TRUE(changes.empty());
 }
 
-TEST_F(RecorderTest, WindowShortcutsDoNotFireWhileRecording) {
+TEST_F(RecorderTest, WindowShortcutsAndHotKeysDoNotFireWhileRecording) {
     int fired = 0;
     auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_1), window.get());
     QObject::connect(shortcut, &QShortcut::activated, [&fired] { ++fired; });
-    recorder->setFocus();
-
-    press(Qt::Key_1, Qt::ControlModifier | Qt::AltModifier);
-    ASSERT_EQ(fired, 1) << "the window shortcut works while the recorder is idle";
-
-    startRecording(recorder);
-    press(Qt::Key_1, Qt::ControlModifier | Qt::AltModifier);
-    EXPECT_EQ(fired, 1);
-    ASSERT_EQ(changes.size(), 1u);
-    EXPECT_EQ(changes[0].keyCode(), 18);
-}
-
-TEST_F(RecorderTest, HotKeysAreSuspendedWhileRecording) {
     int handled = 0;
     manager->setHandler([&handled](const TLLayout&) { ++handled; });
+    recorder->setFocus();
+    press(Qt::Key_1, Qt::ControlModifier | Qt::AltModifier);
+    ASSERT_EQ(fired, 1) << "the window shortcut works while the recorder is idle";
     ASSERT_TRUE(service.press(18, kControl | kOption).has_value());
     QTRY_COMPARE(handled, 1);
 
     startRecording(recorder);
     EXPECT_FALSE(service.press(18, kControl | kOption).has_value());
     press(Qt::Key_1, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(fired, 1);
     ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0].keyCode(), 18);
 
     ASSERT_TRUE(service.press(18, kControl | kOption).has_value());
     QTRY_COMPARE(handled, 2);
 }
 
-TEST_F(RecorderTest, EndsWithoutChangeWhenTheWindowCloses) {
+TEST_F(RecorderTest, ClosingTheWindowOrDestroyingTheRecorderEndsWithoutChange) {
+    startRecording(other);
+    delete other;
+    other = nullptr;
+    EXPECT_TRUE(hotKeysActive());
+
     startRecording(recorder);
     window->close();
     EXPECT_FALSE(recorder->recording());
     EXPECT_TRUE(changes.empty());
-    EXPECT_TRUE(hotKeysActive());
-}
-
-TEST_F(RecorderTest, EndsWithoutChangeWhenTheWindowIsDeactivated) {
-    startRecording(recorder);
-    QWidget front;
-    front.show();
-    front.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&front));
-    EXPECT_FALSE(recorder->recording());
-    EXPECT_TRUE(changes.empty());
-    EXPECT_TRUE(hotKeysActive());
-}
-
-TEST_F(RecorderTest, ResumesHotKeysWhenDestroyedWhileRecording) {
-    startRecording(other);
-    delete other;
-    other = nullptr;
     EXPECT_TRUE(hotKeysActive());
 }
 
@@ -365,25 +319,7 @@ TEST_F(RecorderTest, CallbackMayReplaceItselfWhileRunning) {
     });
     startRecording(recorder);
     press(Qt::Key_F5);
-    ASSERT_EQ(seen->size(), 1u);
-    EXPECT_EQ((*seen)[0], 96 + 200);
-}
-
-TEST_F(RecorderTest, TextColourFollowsTheState) {
-    const QPalette& pal = recorder->palette();
-    EXPECT_EQ(recorder->textColor(), pal.color(QPalette::Text));
-
-    other->setShortcut(TLShortcut::unbound());
-    const QColor faint = other->textColor();
-    EXPECT_EQ(other->displayText(), QStringLiteral("nicht belegt"));
-    EXPECT_EQ(faint.rgb(), pal.color(QPalette::Text).rgb());
-    EXPECT_LT(faint.alphaF(), 0.5f);
-
-    other->setShortcut(std::nullopt);
-    EXPECT_EQ(other->displayText(), QStringLiteral("nicht belegt"));
-
-    startRecording(recorder);
-    EXPECT_EQ(recorder->textColor(), pal.color(QPalette::Highlight));
+    EXPECT_EQ(*seen, std::vector<std::int64_t>{96 + 200});
 }
 
 // Colour of the field inside the rounded rectangle, left of the centred text.
@@ -392,13 +328,19 @@ QColor fieldColour(TLShortcutRecorder* r) {
     return image.pixelColor(4, image.height() / 2);
 }
 
-TEST_F(RecorderTest, FillsWithAccentTintWhileRecording) {
+TEST_F(RecorderTest, ColoursFollowTheStateAndThePalette) {
     const QPalette& pal = recorder->palette();
+    EXPECT_EQ(recorder->textColor(), pal.color(QPalette::Text));
     EXPECT_EQ(fieldColour(recorder).rgb(), pal.color(QPalette::Base).rgb());
 
+    other->setShortcut(TLShortcut::unbound());
+    EXPECT_EQ(other->displayText(), QStringLiteral("nicht belegt"));
+    EXPECT_EQ(other->textColor().rgb(), pal.color(QPalette::Text).rgb());
+    EXPECT_LT(other->textColor().alphaF(), 0.5f);
+
     startRecording(recorder);
-    const QImage image = recorder->grab().toImage();
-    const QColor outside = image.pixelColor(0, 0); // beyond the rounded corner
+    EXPECT_EQ(recorder->textColor(), pal.color(QPalette::Highlight));
+    const QColor outside = recorder->grab().toImage().pixelColor(0, 0); // beyond the rounded corner
     const QColor accent = pal.color(QPalette::Highlight);
     const QColor field = fieldColour(recorder);
     auto blend = [](int a, int b) { return 0.12 * a + 0.88 * b; };

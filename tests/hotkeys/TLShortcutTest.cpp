@@ -27,23 +27,11 @@ QString display(std::int64_t keyCode, std::uint32_t modifiers) {
 
 } // namespace
 
-TEST(TLShortcut, CreationKeepsValuesUnchecked) {
-    const TLShortcut odd =
-        TLShortcut::shortcutWithKeyCode(std::numeric_limits<std::int64_t>::max(), 0xFFFFFFFF);
-    EXPECT_EQ(odd.keyCode(), std::numeric_limits<std::int64_t>::max());
-    EXPECT_EQ(odd.modifiers(), 0xFFFFFFFFu);
-    EXPECT_TRUE(odd.isBound());
-
-    const TLShortcut unbound = TLShortcut::unbound();
-    EXPECT_EQ(unbound.keyCode(), -1);
-    EXPECT_EQ(unbound.modifiers(), 0u);
-    EXPECT_FALSE(unbound.isBound());
+TEST(TLShortcut, BoundnessAndEquality) {
     EXPECT_TRUE(TLShortcut::shortcutWithKeyCode(0, 0).isBound());
+    EXPECT_FALSE(TLShortcut::unbound().isBound());
     EXPECT_FALSE(
         TLShortcut::shortcutWithKeyCode(std::numeric_limits<std::int64_t>::min(), kCtrlOpt).isBound());
-}
-
-TEST(TLShortcut, Equality) {
     struct Row {
         const char* what;
         std::int64_t keyA;
@@ -58,21 +46,16 @@ TEST(TLShortcut, Equality) {
         {"other key", 18, kCtrlOpt, 19, kCtrlOpt, false},
         {"other modifier", 18, kCtrlOpt, 18, TLControlKey, false},
         {"only an unknown bit differs", 18, kCtrlOpt, 18, kCtrlOpt | 0x10000, false},
-        {"only caps lock differs", 18, kCtrlOpt, 18, kCtrlOpt | TLAlphaLockKey, false},
         {"two unbound", -1, 0, -1, 0, false},
         {"two negative with same bits", -5, kCtrlOpt, -5, kCtrlOpt, false},
-        {"bound against unbound", 18, 0, -1, 0, false},
     };
     for (const Row& row : rows) {
         const TLShortcut a = TLShortcut::shortcutWithKeyCode(row.keyA, row.modsA);
         const TLShortcut b = TLShortcut::shortcutWithKeyCode(row.keyB, row.modsB);
         EXPECT_EQ(a.isEqualToShortcut(&b), row.equal) << row.what;
-        EXPECT_EQ(b.isEqualToShortcut(&a), row.equal) << row.what << " (reversed)";
     }
-    const TLShortcut bound = TLShortcut::shortcutWithKeyCode(18, kCtrlOpt);
     const TLShortcut unbound = TLShortcut::unbound();
-    EXPECT_FALSE(bound.isEqualToShortcut(nullptr));
-    EXPECT_TRUE(bound.isEqualToShortcut(&bound));
+    EXPECT_FALSE(TLShortcut::shortcutWithKeyCode(18, kCtrlOpt).isEqualToShortcut(nullptr));
     EXPECT_FALSE(unbound.isEqualToShortcut(&unbound));
 }
 
@@ -82,13 +65,8 @@ TEST(TLShortcut, ModifierConversionsMapTheFourPairsOnly) {
         std::uint32_t carbon;
     };
     const Row rows[] = {
-        {0x20000, TLShiftKey},
-        {0x40000, TLControlKey},
-        {0x80000, TLOptionKey},
-        {0x100000, TLCmdKey},
-        {0x1E0000, 0x1B00},
-        {0xC0000, 0x1800},
-        {0, 0},
+        {0x20000, TLShiftKey}, {0x40000, TLControlKey}, {0x80000, TLOptionKey},
+        {0x100000, TLCmdKey},  {0x1E0000, 0x1B00},      {0, 0},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(TLShortcut::carbonModifiersFromEventFlags(row.flags), row.carbon) << std::hex << row.flags;
@@ -97,8 +75,6 @@ TEST(TLShortcut, ModifierConversionsMapTheFourPairsOnly) {
     // Caps Lock, fn, keypad and help flags and every other bit are dropped in both directions.
     EXPECT_EQ(TLShortcut::carbonModifiersFromEventFlags(0x10000), 0u);
     EXPECT_EQ(TLShortcut::carbonModifiersFromEventFlags(~std::uint64_t{0}), 0x1B00u);
-    EXPECT_EQ(TLShortcut::carbonModifiersFromEventFlags(0x1E0000 | 0x10000 | 0x800000 | 0x200000), 0x1B00u);
-    EXPECT_EQ(TLShortcut::eventFlagsFromCarbonModifiers(TLAlphaLockKey), 0u);
     EXPECT_EQ(TLShortcut::eventFlagsFromCarbonModifiers(0xFFFFFFFF), 0x1E0000u);
 }
 
@@ -108,20 +84,13 @@ TEST(TLEventFlags, FromQtMapsSuperToCommand) {
         std::uint64_t flags;
     };
     const Row rows[] = {
-        {Qt::NoModifier, 0},
-        {Qt::ShiftModifier, TLEventFlags::Shift},
-        {Qt::ControlModifier, TLEventFlags::Control},
-        {Qt::AltModifier, TLEventFlags::Option},
-        {Qt::MetaModifier, TLEventFlags::Command},
-        {Qt::ControlModifier | Qt::AltModifier | Qt::KeypadModifier, 0xC0000},
-        {Qt::GroupSwitchModifier, 0},
+        {Qt::ShiftModifier, TLEventFlags::Shift},          {Qt::ControlModifier, TLEventFlags::Control},
+        {Qt::AltModifier, TLEventFlags::Option},           {Qt::MetaModifier, TLEventFlags::Command},
+        {Qt::KeypadModifier | Qt::GroupSwitchModifier, 0},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(TLEventFlags::fromQt(row.qt), row.flags) << row.qt.toInt();
     }
-    EXPECT_EQ(TLShortcut::carbonModifiersFromEventFlags(
-                  TLEventFlags::fromQt(Qt::ControlModifier | Qt::AltModifier)),
-              kCtrlOpt);
 }
 
 TEST_F(TLShortcutDisplay, Texts) {
@@ -132,31 +101,21 @@ TEST_F(TLShortcutDisplay, Texts) {
     };
     const Row rows[] = {
         {-1, 0, "–"},
-        {-1, 0x1F00, "–"},
         {-42, TLCmdKey, "–"},
         {18, kCtrlOpt, "⌃⌥1"},
         {123, 0x1A00, "⌃⌥⇧←"},
         {49, TLCmdKey, "⌘Leertaste"},
         {0, TLShiftKey, "⇧A"},
-        {0, 0x1F00, "⌃⌥⇧⌘A"},
-        {0, TLCmdKey | TLShiftKey | TLControlKey, "⌃⇧⌘A"},
-        {0, TLAlphaLockKey | TLShiftKey, "⇧A"},
-        {0, 0xFFFF0000 | TLOptionKey, "⌥A"},
-        // Fixed labels.
+        {0, TLCmdKey | TLShiftKey | TLControlKey | TLOptionKey, "⌃⌥⇧⌘A"},
+        {0, TLAlphaLockKey | 0xFFFF0000 | TLOptionKey, "⌥A"},
         {96, 0, "F5"},
-        {99, 0, "F3"},
         {36, 0, "↩"},
-        {49, 0, "Leertaste"},
         {76, 0, "⌤"},
-        {117, 0, "⌦"},
         {121, 0, "⇟"},
-        {126, 0, "↑"},
-        // Labelled by the layout.
         {12, 0, "Q"},
         // Not in the fixed table, and the layout has no text for them.
         {105, 0, "#105"},
         {64, kCtrlOpt, "⌃⌥#64"},
-        {100000, 0, "#100000"},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(display(row.keyCode, row.modifiers), QString::fromUtf8(row.text)) << row.keyCode;
@@ -165,32 +124,25 @@ TEST_F(TLShortcutDisplay, Texts) {
 
 TEST_F(TLShortcutDisplay, LabelComesFromTheCurrentLayoutEachCall) {
     EXPECT_EQ(display(6, kCtrlOpt), "⌃⌥Z");
-    EXPECT_EQ(display(16, 0), "Y");
     layout.switchTo(TLFakeKeyboardLayout::Arrangement::German);
     EXPECT_EQ(display(6, kCtrlOpt), "⌃⌥Y");
     EXPECT_EQ(display(16, 0), "Z");
-    EXPECT_EQ(display(50, 0), "^");
     EXPECT_EQ(display(33, TLShiftKey), "⇧Ü");
     EXPECT_EQ(display(27, 0), "SS"); // Unicode upper case of ß
     layout.switchTo(TLFakeKeyboardLayout::Arrangement::US);
     EXPECT_EQ(display(6, 0), "Z");
 }
 
-TEST_F(TLShortcutDisplay, LayoutAskedOnlyForUntabledKeysWithTheLow16Bits) {
+TEST_F(TLShortcutDisplay, LayoutAskedOnlyForUntabledKeysWithTheLow16BitsElseTheNumber) {
     layout.setCharacter(105, "f13");
     EXPECT_EQ(display(105, 0), "F13"); // F13 is labelled by the layout, not the table
-    EXPECT_EQ(layout.lastKeyCode, 105);
-
     const int before = layout.callCount;
     EXPECT_EQ(display(96, 0), "F5");
     EXPECT_EQ(display(-1, 0), "–");
     EXPECT_EQ(layout.callCount, before);
-
     EXPECT_EQ(display(0x10000 + 12, 0), "Q");
     EXPECT_EQ(layout.lastKeyCode, 12);
-}
 
-TEST_F(TLShortcutDisplay, UnlabelledKeysAndNoLayoutFallBackToTheNumber) {
     layout.setCharacter(12, "");
     EXPECT_EQ(display(12, TLCmdKey), "⌘#12");
     TLKeyboardLayout::install(nullptr);
