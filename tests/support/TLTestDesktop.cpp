@@ -13,6 +13,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -110,21 +111,20 @@ bool TLTestDesktop::startServer(std::string* error) {
         close(fds[0]);
         return fail(error, "cannot start Xvfb: " + why);
     }
-    // Xvfb writes its display number and a newline once it accepts connections.
+    // Xvfb writes its display number and a newline once it accepts connections. poll() bounds
+    // every read, so a server that never answers cannot stall the test.
     std::string number;
     const auto deadline = Clock::now() + kDefaultTimeout;
     while (number.empty() || number.back() != '\n') {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         pollfd p{fds[0], POLLIN, 0};
-        if (left <= 0 || poll(&p, 1, static_cast<int>(left)) < 0) {
+        const int ready = left > 0 ? poll(&p, 1, static_cast<int>(left)) : 0;
+        char c;
+        if (ready == 0 || (ready < 0 && errno != EINTR) || (ready > 0 && read(fds[0], &c, 1) != 1)) {
             break;
         }
-        char c;
-        ssize_t n = read(fds[0], &c, 1);
-        if (n == 1) {
+        if (ready > 0) {
             number.push_back(c);
-        } else if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) {
-            break;
         }
     }
     close(fds[0]);
@@ -142,6 +142,9 @@ bool TLTestDesktop::startServer(std::string* error) {
     xcb_screen_iterator_t it = xcb_setup_roots_iterator(setup);
     for (int i = 0; i < screen && it.rem; ++i) {
         xcb_screen_next(&it);
+    }
+    if (!it.rem) {
+        return fail(error, "no screen " + std::to_string(screen) + " on " + displayName_);
     }
     root_ = it.data->root;
     return true;
@@ -277,13 +280,8 @@ std::unique_ptr<TLTestProcess> TLTestDesktop::launchTestClient(const std::string
                                                                const std::string& wmClass, int width,
                                                                int height,
                                                                const std::vector<std::string>& extraArgs) {
-    std::vector<std::string> argv = {testClientPath(),
-                                     "--title",
-                                     title,
-                                     "--class",
-                                     wmClass,
-                                     "--size",
-                                     std::to_string(width) + "x" + std::to_string(height)};
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    std::vector<std::string> argv = {testClientPath(), "--title", title, "--class", wmClass, "--size", size};
     argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
     return launch(argv);
 }
@@ -341,16 +339,11 @@ std::string TLTestDesktop::text(xcb_window_t window, const std::string& name) co
 }
 
 std::vector<std::string> TLTestDesktop::wmClass(xcb_window_t window) const {
-    std::string raw = text(window, "WM_CLASS");
+    // "instance\0class\0"
     std::vector<std::string> parts;
-    size_t start = 0;
-    while (start < raw.size()) {
-        size_t end = raw.find('\0', start);
-        if (end == std::string::npos) {
-            end = raw.size();
-        }
-        parts.push_back(raw.substr(start, end - start));
-        start = end + 1;
+    std::istringstream in(text(window, "WM_CLASS"));
+    for (std::string part; std::getline(in, part, '\0');) {
+        parts.push_back(part);
     }
     return parts;
 }
@@ -436,22 +429,11 @@ std::optional<TLTestDesktop::Frame> TLTestDesktop::outerFrame(xcb_window_t windo
 
 std::string TLTestDesktop::logs() const {
     std::string all;
-    if (tempDir_.empty()) {
-        return all;
-    }
     for (const char* name : {"Xvfb.log", "openbox.log", "tint2.log"}) {
         std::ifstream in(tempDir_ + "/" + name);
-        if (!in) {
-            continue;
-        }
-        std::stringstream content;
-        content << in.rdbuf();
-        std::string s = content.str();
-        if (s.size() > 2000) {
-            s = s.substr(s.size() - 2000);
-        }
-        if (!s.empty()) {
-            all += std::string("--- ") + name + "\n" + s + "\n";
+        const std::string s{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        if (!tempDir_.empty() && !s.empty()) {
+            all += std::string("--- ") + name + "\n" + s.substr(s.size() > 2000 ? s.size() - 2000 : 0) + "\n";
         }
     }
     return all;
