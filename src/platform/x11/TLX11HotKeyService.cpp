@@ -225,8 +225,6 @@ TLX11HotKeyService::registerHotKeys(const std::vector<TLHotKeyRequest>& requests
 }
 
 void TLX11HotKeyService::ungrab(const Grab& grab) {
-    // Its release may now go to another client.
-    keysDown_.erase(grab.keycode);
     for (std::uint16_t variant : grab.lockVariants) {
         xcb_ungrab_key(connection_.get(), grab.keycode, root_, grab.modifiers | variant);
     }
@@ -241,6 +239,9 @@ void TLX11HotKeyService::unregisterHotKey(TLHotKeyRef ref) {
         ungrab(it->second);
         xcb_flush(connection_.get());
     }
+    // Its release may now go to another client. A re-grab after a mapping change keeps the
+    // key's state: the held key's repeats must not count as new presses.
+    keysDown_.erase(it->second.keycode);
     grabs_.erase(it);
 }
 
