@@ -67,22 +67,13 @@ void sendFrame(TLX11Session& s, xcb_window_t window, const PendingFrame& pending
     const auto [x, y] = pending.position.value_or(std::pair<std::int64_t, std::int64_t>{0, 0});
     const auto [width, height] = pending.size.value_or(std::pair<std::int64_t, std::int64_t>{0, 0});
     if (pending.moveresize) {
-        xcb_client_message_event_t event;
-        std::memset(&event, 0, sizeof event);
-        event.response_type = XCB_CLIENT_MESSAGE;
-        event.format = 32;
-        event.window = window;
-        event.type = s.atom(TLX11Session::NetMoveresizeWindow);
-        event.data.data32[0] = kGravityNorthWest | (kSourcePager << 12) |
-                               (pending.position ? kMoveX | kMoveY : 0) |
-                               (pending.size ? kMoveWidth | kMoveHeight : 0);
-        event.data.data32[1] = static_cast<std::uint32_t>(static_cast<std::int32_t>(x));
-        event.data.data32[2] = static_cast<std::uint32_t>(static_cast<std::int32_t>(y));
-        event.data.data32[3] = static_cast<std::uint32_t>(width);
-        event.data.data32[4] = static_cast<std::uint32_t>(height);
-        xcb_send_event(c, 0, s.root(),
-                       XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
-                       reinterpret_cast<const char*>(&event));
+        const std::uint32_t flags = kGravityNorthWest | (kSourcePager << 12) |
+                                    (pending.position ? kMoveX | kMoveY : 0) |
+                                    (pending.size ? kMoveWidth | kMoveHeight : 0);
+        s.sendToWindowManager(window, TLX11Session::NetMoveresizeWindow,
+                              {flags, static_cast<std::uint32_t>(static_cast<std::int32_t>(x)),
+                               static_cast<std::uint32_t>(static_cast<std::int32_t>(y)),
+                               static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)});
         return;
     }
     // ICCCM configure request; with NorthWest gravity x/y is the frame's top-left corner.
@@ -103,10 +94,6 @@ void sendFrame(TLX11Session& s, xcb_window_t window, const PendingFrame& pending
 
 std::int32_t codeOf(const xcb_generic_error_t* error) {
     return error ? static_cast<std::int32_t>(error->error_code) : TLAccessibility::kSuccess;
-}
-
-bool contains(const std::vector<std::uint32_t>& v, xcb_atom_t a) {
-    return a != XCB_ATOM_NONE && std::find(v.begin(), v.end(), a) != v.end();
 }
 
 std::optional<QString> nameOf(const std::string& raw, std::uint32_t pid) {
@@ -189,7 +176,7 @@ std::int32_t TLX11Accessibility::copyWindow(TLAXElement& applicationElement, Win
     const xcb_atom_t desktop = s.atom(TLX11Session::NetWmWindowTypeDesktop);
     const xcb_atom_t dock = s.atom(TLX11Session::NetWmWindowTypeDock);
     auto isMovable = [&](const std::vector<std::uint32_t>& types) {
-        return !contains(types, desktop) && !contains(types, dock);
+        return !TLX11Session::contains(types, desktop) && !TLX11Session::contains(types, dock);
     };
 
     if (attribute == WindowAttribute::FocusedWindow) {
@@ -325,19 +312,8 @@ void TLX11Accessibility::restoreIfNeeded(TLAXElement& element) {
     s.watchWindow(w->window); // the confirmations arrive as property and structure events
 
     auto sendState = [&](xcb_atom_t first, xcb_atom_t second) {
-        xcb_client_message_event_t event;
-        std::memset(&event, 0, sizeof event);
-        event.response_type = XCB_CLIENT_MESSAGE;
-        event.format = 32;
-        event.window = w->window;
-        event.type = s.atom(TLX11Session::NetWmState);
-        event.data.data32[0] = kStateRemove;
-        event.data.data32[1] = first;
-        event.data.data32[2] = second;
-        event.data.data32[3] = kSourcePager;
-        xcb_send_event(c, 0, s.root(),
-                       XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
-                       reinterpret_cast<const char*>(&event));
+        s.sendToWindowManager(w->window, TLX11Session::NetWmState,
+                              {kStateRemove, first, second, kSourcePager, 0});
     };
     if (before.maximized) {
         sendState(s.atom(TLX11Session::NetWmStateMaximizedVert),
@@ -359,10 +335,10 @@ void TLX11Accessibility::restoreIfNeeded(TLAXElement& element) {
         Reply state(xcb_get_property_reply(
             c, s.requestProperty(w->window, s.atom(TLX11Session::NetWmState), 32), nullptr));
         const std::vector<std::uint32_t> states = TLX11Session::values32(state.get());
-        return contains(states, s.atom(TLX11Session::NetWmStateMaximizedVert)) ||
-               contains(states, s.atom(TLX11Session::NetWmStateMaximizedHorz)) ||
-               contains(states, s.atom(TLX11Session::NetWmStateFullscreen)) ||
-               contains(states, s.atom(TLX11Session::NetWmStateShaded));
+        return TLX11Session::contains(states, s.atom(TLX11Session::NetWmStateMaximizedVert)) ||
+               TLX11Session::contains(states, s.atom(TLX11Session::NetWmStateMaximizedHorz)) ||
+               TLX11Session::contains(states, s.atom(TLX11Session::NetWmStateFullscreen)) ||
+               TLX11Session::contains(states, s.atom(TLX11Session::NetWmStateShaded));
     };
     auto accept = [&](const xcb_generic_event_t& event) {
         switch (event.response_type & 0x7f) {

@@ -2,14 +2,6 @@
 
 #include "TLX11Session.h"
 
-namespace {
-
-TLX11Rect rectOf(const xcb_randr_monitor_info_t& m) {
-    return {m.x, m.y, m.width, m.height};
-}
-
-} // namespace
-
 TLX11Displays::TLX11Displays(std::shared_ptr<TLX11Session> session) : session_(std::move(session)) {}
 
 std::optional<TLX11RootLayout> TLX11Displays::rootLayout() {
@@ -51,7 +43,7 @@ std::optional<TLPoint> TLX11Displays::mouseLocation() {
     if (!pointer || monitors.list.empty()) {
         return std::nullopt;
     }
-    const TLX11Rect primary = rectOf(monitors.list[monitors.primary]);
+    const TLX11Rect primary = TLX11Session::rectOf(monitors.list[monitors.primary]);
     // A point, not a box: y counts up from the primary monitor's bottom edge.
     return TLPoint{static_cast<double>(pointer->root_x - primary.x),
                    static_cast<double>(primary.maxY() - pointer->root_y)};

@@ -8,6 +8,8 @@
 
 #include <poll.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string_view>
 
 std::shared_ptr<TLX11Session> TLX11Session::open(const char* displayName) {
@@ -161,6 +163,28 @@ std::vector<std::uint32_t> TLX11Session::values32(const xcb_get_property_reply_t
         xcb_get_property_value(const_cast<xcb_get_property_reply_t*>(reply)));
     const int length = xcb_get_property_value_length(reply) / 4;
     return std::vector<std::uint32_t>(data, data + std::max(length, 0));
+}
+
+bool TLX11Session::contains(const std::vector<std::uint32_t>& values, xcb_atom_t atom) {
+    return atom != XCB_ATOM_NONE && std::find(values.begin(), values.end(), atom) != values.end();
+}
+
+void TLX11Session::sendToWindowManager(xcb_window_t window, Atom type,
+                                       const std::array<std::uint32_t, 5>& data) {
+    xcb_client_message_event_t event;
+    std::memset(&event, 0, sizeof event);
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = atom(type);
+    std::copy(data.begin(), data.end(), event.data.data32);
+    xcb_send_event(connection(), 0, root_,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                   reinterpret_cast<const char*>(&event));
+}
+
+TLX11Rect TLX11Session::rectOf(const xcb_randr_monitor_info_t& m) {
+    return {m.x, m.y, m.width, m.height};
 }
 
 xcb_randr_get_monitors_cookie_t TLX11Session::requestMonitors() {

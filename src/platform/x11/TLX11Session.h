@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TLVisibleFrames.h"
 #include "TLXcb.h"
 
 #include <xcb/randr.h>
@@ -88,6 +89,10 @@ public:
                                               std::uint32_t longLength = 1024);
     // The 32-bit values of a property reply; empty when absent, of another format or on error.
     static std::vector<std::uint32_t> values32(const xcb_get_property_reply_t* reply);
+    // Whether a list of atoms (a property's values) holds atom; never for XCB_ATOM_NONE.
+    static bool contains(const std::vector<std::uint32_t>& values, xcb_atom_t atom);
+    // An EWMH client message about window, sent to the root window for the window manager.
+    void sendToWindowManager(xcb_window_t window, Atom type, const std::array<std::uint32_t, 5>& data);
 
     struct Monitors {
         std::vector<xcb_randr_monitor_info_t> list; // server order
@@ -96,6 +101,7 @@ public:
     xcb_randr_get_monitors_cookie_t requestMonitors();
     // The RandR monitors; the whole screen as one monitor where RandR reports none.
     Monitors monitors(xcb_randr_get_monitors_cookie_t cookie, const xcb_get_geometry_reply_t* rootGeometry);
+    static TLX11Rect rectOf(const xcb_randr_monitor_info_t& monitor);
 
     // Reads events until accept() returns true (true) or the deadline passes (false). Other
     // events and errors of unchecked requests are dropped; the snapshot is retired.

@@ -17,20 +17,12 @@ Reply property(xcb_connection_t* c, xcb_get_property_cookie_t cookie, std::int32
     return reply;
 }
 
-bool contains(const std::vector<std::uint32_t>& v, xcb_atom_t a) {
-    return a != XCB_ATOM_NONE && std::find(v.begin(), v.end(), a) != v.end();
-}
-
 std::array<std::uint32_t, 4> four(const std::vector<std::uint32_t>& v) {
     std::array<std::uint32_t, 4> a{};
     if (v.size() >= 4) {
         std::copy_n(v.begin(), 4, a.begin());
     }
     return a;
-}
-
-TLX11Rect rectOf(const xcb_randr_monitor_info_t& m) {
-    return {m.x, m.y, m.width, m.height};
 }
 
 // The screen: monitors, size, work area and the window manager's supported list.
@@ -108,7 +100,7 @@ std::optional<TLX11RootLayout> collectLayout(S& s, const S::RootMirror& root, co
     }
     input.root = {0, 0, screen.geometry->width, screen.geometry->height};
     for (const auto& m : screen.monitors.list) {
-        input.monitors.push_back(rectOf(m));
+        input.monitors.push_back(S::rectOf(m));
     }
     const std::size_t at = 4 * static_cast<std::size_t>(root.desktop);
     const std::vector<std::uint32_t>& w = screen.workarea;
@@ -163,13 +155,13 @@ std::int32_t collectFrame(S& s, FrameRequest& r, const ScreenState& screen, TLX1
     f.outer = {std::int64_t{origin->dst_x} - fl + sl, std::int64_t{origin->dst_y} - ft + st,
                std::int64_t{geometry->width} + fl + fr - sl - sr,
                std::int64_t{geometry->height} + ft + fb - st - sb};
-    f.primary = rectOf(screen.monitors.list[screen.monitors.primary]);
+    f.primary = S::rectOf(screen.monitors.list[screen.monitors.primary]);
     const std::vector<std::uint32_t> states = S::values32(state.get());
-    f.maximized = contains(states, s.atom(S::NetWmStateMaximizedVert)) ||
-                  contains(states, s.atom(S::NetWmStateMaximizedHorz));
-    f.fullscreen = contains(states, s.atom(S::NetWmStateFullscreen));
-    f.shaded = contains(states, s.atom(S::NetWmStateShaded));
-    f.moveresize = contains(screen.supported, s.atom(S::NetMoveresizeWindow));
+    f.maximized = S::contains(states, s.atom(S::NetWmStateMaximizedVert)) ||
+                  S::contains(states, s.atom(S::NetWmStateMaximizedHorz));
+    f.fullscreen = S::contains(states, s.atom(S::NetWmStateFullscreen));
+    f.shaded = S::contains(states, s.atom(S::NetWmStateShaded));
+    f.moveresize = S::contains(screen.supported, s.atom(S::NetMoveresizeWindow));
     *out = f;
     return 0;
 }
@@ -212,7 +204,7 @@ TLX11Snapshot TLX11Snapshot::fetch(TLX11Session& s) {
     ScreenState screen(s, screenRequest);
     // A window manager that died leaves the root property behind but not its check window.
     snapshot.trusted =
-        !self.empty() && self[0] == root.check && contains(screen.supported, s.atom(S::NetActiveWindow));
+        !self.empty() && self[0] == root.check && S::contains(screen.supported, s.atom(S::NetActiveWindow));
     if (snapshot.active != XCB_WINDOW_NONE) {
         std::int32_t error = 0;
         Reply cls = property(c, classCookie, &error);
