@@ -1,7 +1,6 @@
 #include "TLUpdater.h"
 
 #include "TLAppcast.h"
-#include "TLArchiveExtractor.h"
 #include "TLBundle.h"
 #include "TLFileOps.h"
 #include "TLQtUpdatePresenter.h"
@@ -11,8 +10,6 @@
 #include "TLUserDefaults.h"
 #include "TLVersion.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QNetworkAccessManager>
@@ -24,7 +21,6 @@
 
 #include <algorithm>
 #include <limits>
-#include <string_view>
 
 namespace {
 
@@ -42,17 +38,15 @@ QNetworkRequest makeRequest(const QUrl& url) {
     return request;
 }
 
-// The server answered (with any status) unless the transfer itself failed or a redirect was
-// refused.
+// The server answered (with any status, which Qt may also report as an error) unless the
+// transfer itself failed: no status at all, or a network-layer failure such as a connection
+// closed in the middle of the body or a refused redirect.
 bool serverAnswered(QNetworkReply* reply) {
     if (reply->error() == QNetworkReply::NoError) {
         return true;
     }
-    if (reply->error() == QNetworkReply::InsecureRedirectError ||
-        reply->error() == QNetworkReply::TooManyRedirectsError) {
-        return false;
-    }
-    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+    return reply->error() > QNetworkReply::UnknownNetworkError &&
+           reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
 }
 
 const char* const kRelaunchScript = "while kill -0 \"$1\" 2>/dev/null; do sleep 0.2; done; "

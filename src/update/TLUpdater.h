@@ -7,7 +7,6 @@
 #include <QFutureWatcher>
 #include <QJsonObject>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QTimer>
 
@@ -15,7 +14,6 @@
 #include <optional>
 
 class QNetworkAccessManager;
-class QNetworkReply;
 class QTemporaryFile;
 class TLUpdatePresenter;
 class TLUserDefaults;
@@ -98,8 +96,6 @@ signals:
 private:
     void armTimer(qint64 delayMs, bool repeating);
     void timerFired();
-    void feedFinished(QNetworkReply* reply, bool interactive);
-    void downloadFinished(QNetworkReply* reply, const TLVerifyInput& input);
     void handOver(const TLVerifyResult& result);
     bool relaunch(const QString& bundlePath, qint64 processId);
     QNetworkAccessManager& network();
