@@ -2,35 +2,11 @@
 
 #include <QHostAddress>
 #include <QMutexLocker>
-#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
 #include <stdexcept>
-
-namespace {
-
-QByteArray reasonPhrase(int status) {
-    switch (status) {
-    case 200:
-        return "OK";
-    case 301:
-        return "Moved Permanently";
-    case 302:
-        return "Found";
-    case 307:
-        return "Temporary Redirect";
-    case 404:
-        return "Not Found";
-    case 500:
-        return "Internal Server Error";
-    default:
-        return "Status";
-    }
-}
-
-} // namespace
 
 // Owns the listening socket and the connections; every member runs on the server thread.
 class TLTestHttpWorker : public QObject {
@@ -71,7 +47,8 @@ private:
         if (r.mode == TLTestHttpServer::Mode::NoAnswer) {
             return;
         }
-        QByteArray head = "HTTP/1.1 " + QByteArray::number(r.status) + ' ' + reasonPhrase(r.status) + "\r\n";
+        // Clients read the status code only; the reason phrase is the same for all.
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(r.status) + " Status\r\n";
         head += "Content-Type: " + r.contentType + "\r\n";
         head += "Content-Length: " + QByteArray::number(r.body.size()) + "\r\n";
         if (!r.location.isEmpty()) {
@@ -86,6 +63,10 @@ private:
             break;
         case TLTestHttpServer::Mode::HeadersThenStall:
             socket->flush();
+            break;
+        case TLTestHttpServer::Mode::Truncated:
+            socket->write(r.body.left(r.body.size() / 2));
+            socket->disconnectFromHost();
             break;
         case TLTestHttpServer::Mode::Trickle: {
             auto* timer = new QTimer(socket);
@@ -159,11 +140,6 @@ void TLTestHttpServer::stall(const QString& path, Mode mode, const QByteArray& b
     r.mode = mode;
     r.body = body;
     setResponse(path, r);
-}
-
-QStringList TLTestHttpServer::requests() const {
-    QMutexLocker lock(&mutex_);
-    return requests_;
 }
 
 int TLTestHttpServer::requestCount(const QString& path) const {

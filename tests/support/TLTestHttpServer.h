@@ -23,6 +23,7 @@ public:
         NoAnswer,         // accept the connection, never answer
         HeadersThenStall, // headers announcing the body, then nothing
         Trickle,          // headers, then one body byte per trickle interval
+        Truncated,        // headers announcing the body, half of it, then close
     };
 
     struct Response {
@@ -47,8 +48,7 @@ public:
     void redirect(const QString& path, const QByteArray& location, int status = 302);
     void stall(const QString& path, Mode mode, const QByteArray& body = QByteArray(1 << 20, 'x'));
 
-    // Paths of all requests so far, in arrival order.
-    QStringList requests() const;
+    // How many requests for the path arrived so far.
     int requestCount(const QString& path) const;
 
 private:

@@ -1,5 +1,5 @@
 #include "TLQtUpdatePresenter.h"
-#include "TLUpdateTestSupport.h"
+#include "TLQtTestApplication.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +23,6 @@ struct Seen {
 // Runs the alert and, once it is on screen, records it and lets `act` close it.
 int runAndAct(const QString& title, const QString& text, const QStringList& buttons, Seen* seen,
               const std::function<void(QMessageBox*)>& act) {
-    TLUpdateTestSupport::ensureApplication();
     QTimer poll;
     poll.setInterval(10);
     QObject::connect(&poll, &QTimer::timeout, [&] {

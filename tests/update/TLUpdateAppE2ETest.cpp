@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -20,7 +19,6 @@ using namespace TLUpdateTestSupport;
 // itself from its executable path, checks the feed, accepts the offer, swaps itself and ends;
 // the relaunch starts the new bundle once the old process is gone.
 TEST(TLUpdateApp, InstalledBundleUpdatesItselfAndRelaunches) {
-    ensureApplication();
     TLTestHttpServer server;
     QTemporaryDir root;
     ASSERT_TRUE(root.isValid());
@@ -32,16 +30,10 @@ TEST(TLUpdateApp, InstalledBundleUpdatesItselfAndRelaunches) {
     const QString log = root.filePath("alerts.log");
     QDir().mkpath(temp);
 
-    const QByteArray oldInfo = infoPlist({{"CFBundleIdentifier", "org.tilora.Tilora"},
-                                          {"CFBundleShortVersionString", "1.9"},
-                                          {"CFBundleExecutable", "Tilora"}});
-    QDir().mkpath(bundle + "/Contents/MacOS");
-    {
-        QFile plist(bundle + "/Contents/Info.plist");
-        ASSERT_TRUE(plist.open(QIODevice::WriteOnly));
-        plist.write(oldInfo);
-    }
-    ASSERT_TRUE(QFile::copy(TL_UPDATE_E2E_APP, bundle + "/Contents/MacOS/Tilora"));
+    QFile program(TL_UPDATE_E2E_APP);
+    ASSERT_TRUE(program.open(QIODevice::ReadOnly));
+    writeBundle(bundle, bundleInfo("1.9"), "Tilora", program.readAll());
+    QFile::setPermissions(bundle + "/Contents/MacOS/Tilora", QFile::ReadOwner | QFile::ExeOwner);
 
     // The new version's executable records whether the old process had ended when it started.
     const QByteArray script =
@@ -52,18 +44,14 @@ TEST(TLUpdateApp, InstalledBundleUpdatesItselfAndRelaunches) {
             .toUtf8();
     TLTestZip zip;
     zip.addDirectory("Tilora.app");
-    zip.addFile("Tilora.app/Contents/Info.plist", infoPlist({{"CFBundleIdentifier", "org.tilora.Tilora"},
-                                                             {"CFBundleShortVersionString", "1.10"},
-                                                             {"CFBundleExecutable", "Tilora"}}));
+    zip.addFile("Tilora.app/Contents/Info.plist", bundleInfo("1.10"));
     zip.addFile("Tilora.app/Contents/MacOS/Tilora", script, 0644);
     const QByteArray archive = zip.bytes();
     server.serve("/Tilora-1.10.zip", archive);
-    const QJsonObject feed{
-        {"version", "1.10"},
-        {"notes", "Neu."},
-        {"url", server.url("/Tilora-1.10.zip").toString()},
-        {"sha256",
-         QString::fromLatin1(QCryptographicHash::hash(archive, QCryptographicHash::Sha256).toHex())}};
+    const QJsonObject feed{{"version", "1.10"},
+                           {"notes", "Neu."},
+                           {"url", server.url("/Tilora-1.10.zip").toString()},
+                           {"sha256", sha256(archive)}};
     server.serve("/appcast.json", QJsonDocument(feed).toJson());
 
     QProcess app;

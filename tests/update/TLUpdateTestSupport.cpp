@@ -1,6 +1,7 @@
 #include "TLUpdateTestSupport.h"
 
-#include <QApplication>
+#include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -8,22 +9,8 @@
 
 namespace TLUpdateTestSupport {
 
-void ensureApplication() {
-    if (QCoreApplication::instance()) {
-        return;
-    }
-    static int argc = 1;
-    static char name[] = "tl_update_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication* const app = new QApplication(argc, argv);
-    (void)app;
-}
-
 QByteArray infoPlist(const QList<QPair<QString, QString>>& strings) {
-    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                     "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-                     "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-                     "<plist version=\"1.0\">\n<dict>\n";
+    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n";
     for (const auto& [key, value] : strings) {
         xml += "\t<key>" + key.toUtf8() + "</key>\n\t<string>" + value.toUtf8() + "</string>\n";
     }
@@ -31,17 +18,28 @@ QByteArray infoPlist(const QList<QPair<QString, QString>>& strings) {
     return xml;
 }
 
+QByteArray bundleInfo(const QString& version, const QString& identifier, const QString& executable) {
+    QList<QPair<QString, QString>> keys{{"CFBundleIdentifier", identifier},
+                                        {"CFBundleShortVersionString", version}};
+    if (!executable.isEmpty()) {
+        keys.append({"CFBundleExecutable", executable});
+    }
+    return infoPlist(keys);
+}
+
 void writeBundle(const QString& path, const QByteArray& info, const QString& executable,
                  const QByteArray& executableData) {
     QDir().mkpath(path + QStringLiteral("/Contents/MacOS"));
-    if (!info.isEmpty()) {
-        QFile plist(path + QStringLiteral("/Contents/Info.plist"));
-        plist.open(QIODevice::WriteOnly);
-        plist.write(info);
-    }
+    QFile plist(path + QStringLiteral("/Contents/Info.plist"));
+    plist.open(QIODevice::WriteOnly);
+    plist.write(info);
     QFile exe(path + QStringLiteral("/Contents/MacOS/") + executable);
     exe.open(QIODevice::WriteOnly);
     exe.write(executableData);
+}
+
+QString sha256(const QByteArray& bytes) {
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
 bool waitUntil(const std::function<bool()>& predicate, int timeoutMs) {
@@ -63,10 +61,7 @@ QStringList entriesStartingWith(const QString& directory, const QString& prefix)
 
 QString readFile(const QString& path) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return QString();
-    }
-    return QString::fromUtf8(file.readAll());
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
 } // namespace TLUpdateTestSupport

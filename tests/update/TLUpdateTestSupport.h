@@ -1,26 +1,26 @@
 #pragma once
 
-#include "TLUpdaterContext.h"
-
 #include <QByteArray>
-#include <QDateTime>
 #include <QList>
 #include <QPair>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
 // Helpers shared by the updater tests: bundles on disk, property lists, waiting on the loop.
 namespace TLUpdateTestSupport {
 
-// The process's Qt application (a QApplication), created on first use and kept.
-void ensureApplication();
-
 // An XML property list holding the given string values.
 QByteArray infoPlist(const QList<QPair<QString, QString>>& strings);
-// Writes <path>/Contents/Info.plist (when info is not empty) and Contents/MacOS/<executable>.
+// The Info.plist of a bundle with the test's identifier; no CFBundleExecutable when empty.
+QByteArray bundleInfo(const QString& version, const QString& identifier = QStringLiteral("org.tilora.Tilora"),
+                      const QString& executable = QStringLiteral("Tilora"));
+// Writes <path>/Contents/Info.plist and Contents/MacOS/<executable>.
 void writeBundle(const QString& path, const QByteArray& info, const QString& executable,
                  const QByteArray& executableData);
+// SHA-256 as 64 lower-case hex digits.
+QString sha256(const QByteArray& bytes);
 // Processes events until the predicate holds or the time is up; returns the predicate.
 bool waitUntil(const std::function<bool()>& predicate, int timeoutMs = 10000);
 // Names in a directory starting with a prefix (hidden ones included).

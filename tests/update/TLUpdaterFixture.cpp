@@ -1,0 +1,20 @@
+#include "TLUpdaterFixture.h"
+
+#include <QDir>
+
+TLUpdaterFixture::TLUpdaterFixture() {
+    context_.bundlePath = dir_.filePath(QStringLiteral("Programme/Tilora.app"));
+    context_.bundleIdentifier = QStringLiteral("org.tilora.Tilora");
+    context_.feedUrl = server_.url(QStringLiteral("/appcast.json"));
+    context_.tempDir = dir_.filePath(QStringLiteral("tmp"));
+    context_.extractTool = QStringLiteral("/usr/bin/bsdtar");
+    QDir().mkpath(context_.tempDir);
+    presenter_.busyProbe = [this] { return updater_ && updater_->busy(); };
+}
+
+TLUpdater& TLUpdaterFixture::updater() {
+    if (!updater_) {
+        updater_ = std::make_unique<TLUpdater>(defaults_, presenter_, context_);
+    }
+    return *updater_;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "TLRecordingPresenter.h"
+#include "TLTestHttpServer.h"
+#include "TLUpdater.h"
+#include "TLUpdaterContext.h"
+#include "TLUserDefaults.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <memory>
+
+// The surroundings of one updater under test: a temporary folder (with the install folder
+// "Programme" and the temp folder "tmp" inside), a local server for the feed, a settings
+// file, a recording presenter, and the updater itself, built on first use from the context.
+class TLUpdaterFixture : public ::testing::Test {
+public:
+    TLUpdaterFixture();
+
+    TLUpdater& updater();
+
+    QTemporaryDir dir_;
+    TLTestHttpServer server_;
+    TLUserDefaults defaults_{dir_.filePath(QStringLiteral("Tilora.plist"))};
+    TLUpdaterContext context_;
+    TLRecordingPresenter presenter_;
+    std::unique_ptr<TLUpdater> updater_;
+};
