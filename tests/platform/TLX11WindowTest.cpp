@@ -189,10 +189,8 @@ TEST_F(TLX11WindowTest, TrustNeedsAnEwmhWindowManager) {
     EXPECT_TRUE(TLWindowMover::isTrusted());
 
     TLTestDesktop bare;
-    TLTestDesktop::Options options;
-    options.windowManager = false;
     std::string error;
-    ASSERT_TRUE(bare.start(options, &error)) << error;
+    ASSERT_TRUE(bare.start({.windowManager = false}, &error)) << error;
     auto bareSession = TLX11Session::open(bare.displayName().c_str());
     ASSERT_TRUE(bareSession);
     TLX11Accessibility bareAccessibility(bareSession);
@@ -424,10 +422,8 @@ TEST_F(TLX11WindowTest, MainWindowQueryFindsTheProcessWindow) {
     ASSERT_EQ(accessibility->copyPosition(*window, &position), 0);
     ASSERT_EQ(accessibility->copySize(*window, &size), 0);
     const Frame f = *desktop->outerFrame(w);
-    EXPECT_EQ(position->x, f.x - 1440);
-    EXPECT_EQ(position->y, f.y);
-    EXPECT_EQ(size->width, f.width);
-    EXPECT_EQ(size->height, f.height);
+    EXPECT_EQ((Frame{int(position->x), int(position->y), int(size->width), int(size->height)}),
+              (Frame{f.x - 1440, f.y, f.width, f.height}));
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <set>
 
 extern char** environ;
 
@@ -18,22 +19,26 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::vector<std::string> mergedEnvironment(const std::vector<std::string>& extra) {
+    auto nameOf = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
+    std::set<std::string> replaced;
+    for (const std::string& x : extra) {
+        replaced.insert(nameOf(x));
+    }
     std::vector<std::string> env;
     for (char** e = environ; e && *e; ++e) {
-        std::string entry(*e);
-        std::string name = entry.substr(0, entry.find('='));
-        bool replaced = false;
-        for (const std::string& x : extra) {
-            if (x.substr(0, x.find('=')) == name) {
-                replaced = true;
-            }
-        }
-        if (!replaced) {
-            env.push_back(std::move(entry));
+        if (!replaced.contains(nameOf(*e))) {
+            env.emplace_back(*e);
         }
     }
     env.insert(env.end(), extra.begin(), extra.end());
     return env;
+}
+
+pid_t failed(std::string* error, const std::string& message) {
+    if (error) {
+        *error = message;
+    }
+    return -1;
 }
 
 std::vector<char*> pointers(std::vector<std::string>& strings) {
@@ -54,10 +59,7 @@ void pause(std::chrono::milliseconds ms) {
 pid_t spawn(const std::vector<std::string>& argvIn, const std::vector<std::string>& envIn, int fd3, int outFd,
             std::string* error) {
     if (argvIn.empty()) {
-        if (error) {
-            *error = "no program given";
-        }
-        return -1;
+        return failed(error, "no program given");
     }
     std::vector<std::string> args = argvIn;
     std::vector<std::string> env = mergedEnvironment(envIn);
@@ -65,10 +67,7 @@ pid_t spawn(const std::vector<std::string>& argvIn, const std::vector<std::strin
     std::vector<char*> envp = pointers(env);
     int execPipe[2];
     if (pipe2(execPipe, O_CLOEXEC) != 0) {
-        if (error) {
-            *error = std::string("pipe: ") + std::strerror(errno);
-        }
-        return -1;
+        return failed(error, std::string("pipe: ") + std::strerror(errno));
     }
     pid_t parent = getpid();
     pid_t pid = fork();
@@ -100,10 +99,7 @@ pid_t spawn(const std::vector<std::string>& argvIn, const std::vector<std::strin
     close(execPipe[1]);
     if (pid < 0) {
         close(execPipe[0]);
-        if (error) {
-            *error = std::string("fork: ") + std::strerror(errno);
-        }
-        return -1;
+        return failed(error, std::string("fork: ") + std::strerror(errno));
     }
     int childErr = 0;
     ssize_t n;
@@ -113,10 +109,7 @@ pid_t spawn(const std::vector<std::string>& argvIn, const std::vector<std::strin
     close(execPipe[0]);
     if (n == sizeof childErr) {
         waitpid(pid, nullptr, 0);
-        if (error) {
-            *error = argvIn[0] + ": " + std::strerror(childErr);
-        }
-        return -1;
+        return failed(error, argvIn[0] + ": " + std::strerror(childErr));
     }
     return pid;
 }
