@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -101,31 +100,39 @@ protected:
         return processes_.back().get();
     }
 
-    // Tilora's window inside tint2's panel: the tray icon.
-    xcb_window_t trayIcon() const {
-        for (xcb_window_t client : desktop_->clientList()) {
-            const auto classes = desktop_->wmClass(client);
-            if (std::find(classes.begin(), classes.end(), "tint2") != classes.end()) {
-                return findDescendantOfClass(client, "Tilora");
+    bool hasClass(xcb_window_t window, const std::string& wmClass) const {
+        const auto classes = desktop_->wmClass(window);
+        return std::find(classes.begin(), classes.end(), wmClass) != classes.end();
+    }
+
+    std::vector<xcb_window_t> children(xcb_window_t window) const {
+        xcb_connection_t* c = desktop_->connection();
+        TLXcbReply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr));
+        if (!tree) {
+            return {};
+        }
+        const xcb_window_t* first = xcb_query_tree_children(tree.get());
+        return {first, first + xcb_query_tree_children_length(tree.get())};
+    }
+
+    // The window itself or its first descendant of that class.
+    xcb_window_t findOfClass(xcb_window_t window, const std::string& wmClass) const {
+        if (hasClass(window, wmClass)) {
+            return window;
+        }
+        for (xcb_window_t child : children(window)) {
+            if (xcb_window_t found = findOfClass(child, wmClass)) {
+                return found;
             }
         }
         return XCB_WINDOW_NONE;
     }
 
-    xcb_window_t findDescendantOfClass(xcb_window_t window, const std::string& wmClass) const {
-        xcb_connection_t* c = desktop_->connection();
-        TLXcbReply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr));
-        if (!tree) {
-            return XCB_WINDOW_NONE;
-        }
-        const xcb_window_t* children = xcb_query_tree_children(tree.get());
-        for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i) {
-            const auto classes = desktop_->wmClass(children[i]);
-            if (std::find(classes.begin(), classes.end(), wmClass) != classes.end()) {
-                return children[i];
-            }
-            if (xcb_window_t found = findDescendantOfClass(children[i], wmClass)) {
-                return found;
+    // Tilora's window inside tint2's panel: the tray icon.
+    xcb_window_t trayIcon() const {
+        for (xcb_window_t client : desktop_->clientList()) {
+            if (hasClass(client, "tint2")) {
+                return findOfClass(client, "Tilora");
             }
         }
         return XCB_WINDOW_NONE;
@@ -137,40 +144,27 @@ protected:
     std::set<xcb_window_t> tiloraWindows(bool menusOnly = false) const {
         xcb_connection_t* c = desktop_->connection();
         std::set<xcb_window_t> found;
-        TLXcbReply<xcb_query_tree_reply_t> tree(
-            xcb_query_tree_reply(c, xcb_query_tree(c, desktop_->root()), nullptr));
-        if (!tree) {
-            return found;
-        }
-        const xcb_window_t* children = xcb_query_tree_children(tree.get());
-        for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i) {
-            const xcb_window_t window = children[i];
+        for (xcb_window_t window : children(desktop_->root())) {
             TLXcbReply<xcb_get_window_attributes_reply_t> attributes(
                 xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr));
-            if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE) {
+            TLXcbReply<xcb_get_geometry_reply_t> geometry(
+                xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr));
+            if (!attributes || !geometry || attributes->map_state != XCB_MAP_STATE_VIEWABLE ||
+                findOfClass(window, "tint2") || !findOfClass(window, "Tilora")) {
                 continue;
             }
-            if (hasClass(window, "tint2") || findDescendantOfClass(window, "tint2") != XCB_WINDOW_NONE) {
-                continue;
+            if (!menusOnly || (attributes->override_redirect && geometry->height >= 200)) {
+                found.insert(window);
             }
-            if (!hasClass(window, "Tilora") && findDescendantOfClass(window, "Tilora") == XCB_WINDOW_NONE) {
-                continue;
-            }
-            if (menusOnly) {
-                TLXcbReply<xcb_get_geometry_reply_t> geometry(
-                    xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr));
-                if (!attributes->override_redirect || !geometry || geometry->height < 200) {
-                    continue;
-                }
-            }
-            found.insert(window);
         }
         return found;
     }
 
-    bool hasClass(xcb_window_t window, const std::string& wmClass) const {
-        const auto classes = desktop_->wmClass(window);
-        return std::find(classes.begin(), classes.end(), wmClass) != classes.end();
+    // Right click on the tray icon; true once the menu is open.
+    bool openTrayMenu() {
+        return run({"xdotool", "mousemove", "--window", std::to_string(trayIcon()), "5", "5", "click",
+                    "3"}) &&
+               TLTestDesktop::waitUntil([&] { return !tiloraWindows(true).empty(); });
     }
 
     // True once some client holds the combination: a grab of our own is refused then.
@@ -279,24 +273,17 @@ TEST_F(AppBundle, TrayIconAppearsAndHotKeyTilesTheWindowOnItsMonitor) {
     ASSERT_TRUE(startTilora());
     ASSERT_TRUE(waitUntilReady()) << readFile(home_ / "tilora.log") << desktop_->logs();
 
-    // A window on the left monitor (the one with the panel) goes to the left half of that
-    // monitor's visible area.
-    const auto& left = monitor("LEFT");
-    const xcb_window_t window = clientOn(left, "Tilora probe left");
-    ASSERT_TRUE(run({"xdotool", "key", "ctrl+alt+Left"}));
-    const Frame expected{left.x, left.y, left.width / 2, left.height - TLTestDesktop::kPanelHeight};
-    EXPECT_TRUE(TLTestDesktop::waitUntil([&] { return desktop_->outerFrame(window) == expected; }))
-        << "frame " << desktop_->outerFrame(window).value_or(Frame{}).x << ","
-        << desktop_->outerFrame(window).value_or(Frame{}).y << " "
-        << desktop_->outerFrame(window).value_or(Frame{}).width << "x"
-        << desktop_->outerFrame(window).value_or(Frame{}).height;
-
-    // The same key on the primary monitor: its left half there.
-    const auto& right = monitor("RIGHT");
-    const xcb_window_t other = clientOn(right, "Tilora probe right");
-    ASSERT_TRUE(run({"xdotool", "key", "ctrl+alt+Left"}));
-    const Frame expectedRight{right.x, right.y, right.width / 2, right.height};
-    EXPECT_TRUE(TLTestDesktop::waitUntil([&] { return desktop_->outerFrame(other) == expectedRight; }));
+    // On the left monitor (the one with the panel) and on the primary one: the left half of
+    // the visible area of the monitor the window is on.
+    for (const std::string name : {"LEFT", "RIGHT"}) {
+        const auto& m = monitor(name);
+        const xcb_window_t window = clientOn(m, "Tilora probe " + name);
+        ASSERT_TRUE(run({"xdotool", "key", "ctrl+alt+Left"}));
+        const int panel = name == "LEFT" ? TLTestDesktop::kPanelHeight : 0;
+        const Frame expected{m.x, m.y, m.width / 2, m.height - panel};
+        EXPECT_TRUE(TLTestDesktop::waitUntil([&] { return desktop_->outerFrame(window) == expected; }))
+            << name;
+    }
     EXPECT_TRUE(logLines(home_ / "tilora.log").empty()) << readFile(home_ / "tilora.log");
 }
 
@@ -305,38 +292,27 @@ TEST_F(AppBundle, MenuChoiceMovesTheWindowAbout150msLater) {
     ASSERT_TRUE(waitUntilReady()) << readFile(home_ / "tilora.log");
     const auto& right = monitor("RIGHT");
     const xcb_window_t window = clientOn(right, "Tilora probe menu");
-    const auto before = desktop_->outerFrame(window);
 
-    // Right click on the tray icon opens the menu; the first item that can be chosen is the
-    // first layout ("Linkes Drittel").
-    const xcb_window_t icon = trayIcon();
-    ASSERT_TRUE(run({"xdotool", "mousemove", "--window", std::to_string(icon), "5", "5", "click", "3"}));
-    ASSERT_TRUE(TLTestDesktop::waitUntil([&] { return !tiloraWindows(true).empty(); }))
-        << "the menu did not open";
+    // The first item that can be chosen is the first layout ("Linkes Drittel").
+    ASSERT_TRUE(openTrayMenu()) << "the menu did not open";
     ASSERT_TRUE(run({"xdotool", "key", "Down"}));
     const auto chosen = std::chrono::steady_clock::now();
     ASSERT_TRUE(run({"xdotool", "key", "Return"}));
-
     const Frame expected{right.x, right.y, right.width / 3, right.height};
-    ASSERT_TRUE(TLTestDesktop::waitUntil([&] { return desktop_->outerFrame(window) == expected; }, 5s))
-        << (before ? before->width : -1);
+    ASSERT_TRUE(TLTestDesktop::waitUntil([&] { return desktop_->outerFrame(window) == expected; }, 5s));
     const auto elapsed = std::chrono::steady_clock::now() - chosen;
     // The choice waits 150 ms; the key press itself and the move take a few more.
     EXPECT_GE(elapsed, 140ms);
     EXPECT_LT(elapsed, 2s);
-    EXPECT_TRUE(TLTestDesktop::waitUntil([&] { return tiloraWindows(true).empty(); }))
-        << "the menu stayed open";
+    EXPECT_TRUE(TLTestDesktop::waitUntil([&] { return tiloraWindows(true).empty(); })) << "menu stayed open";
 }
 
 TEST_F(AppBundle, QuitItemEndsTiloraCleanly) {
     TLTestProcess* tilora = startTilora();
     ASSERT_TRUE(tilora);
     ASSERT_TRUE(waitUntilReady()) << readFile(home_ / "tilora.log");
-    ASSERT_TRUE(
-        run({"xdotool", "mousemove", "--window", std::to_string(trayIcon()), "5", "5", "click", "3"}));
-    ASSERT_TRUE(TLTestDesktop::waitUntil([&] { return !tiloraWindows(true).empty(); }))
-        << "the menu did not open";
     // Up from the top wraps to the last item, "Tilora beenden".
+    ASSERT_TRUE(openTrayMenu()) << "the menu did not open";
     ASSERT_TRUE(run({"xdotool", "key", "Up", "Return"}));
     const auto status = tilora->wait(10s);
     ASSERT_TRUE(status) << "still running";
@@ -353,35 +329,32 @@ TEST_F(AppBundle, FailingLayoutWritesOneLogLineAndShowsNothing) {
 
     // Down to one monitor: a move to the next display cannot work. (LEFT stands for the
     // screen's output, so removing it would bring back the output's own monitor.)
-    ASSERT_TRUE(run({"xrandr", "--delmonitor", "RIGHT"}));
-    struct Restore {
-        std::function<void()> undo;
-        ~Restore() { undo(); }
-    } restore{[&] {
-        run({"xrandr", "--setmonitor", "*RIGHT", "1920/508x1080/286+1440+0", "none"});
-        std::string output;
-        TLTestDesktop::waitUntil([&] {
+    const auto monitorsAre = [&](const char* count) {
+        return TLTestDesktop::waitUntil([&] {
+            std::string output;
             TLTestProcess::run({"xrandr", "--listmonitors"}, environment(), &output, 5s);
-            return output.find("Monitors: 2") != std::string::npos;
+            return output.find(std::string("Monitors: ") + count) != std::string::npos;
         });
-    }};
-    std::string monitors;
-    ASSERT_TRUE(TLTestDesktop::waitUntil([&] {
-        TLTestProcess::run({"xrandr", "--listmonitors"}, environment(), &monitors, 5s);
-        return monitors.find("Monitors: 1") != std::string::npos;
-    })) << monitors;
+    };
+    ASSERT_TRUE(run({"xrandr", "--delmonitor", "RIGHT"}));
+    // Put back however the test ends.
+    const std::shared_ptr<void> restore(nullptr, [&](void*) {
+        run({"xrandr", "--setmonitor", "*RIGHT", "1920/508x1080/286+1440+0", "none"});
+        monitorsAre("2");
+    });
+    ASSERT_TRUE(monitorsAre("1"));
     const std::set<xcb_window_t> windowsBefore = tiloraWindows();
     ASSERT_TRUE(run({"xdotool", "key", "ctrl+alt+shift+Right"}));
     ASSERT_TRUE(TLTestDesktop::waitUntil([&] { return !logLines(home_ / "tilora.log").empty(); }))
         << readFile(home_ / "tilora.log");
 
-    const auto lines = logLines(home_ / "tilora.log");
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0], "Tilora: Auf nächsten Bildschirm – Nur ein Bildschirm angeschlossen.");
+    EXPECT_EQ(
+        logLines(home_ / "tilora.log"),
+        std::vector<std::string>{"Tilora: Auf nächsten Bildschirm – Nur ein Bildschirm angeschlossen."});
     // Nothing new is shown (a window that was on its way, like the tray icon before the panel
     // takes it in, may have gone).
-    for (xcb_window_t window : tiloraWindows()) {
-        EXPECT_TRUE(windowsBefore.count(window)) << "new window " << window;
+    for (xcb_window_t shown : tiloraWindows()) {
+        EXPECT_TRUE(windowsBefore.count(shown)) << "new window " << shown;
     }
     EXPECT_EQ(desktop_->outerFrame(window), before);
 }
@@ -390,8 +363,11 @@ TEST_F(AppBundle, SecondStartExitsAndRaisesTheSettingsWindow) {
     ASSERT_TRUE(startTilora());
     ASSERT_TRUE(TLTestDesktop::waitUntil([&] { return trayIcon() != XCB_WINDOW_NONE; }))
         << readFile(home_ / "tilora.log");
-    EXPECT_EQ(desktop_->waitForWindow(TLTestDesktop::WindowMatch::byTitle("Tilora – Einstellungen"), 300ms),
-              XCB_WINDOW_NONE);
+    const auto settingsWindow = [&](std::chrono::milliseconds timeout) {
+        return desktop_->waitForWindow(TLTestDesktop::WindowMatch::byTitle("Tilora – Einstellungen"),
+                                       timeout);
+    };
+    EXPECT_EQ(settingsWindow(300ms), XCB_WINDOW_NONE);
 
     TLTestProcess* second = startTilora("second.log");
     ASSERT_TRUE(second);
@@ -399,8 +375,7 @@ TEST_F(AppBundle, SecondStartExitsAndRaisesTheSettingsWindow) {
     ASSERT_TRUE(status) << "the second start kept running";
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
 
-    const xcb_window_t settings =
-        desktop_->waitForWindow(TLTestDesktop::WindowMatch::byTitle("Tilora – Einstellungen"));
+    const xcb_window_t settings = settingsWindow(5s);
     ASSERT_NE(settings, XCB_WINDOW_NONE);
     EXPECT_TRUE(TLTestDesktop::waitUntil([&] { return desktop_->activeWindow() == settings; }));
     EXPECT_TRUE(processes_.front()->running());
@@ -410,12 +385,12 @@ TEST_F(AppBundle, FirstLaunchRegistersStartAtLoginOnce) {
     const fs::path autostart = home_ / "config" / "autostart";
     ASSERT_TRUE(startTilora());
     ASSERT_TRUE(waitUntilReady()) << readFile(home_ / "tilora.log");
-    ASSERT_TRUE(TLTestDesktop::waitUntil([&] { return fs::exists(autostart) && !fs::is_empty(autostart); }));
-    const fs::path entry = fs::directory_iterator(autostart)->path();
     ASSERT_TRUE(TLTestDesktop::waitUntil([&] {
         return readFile(home_ / "config" / "Tilora" / "Tilora.plist").find("TLFirstLaunchDone") !=
                std::string::npos;
     }));
+    ASSERT_TRUE(fs::exists(autostart) && !fs::is_empty(autostart));
+    const fs::path entry = fs::directory_iterator(autostart)->path();
     EXPECT_NE(readFile(entry).find(fs::path(TL_BUNDLE_EXECUTABLE).filename().string()), std::string::npos);
 
     // The user switches it off; later launches leave that alone.

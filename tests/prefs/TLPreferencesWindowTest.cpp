@@ -192,31 +192,18 @@ TEST_F(PreferencesTest, RecordedShortcutIsStoredAndTakenFromItsOwner) {
     EXPECT_FALSE(service.registrationFor(18, kCtrlOpt).has_value());
 }
 
-TEST_F(PreferencesTest, StatusLineListsRefusedHotKeysInCatalogueOrder) {
-    // Taken elsewhere: ⌃⌥← (left half) and ⌃⌥1 (left third), named here out of order.
-    service.taken = {{123, kCtrlOpt}, {18, kCtrlOpt}};
-    open();
-    EXPECT_EQ(controller->statusLabel()->text(),
-              kRefusedPrefix + QStringLiteral("Linkes Drittel (⌃⌥1), Linke Hälfte (⌃⌥←)"));
-
-    // The next report without refusals clears the line.
-    service.taken.clear();
-    controller->resetButton()->click();
-    EXPECT_EQ(controller->statusLabel()->text(), QString());
-}
-
-TEST_F(PreferencesTest, ResetUpdatesEveryRecorderThroughTheChangeSignal) {
+TEST_F(PreferencesTest, ResetUpdatesEveryRecorderAndReportsRefusalsInCatalogueOrder) {
     open();
     for (const char* identifier : {"third.left", "ninth.c.mid", "screen.next"}) {
         manager->setShortcut(TLShortcut::unbound(), layout(identifier));
     }
     ASSERT_EQ(controller->recorderAt(row("screen.next"))->displayText(), QStringLiteral("nicht belegt"));
-    service.taken = {{124, 0x1a00}};
+    // Taken elsewhere: ⌃⌥← (left half) and ⌃⌥1 (left third), named here out of order.
+    service.taken = {{123, kCtrlOpt}, {18, kCtrlOpt}};
 
     QSignalSpy changed(manager.get(), &TLHotkeyManager::hotkeysDidChange);
     controller->resetButton()->click();
     EXPECT_EQ(changed.count(), 1);
-
     const auto& layouts = TLLayout::allLayouts();
     for (std::size_t r = 0; r < layouts.size(); ++r) {
         const TLShortcut expected =
@@ -225,7 +212,12 @@ TEST_F(PreferencesTest, ResetUpdatesEveryRecorderThroughTheChangeSignal) {
             << layouts[r].identifier();
     }
     EXPECT_EQ(controller->statusLabel()->text(),
-              kRefusedPrefix + QStringLiteral("Auf nächsten Bildschirm (⌃⌥⇧→)"));
+              kRefusedPrefix + QStringLiteral("Linkes Drittel (⌃⌥1), Linke Hälfte (⌃⌥←)"));
+
+    // The next report without refusals clears the line.
+    service.taken.clear();
+    controller->resetButton()->click();
+    EXPECT_EQ(controller->statusLabel()->text(), QString());
 }
 
 TEST_F(PreferencesTest, AccessibilityStateFollowsTheGrantWithinTwoSeconds) {
