@@ -74,13 +74,11 @@ protected:
     }
 
     // A key event as the X11 platform delivers it, with the X keycode and state.
-    static void pressNative(int key, Qt::KeyboardModifiers mods, quint32 xKeycode, quint32 xState,
-                            const QString& text = {}) {
-        QWidget* target = focused();
-        QKeyEvent down(QEvent::KeyPress, key, mods, xKeycode, 0, xState, text);
-        QApplication::sendEvent(target, &down);
-        QKeyEvent up(QEvent::KeyRelease, key, mods, xKeycode, 0, xState, text);
-        QApplication::sendEvent(target, &up);
+    static void pressNative(int key, Qt::KeyboardModifiers mods, quint32 xKeycode, quint32 xState) {
+        for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+            QKeyEvent event(type, key, mods, xKeycode, 0, xState);
+            QApplication::sendEvent(focused(), &event);
+        }
     }
 
     void startRecording(TLShortcutRecorder* r) {
