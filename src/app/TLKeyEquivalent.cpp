@@ -3,7 +3,6 @@
 #include <QChar>
 
 #include <array>
-#include <utility>
 
 namespace {
 
@@ -25,21 +24,27 @@ constexpr char16_t kEndFunction = 0xF72B;
 constexpr char16_t kPageUpFunction = 0xF72C;
 constexpr char16_t kPageDownFunction = 0xF72D;
 
-constexpr std::array<std::pair<std::int64_t, char16_t>, 14> kFixedKeys{{
-    {36, 0x000D},             // Return
-    {48, 0x0009},             // Tab
-    {49, 0x0020},             // Space
-    {51, 0x0008},             // Delete (backspace)
-    {53, 0x001B},             // Escape
-    {115, kHomeFunction},     // Home
-    {116, kPageUpFunction},   // Page Up
-    {117, kDeleteFunction},   // Forward Delete
-    {119, kEndFunction},      // End
-    {121, kPageDownFunction}, // Page Down
-    {123, kLeftArrow},        // Left arrow
-    {124, kRightArrow},       // Right arrow
-    {125, kDownArrow},        // Down arrow
-    {126, kUpArrow},          // Up arrow
+// The keys whose key equivalent is fixed, with the Qt key each stands for in a menu.
+struct FixedKey {
+    std::int64_t keyCode;
+    char16_t character;
+    Qt::Key qtKey;
+};
+constexpr std::array<FixedKey, 14> kFixedKeys{{
+    {36, 0x000D, Qt::Key_Return},               // Return
+    {48, 0x0009, Qt::Key_Tab},                  // Tab
+    {49, 0x0020, Qt::Key_Space},                // Space
+    {51, 0x0008, Qt::Key_Backspace},            // Delete (backspace)
+    {53, 0x001B, Qt::Key_Escape},               // Escape
+    {115, kHomeFunction, Qt::Key_Home},         // Home
+    {116, kPageUpFunction, Qt::Key_PageUp},     // Page Up
+    {117, kDeleteFunction, Qt::Key_Delete},     // Forward Delete
+    {119, kEndFunction, Qt::Key_End},           // End
+    {121, kPageDownFunction, Qt::Key_PageDown}, // Page Down
+    {123, kLeftArrow, Qt::Key_Left},            // Left arrow
+    {124, kRightArrow, Qt::Key_Right},          // Right arrow
+    {125, kDownArrow, Qt::Key_Down},            // Down arrow
+    {126, kUpArrow, Qt::Key_Up},                // Up arrow
 }};
 
 // The integer value of a text as the menu rule reads it: leading blanks, an optional sign and
@@ -67,9 +72,9 @@ long long leadingInteger(QStringView text) {
 } // namespace
 
 std::optional<char16_t> TLKeyEquivalent::forKeyCode(std::int64_t keyCode, const QString& bareDisplay) {
-    for (const auto& [code, character] : kFixedKeys) {
-        if (code == keyCode) {
-            return character;
+    for (const FixedKey& fixed : kFixedKeys) {
+        if (fixed.keyCode == keyCode) {
+            return fixed.character;
         }
     }
     if (bareDisplay.size() == 1) {
@@ -85,37 +90,10 @@ std::optional<char16_t> TLKeyEquivalent::forKeyCode(std::int64_t keyCode, const 
 }
 
 int TLKeyEquivalent::qtKey(char16_t keyEquivalent) {
-    switch (keyEquivalent) {
-    case 0x000D:
-        return Qt::Key_Return;
-    case 0x0009:
-        return Qt::Key_Tab;
-    case 0x0020:
-        return Qt::Key_Space;
-    case 0x0008:
-        return Qt::Key_Backspace;
-    case 0x001B:
-        return Qt::Key_Escape;
-    case kHomeFunction:
-        return Qt::Key_Home;
-    case kPageUpFunction:
-        return Qt::Key_PageUp;
-    case kDeleteFunction:
-        return Qt::Key_Delete;
-    case kEndFunction:
-        return Qt::Key_End;
-    case kPageDownFunction:
-        return Qt::Key_PageDown;
-    case kLeftArrow:
-        return Qt::Key_Left;
-    case kRightArrow:
-        return Qt::Key_Right;
-    case kDownArrow:
-        return Qt::Key_Down;
-    case kUpArrow:
-        return Qt::Key_Up;
-    default:
-        break;
+    for (const FixedKey& fixed : kFixedKeys) {
+        if (fixed.character == keyEquivalent) {
+            return fixed.qtKey;
+        }
     }
     if (keyEquivalent >= kF1 && keyEquivalent <= kF20) {
         return Qt::Key_F1 + (keyEquivalent - kF1);
