@@ -326,8 +326,10 @@ void TLX11Accessibility::restoreIfNeeded(TLAXElement& element) {
         sendState(s.atom(TLX11Session::NetWmStateShaded), XCB_ATOM_NONE);
     }
 
-    // Confirmed when the state no longer holds any of them and the frame extents were
-    // republished; a window that goes away ends the wait.
+    // Confirmed when the state no longer holds any of them and, where the state changed the
+    // decorations (maximized, fullscreen), the frame extents were republished; a window that goes
+    // away ends the wait. Shading keeps the extents, so waiting for new ones would only stall.
+    const bool newExtentsDue = before.maximized || before.fullscreen;
     bool stateCleared = false;
     bool extentsChanged = false;
     bool gone = false;
@@ -364,10 +366,10 @@ void TLX11Accessibility::restoreIfNeeded(TLAXElement& element) {
         default:
             break;
         }
-        return gone || (stateCleared && extentsChanged);
+        return gone || (stateCleared && (extentsChanged || !newExtentsDue));
     };
     s.waitForEvent(accept, kRestoreTimeout);
-    if (stateCleared && !extentsChanged && !gone) {
+    if (newExtentsDue && stateCleared && !extentsChanged && !gone) {
         // Some window managers keep the same extents; give them a short moment only.
         s.waitForEvent(accept, std::chrono::milliseconds(100));
     }
