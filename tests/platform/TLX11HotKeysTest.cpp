@@ -140,16 +140,9 @@ TEST_F(TLX11HotKeysTest, DefaultsRegisterAndAPressReachesTheHandlerOnTheMainThre
     EXPECT_EQ(pressed, std::vector<std::string>{"third.left"});
     EXPECT_TRUE(onMainThread);
 
-    // Nothing is grabbed while suspended: another client may take the combination (which
-    // also proves the server has seen the release before the next press).
-    manager.setSuspended(true);
-    TLXTestUser probe(display());
-    EXPECT_TRUE(probe.grab(Digit1, kCtrlAlt));
-    probe.ungrab(Digit1, kCtrlAlt);
-    user.chord({ControlL, AltL, Digit1});
-    QCoreApplication::processEvents();
-    manager.setSuspended(false);
-    user.chord({ControlL, AltL, LetterZ}); // ⌃⌥Z: ninth.l.bot
+    // The physical key, whatever the layout: ⌃⌥ and the key labelled Y on a German keyboard.
+    ASSERT_TRUE(setxkbmap({"de"}));
+    user.chord({ControlL, AltL, LetterZ});
     EXPECT_TRUE(pumpUntil([&] { return pressed.size() >= 2; }));
     EXPECT_EQ(pressed, (std::vector<std::string>{"third.left", "ninth.l.bot"}));
 }
@@ -267,14 +260,6 @@ TEST_F(TLX11HotKeysTest, KeyLabelsFollowTheServersLayoutAndGroup) {
 
     ASSERT_TRUE(setxkbmap({"us"}));
     EXPECT_EQ(label(6), "Z");
-}
-
-TEST_F(TLX11HotKeysTest, GrabsMeanPhysicalKeysWhateverTheLayout) {
-    ASSERT_TRUE(service.registerHotKeys({request(6, 5)})[0]);
-    ASSERT_TRUE(setxkbmap({"de"}));
-    user.chord({ControlL, AltL, LetterZ}); // labelled Y on a German keyboard
-    EXPECT_TRUE(pumpUntil([&] { return !ids.empty(); }));
-    EXPECT_EQ(ids, std::vector<std::uint32_t>{5});
 }
 
 TEST_F(TLX11HotKeysTest, AHeldKeyFiresOnceAlsoAcrossAKeymapChange) {
