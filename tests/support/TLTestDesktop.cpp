@@ -59,16 +59,9 @@ bool TLTestDesktop::start(const Options& options, std::string* error) {
         return fail(error, std::string("mkdtemp: ") + std::strerror(errno));
     }
     tempDir_ = pattern;
-    if (!startServer(error) || !defineMonitors(error)) {
-        return false;
-    }
-    if (options.windowManager && !startWindowManager(error)) {
-        return false;
-    }
-    if (options.windowManager && options.panel && !startPanel(error)) {
-        return false;
-    }
-    return true;
+    return startServer(error) && defineMonitors(error) &&
+           (!options.windowManager || startWindowManager(error)) &&
+           (!options.windowManager || !options.panel || startPanel(error));
 }
 
 void TLTestDesktop::stop() {
@@ -185,16 +178,22 @@ bool TLTestDesktop::defineMonitors(std::string* error) {
     return ready || fail(error, "the RandR monitors did not appear");
 }
 
-bool TLTestDesktop::startWindowManager(std::string* error) {
+bool TLTestDesktop::startPart(std::unique_ptr<TLTestProcess>& part, const std::vector<std::string>& argv,
+                              std::string* error) {
     TLTestProcess::Options options;
     options.environment = displayEnvironment();
-    options.logPath = tempDir_ + "/openbox.log";
+    options.logPath = tempDir_ + "/" + argv[0] + ".log";
     std::string why;
-    windowManager_ = TLTestProcess::start(
-        {"openbox", "--sm-disable", "--config-file", std::string(TL_TEST_SUPPORT_DIR) + "/openbox-rc.xml"},
-        options, &why);
-    if (!windowManager_) {
-        return fail(error, "cannot start openbox: " + why);
+    part = TLTestProcess::start(argv, options, &why);
+    return part || fail(error, "cannot start " + argv[0] + ": " + why);
+}
+
+bool TLTestDesktop::startWindowManager(std::string* error) {
+    if (!startPart(windowManager_,
+                   {"openbox", "--sm-disable", "--config-file",
+                    std::string(TL_TEST_SUPPORT_DIR) + "/openbox-rc.xml"},
+                   error)) {
+        return false;
     }
     // Ready when the supporting-WM check window exists and points at itself.
     bool ready = waitUntil([&] {
@@ -236,14 +235,8 @@ bool TLTestDesktop::startWindowManager(std::string* error) {
 }
 
 bool TLTestDesktop::startPanel(std::string* error) {
-    TLTestProcess::Options options;
-    options.environment = displayEnvironment();
-    options.logPath = tempDir_ + "/tint2.log";
-    std::string why;
-    panel_ =
-        TLTestProcess::start({"tint2", "-c", std::string(TL_TEST_SUPPORT_DIR) + "/tint2rc"}, options, &why);
-    if (!panel_) {
-        return fail(error, "cannot start tint2: " + why);
+    if (!startPart(panel_, {"tint2", "-c", std::string(TL_TEST_SUPPORT_DIR) + "/tint2rc"}, error)) {
+        return false;
     }
     const xcb_atom_t tray = atom("_NET_SYSTEM_TRAY_S0");
     bool ready = waitUntil([&] {
@@ -413,18 +406,16 @@ std::optional<TLTestDesktop::Frame> TLTestDesktop::outerFrame(xcb_window_t windo
     if (!geometry || !origin) {
         return std::nullopt;
     }
-    std::vector<uint32_t> extents = cardinals(window, "_NET_FRAME_EXTENTS");
-    extents.resize(4, 0);
-    std::vector<uint32_t> shadow = cardinals(window, "_GTK_FRAME_EXTENTS");
-    shadow.resize(4, 0);
-    Frame f;
-    f.x = origin->dst_x - static_cast<int>(extents[0]) + static_cast<int>(shadow[0]);
-    f.y = origin->dst_y - static_cast<int>(extents[2]) + static_cast<int>(shadow[2]);
-    f.width =
-        geometry->width + static_cast<int>(extents[0] + extents[1]) - static_cast<int>(shadow[0] + shadow[1]);
-    f.height = geometry->height + static_cast<int>(extents[2] + extents[3]) -
-               static_cast<int>(shadow[2] + shadow[3]);
-    return f;
+    // Window-manager frame outside, client-side shadow inside: left, right, top, bottom.
+    auto four = [&](const char* name) {
+        std::vector<uint32_t> v = cardinals(window, name);
+        v.resize(4, 0);
+        return std::array<int, 4>{int(v[0]), int(v[1]), int(v[2]), int(v[3])};
+    };
+    const auto [el, er, et, eb] = four("_NET_FRAME_EXTENTS");
+    const auto [sl, sr, st, sb] = four("_GTK_FRAME_EXTENTS");
+    return Frame{origin->dst_x - el + sl, origin->dst_y - et + st, geometry->width + el + er - sl - sr,
+                 geometry->height + et + eb - st - sb};
 }
 
 std::string TLTestDesktop::logs() const {

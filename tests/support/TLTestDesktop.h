@@ -125,6 +125,9 @@ private:
     bool fail(std::string* error, const std::string& message);
     bool startServer(std::string* error);
     bool defineMonitors(std::string* error);
+    // Starts a desktop process that logs to <program>.log in the temporary folder.
+    bool startPart(std::unique_ptr<TLTestProcess>& part, const std::vector<std::string>& argv,
+                   std::string* error);
     bool startWindowManager(std::string* error);
     bool startPanel(std::string* error);
     std::vector<std::string> displayEnvironment() const;
