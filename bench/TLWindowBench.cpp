@@ -21,7 +21,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -141,21 +140,10 @@ Stats stats(std::vector<double> ms, int failures) {
 
 void moveresize(TLTestDesktop& desktop, xcb_window_t window, const Geometry& outerWithoutFrame, int x,
                 int y) {
-    xcb_client_message_event_t e;
-    std::memset(&e, 0, sizeof e);
-    e.response_type = XCB_CLIENT_MESSAGE;
-    e.format = 32;
-    e.window = window;
-    e.type = desktop.atom("_NET_MOVERESIZE_WINDOW");
-    e.data.data32[0] = 1 | (0xf << 8) | (2 << 12);
-    e.data.data32[1] = uint32_t(x);
-    e.data.data32[2] = uint32_t(y);
-    e.data.data32[3] = uint32_t(outerWithoutFrame.width);
-    e.data.data32[4] = uint32_t(outerWithoutFrame.height);
-    xcb_send_event(desktop.connection(), 0, desktop.root(),
-                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
-                   reinterpret_cast<const char*>(&e));
-    xcb_flush(desktop.connection());
+    // NorthWest gravity, x, y, width and height, from a pager.
+    desktop.sendClientMessage(window, "_NET_MOVERESIZE_WINDOW",
+                              {1 | (0xf << 8) | (2 << 12), uint32_t(x), uint32_t(y),
+                               uint32_t(outerWithoutFrame.width), uint32_t(outerWithoutFrame.height)});
 }
 
 } // namespace
