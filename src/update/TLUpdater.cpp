@@ -38,15 +38,28 @@ QNetworkRequest makeRequest(const QUrl& url) {
     return request;
 }
 
-// The server answered (with any status, which Qt may also report as an error) unless the
-// transfer itself failed: no status at all, or a network-layer failure such as a connection
-// closed in the middle of the body or a refused redirect.
-bool serverAnswered(QNetworkReply* reply) {
-    if (reply->error() == QNetworkReply::NoError) {
-        return true;
+// Why a finished transfer failed, or nothing when the server answered in full (with any
+// status, which Qt may also report as an error). `received` counts the body bytes.
+std::optional<QString> transferFailure(QNetworkReply* reply, const TLTransferWatchdog& watchdog,
+                                       qint64 received) {
+    if (watchdog.timedOut()) {
+        return text(TLUpdater::kTimedOut);
     }
-    return reply->error() > QNetworkReply::UnknownNetworkError &&
-           reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+    const bool answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+    // Qt does not always report a connection closed before the announced length. A packed
+    // body is unpacked on arrival, so only an unpacked one can be measured against it.
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (answered && length.isValid() && reply->rawHeader("Content-Encoding").isEmpty() &&
+        received < length.toLongLong()) {
+        return text(TLUpdater::kConnectionLost);
+    }
+    // Network-layer errors (refused connections and redirects, a closed connection) are
+    // failures; the higher codes only restate an HTTP status.
+    if (reply->error() == QNetworkReply::NoError ||
+        (answered && reply->error() > QNetworkReply::UnknownNetworkError)) {
+        return std::nullopt;
+    }
+    return reply->errorString();
 }
 
 const char* const kRelaunchScript = "while kill -0 \"$1\" 2>/dev/null; do sleep 0.2; done; "
@@ -194,14 +207,11 @@ void TLUpdater::checkForUpdatesInteractive(bool interactive) {
         }
         std::optional<QByteArray> data;
         std::optional<QString> error;
-        if (watchdog->timedOut()) {
-            error = text(kTimedOut);
-        } else if (*tooLarge) {
-            // Neither a feed nor a transport failure: an unreadable answer.
-        } else if (serverAnswered(reply)) {
-            data = reply->readAll();
-        } else {
-            error = reply->errorString();
+        if (!*tooLarge) { // too large: neither a feed nor a transport failure, an unreadable answer
+            error = transferFailure(reply, *watchdog, reply->bytesAvailable());
+            if (!error) {
+                data = reply->readAll();
+            }
         }
         // Evaluated on a later turn of the main loop, outside the reply's own signal.
         QTimer::singleShot(0, this,
@@ -300,14 +310,11 @@ void TLUpdater::installFromAppcast(const QJsonObject& feed) {
         TLDownloadOutcome outcome;
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         outcome.status = status.isValid() ? status.toInt() : 0;
-        if (watchdog->timedOut()) {
-            outcome.error = text(kTimedOut);
-        } else if (*writeFailed) {
+        if (*writeFailed) {
             outcome.error = download_->errorString();
-        } else if (!serverAnswered(reply)) {
-            outcome.error = reply->errorString();
         } else {
             download_->write(reply->readAll());
+            outcome.error = transferFailure(reply, *watchdog, download_->size());
         }
         download_->close();
         if (!outcome.error) {

@@ -43,7 +43,9 @@ public:
     static constexpr const char* kIncompleteFeed =
         "Die Update-Information ist unvollständig (URL oder Prüfsumme fehlt).";
     static constexpr const char* kFailedTitle = "Update fehlgeschlagen";
+    // Transport failures the updater detects itself, in the system's own words.
     static constexpr const char* kTimedOut = "Zeitüberschreitung bei der Anforderung.";
+    static constexpr const char* kConnectionLost = "Die Netzwerkverbindung wurde unterbrochen.";
     static constexpr const char* kRelaunchFailedText =
         "Das Update ist installiert, aber Tilora konnte nicht neu gestartet werden. Bitte Tilora von Hand "
         "starten.";

@@ -6,6 +6,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <memory>
 #include <stdexcept>
 
 // Owns the listening socket and the connections; every member runs on the server thread.
@@ -49,7 +50,6 @@ private:
         }
         // Clients read the status code only; the reason phrase is the same for all.
         QByteArray head = "HTTP/1.1 " + QByteArray::number(r.status) + " Status\r\n";
-        head += "Content-Type: " + r.contentType + "\r\n";
         head += "Content-Length: " + QByteArray::number(r.body.size()) + "\r\n";
         if (!r.location.isEmpty()) {
             head += "Location: " + r.location + "\r\n";
@@ -65,8 +65,9 @@ private:
             socket->flush();
             break;
         case TLTestHttpServer::Mode::Truncated:
+            // The close comes a moment after the data, as from a server that dies mid-transfer.
             socket->write(r.body.left(r.body.size() / 2));
-            socket->disconnectFromHost();
+            QTimer::singleShot(100, socket, [socket] { socket->abort(); });
             break;
         case TLTestHttpServer::Mode::Trickle: {
             auto* timer = new QTimer(socket);
@@ -81,7 +82,7 @@ private:
                 socket->write(body.mid(*sent, 1));
                 ++*sent;
             });
-            timer->start(r.trickleIntervalMs);
+            timer->start(100);
             break;
         }
         case TLTestHttpServer::Mode::NoAnswer:
@@ -122,24 +123,15 @@ void TLTestHttpServer::setResponse(const QString& path, const Response& response
 }
 
 void TLTestHttpServer::serve(const QString& path, const QByteArray& body, int status) {
-    Response r;
-    r.status = status;
-    r.body = body;
-    setResponse(path, r);
+    setResponse(path, {status, body, {}, Mode::Normal});
 }
 
-void TLTestHttpServer::redirect(const QString& path, const QByteArray& location, int status) {
-    Response r;
-    r.status = status;
-    r.location = location;
-    setResponse(path, r);
+void TLTestHttpServer::redirect(const QString& path, const QByteArray& location) {
+    setResponse(path, {302, {}, location, Mode::Normal});
 }
 
 void TLTestHttpServer::stall(const QString& path, Mode mode, const QByteArray& body) {
-    Response r;
-    r.mode = mode;
-    r.body = body;
-    setResponse(path, r);
+    setResponse(path, {200, body, {}, mode});
 }
 
 int TLTestHttpServer::requestCount(const QString& path) const {
@@ -154,9 +146,5 @@ TLTestHttpServer::Response TLTestHttpServer::responseFor(const QString& path) {
     if (it != responses_.constEnd()) {
         return *it;
     }
-    Response notFound;
-    notFound.status = 404;
-    notFound.body = "not found";
-    notFound.contentType = "text/plain";
-    return notFound;
+    return {404, "not found", {}, Mode::Normal};
 }

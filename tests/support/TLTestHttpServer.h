@@ -8,13 +8,11 @@
 #include <QThread>
 #include <QUrl>
 
-#include <memory>
-
 class TLTestHttpWorker;
 
 // A small HTTP/1.1 server on 127.0.0.1 for tests, on its own thread so that a test may block
 // (wait for a process, run a modal loop) while it answers. Each path has one canned
-// response; unknown paths get 404. Besides plain answers it can redirect and stall in the
+// response; unknown paths get 404. Besides plain answers it can redirect and fail in the
 // ways a broken server does.
 class TLTestHttpServer {
 public:
@@ -22,17 +20,8 @@ public:
         Normal,           // headers and the whole body, then close
         NoAnswer,         // accept the connection, never answer
         HeadersThenStall, // headers announcing the body, then nothing
-        Trickle,          // headers, then one body byte per trickle interval
+        Trickle,          // headers, then one body byte every 100 ms
         Truncated,        // headers announcing the body, half of it, then close
-    };
-
-    struct Response {
-        int status = 200;
-        QByteArray body;
-        QByteArray contentType = "application/octet-stream";
-        QByteArray location; // sent as Location when not empty
-        Mode mode = Mode::Normal;
-        int trickleIntervalMs = 100;
     };
 
     TLTestHttpServer();
@@ -43,16 +32,22 @@ public:
     quint16 port() const { return port_; }
     QUrl url(const QString& path) const;
 
-    void setResponse(const QString& path, const Response& response);
     void serve(const QString& path, const QByteArray& body, int status = 200);
-    void redirect(const QString& path, const QByteArray& location, int status = 302);
-    void stall(const QString& path, Mode mode, const QByteArray& body = QByteArray(1 << 20, 'x'));
+    void redirect(const QString& path, const QByteArray& location);
+    void stall(const QString& path, Mode mode, const QByteArray& body);
 
     // How many requests for the path arrived so far.
     int requestCount(const QString& path) const;
 
 private:
     friend class TLTestHttpWorker;
+    struct Response {
+        int status = 200;
+        QByteArray body;
+        QByteArray location; // sent as Location when not empty
+        Mode mode = Mode::Normal;
+    };
+    void setResponse(const QString& path, const Response& response);
     Response responseFor(const QString& path);
 
     mutable QMutex mutex_;

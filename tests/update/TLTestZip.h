@@ -4,8 +4,8 @@
 #include <QList>
 #include <QString>
 
-// Writes real zip archives (stored entries, Unix modes) with any entry names, including the
-// hostile ones an extractor must refuse.
+// Builds real zip archives (written by bsdtar, modes kept) with any entry names, including the
+// hostile ones an extractor must refuse. Entries are stored in the order they were added.
 class TLTestZip {
 public:
     void addFile(const QString& name, const QByteArray& data, int mode = 0644);
@@ -18,10 +18,12 @@ public:
     QByteArray bytes() const;
 
 private:
+    enum class Kind { File, Directory, Symlink };
     struct Entry {
-        QByteArray name;
-        QByteArray data;
-        quint32 unixMode;
+        QString name;
+        QByteArray data; // contents, or the target of a link
+        Kind kind;
+        int mode;
     };
     QList<Entry> entries_;
     QByteArray raw_;

@@ -240,15 +240,17 @@ INSTANTIATE_TEST_SUITE_P(
                     nullptr, kFailed, kUnextractable},
         InstallCase{"ExtractorMissing", [](F& f, Zip&) { f.context_.extractTool = "/nonexistent/bsdtar"; },
                     nullptr, kFailed, "bsdtar konnte nicht gestartet werden."},
-        InstallCase{
-            "ServerStalls",
-            [](F& f, Zip&) { f.server_.stall("/Tilora.zip.x", TLTestHttpServer::Mode::HeadersThenStall); },
-            [](Feed& f) { f["url"] = f["url"].toString() + ".x"; }, kFailed,
-            QString::fromUtf8(TLUpdater::kTimedOut)},
-        InstallCase{"ServerClosesMidBody",
-                    [](F& f, Zip&) { f.server_.stall("/Tilora.zip.x", TLTestHttpServer::Mode::Truncated); },
+        InstallCase{"ServerStalls",
+                    [](F& f, Zip&) {
+                        f.server_.stall("/Tilora.zip.x", TLTestHttpServer::Mode::HeadersThenStall, "x");
+                    },
                     [](Feed& f) { f["url"] = f["url"].toString() + ".x"; }, kFailed,
-                    "Connection closed"}), // the transport error, not a digest mismatch
+                    QString::fromUtf8(TLUpdater::kTimedOut)},
+        InstallCase{
+            "ServerClosesMidBody",
+            [](F& f, Zip&) { f.server_.stall("/Tilora.zip.x", TLTestHttpServer::Mode::Truncated, "xx"); },
+            [](Feed& f) { f["url"] = f["url"].toString() + ".x"; }, kFailed,
+            QString::fromUtf8(TLUpdater::kConnectionLost)}),
     [](const ::testing::TestParamInfo<InstallCase>& p) { return std::string(p.param.name); });
 
 TEST_F(TLUpdateInstallTest, FailedMovesLeaveTheInstalledBundle) {

@@ -211,22 +211,27 @@ TEST_F(TLUpdaterTest, TransportFailuresReportTheirDescription) {
     EXPECT_FALSE(lastCheck().has_value());
 }
 
-TEST_F(TLUpdaterTest, StalledOrEndlessFeedEndsTheCheck) {
+TEST_F(TLUpdaterTest, StalledOrBrokenTransfersEndTheCheck) {
     context_.feedInactivityMs = 1500;
     context_.feedDeadlineMs = 4000;
     context_.feedMaxBytes = 4096;
     const QString timedOut = QString::fromUtf8(TLUpdater::kTimedOut);
-    const QPair<TLTestHttpServer::Mode, QString> rows[] = {
-        {TLTestHttpServer::Mode::NoAnswer, timedOut},
-        {TLTestHttpServer::Mode::HeadersThenStall, timedOut},
-        {TLTestHttpServer::Mode::Trickle, timedOut},   // one byte per 100 ms: past the deadline
-        {TLTestHttpServer::Mode::Normal, kUnreadable}, // 1 MiB: far too large for a feed
+    const struct {
+        TLTestHttpServer::Mode mode;
+        int bodyBytes;
+        QString text;
+    } rows[] = {
+        {TLTestHttpServer::Mode::NoAnswer, 100, timedOut},
+        {TLTestHttpServer::Mode::HeadersThenStall, 100, timedOut},
+        {TLTestHttpServer::Mode::Trickle, 100, timedOut}, // one byte per 100 ms: past the deadline
+        {TLTestHttpServer::Mode::Truncated, 100, QString::fromUtf8(TLUpdater::kConnectionLost)},
+        {TLTestHttpServer::Mode::Normal, 1 << 20, kUnreadable}, // far too large for a feed
     };
-    for (const auto& [mode, text] : rows) {
-        SCOPED_TRACE(static_cast<int>(mode));
-        server_.stall("/appcast.json", mode);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(static_cast<int>(row.mode));
+        server_.stall("/appcast.json", row.mode, QByteArray(row.bodyBytes, ' '));
         check(true);
-        expectAlert(kCheckFailed, text);
+        expectAlert(kCheckFailed, row.text);
     }
 }
 
