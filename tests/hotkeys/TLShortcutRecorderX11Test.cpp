@@ -12,7 +12,6 @@
 #include <QApplication>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 
@@ -56,32 +55,27 @@ private:
 
 ::testing::Environment* const kEnvironment = ::testing::AddGlobalTestEnvironment(new X11Environment);
 
+// Where the fixture connects; the environment has started the desktop before any test runs.
+std::string display() {
+    return gDesktop != nullptr ? gDesktop->displayName() : std::string(":999999");
+}
+
 class RecorderX11Test : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_NE(gDesktop, nullptr);
-        ASSERT_TRUE(dir.isValid());
-        keyboard = std::make_unique<TLX11KeyboardLayout>(gDesktop->displayName().c_str());
-        ASSERT_TRUE(keyboard->isReady());
-        TLKeyboardLayout::install(keyboard.get());
-        service = std::make_unique<TLX11HotKeyService>(gDesktop->displayName().c_str());
-        ASSERT_TRUE(service->isConnected());
-        defaults = std::make_unique<TLUserDefaults>(dir.filePath(QStringLiteral("Tilora.plist")));
-        manager = std::make_unique<TLHotkeyManager>(*defaults, *service);
-        manager->setHandler([this](const TLLayout& layout) { pressed.push_back(layout.identifier()); });
-        ASSERT_TRUE(manager->registerAll().isEmpty());
-        user = std::make_unique<TLXTestUser>(gDesktop->displayName());
+        ASSERT_TRUE(keyboard.isReady());
+        ASSERT_TRUE(service.isConnected());
+        TLKeyboardLayout::install(&keyboard);
+        manager.setHandler([this](const TLLayout& layout) { pressed.push_back(layout.identifier()); });
+        ASSERT_TRUE(manager.registerAll().isEmpty());
 
         window = std::make_unique<QWidget>();
-        window->setWindowTitle(QStringLiteral("Recorder"));
-        auto* layout = new QVBoxLayout(window.get());
-        recorder = new TLShortcutRecorder;
+        recorder = new TLShortcutRecorder(window.get());
         recorder->setFixedSize(130, 24);
-        recorder->setHotkeyManager(manager.get());
+        recorder->setHotkeyManager(&manager);
         recorder->setBeep([this] { ++beeps; });
-        recorder->setShortcut(manager->shortcutForLayout(*TLLayout::layoutWithIdentifier("third.left")));
+        recorder->setShortcut(manager.shortcutForLayout(*TLLayout::layoutWithIdentifier("third.left")));
         recorder->setOnChange([this](const TLShortcut& s) { changes.push_back(s); });
-        layout->addWidget(recorder);
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get(), 10000));
         window->activateWindow();
@@ -90,23 +84,22 @@ protected:
 
     void TearDown() override {
         window.reset();
-        manager.reset();
         TLKeyboardLayout::install(nullptr);
     }
 
     void clickRecorder() {
         const bool before = recorder->recording();
         const QPoint centre = recorder->mapToGlobal(recorder->rect().center());
-        user->click(centre.x(), centre.y());
+        user.click(centre.x(), centre.y());
         QTRY_VERIFY_WITH_TIMEOUT(recorder->recording() != before, 5000);
     }
 
     QTemporaryDir dir;
-    std::unique_ptr<TLX11KeyboardLayout> keyboard;
-    std::unique_ptr<TLX11HotKeyService> service;
-    std::unique_ptr<TLUserDefaults> defaults;
-    std::unique_ptr<TLHotkeyManager> manager;
-    std::unique_ptr<TLXTestUser> user;
+    TLX11KeyboardLayout keyboard{display().c_str()};
+    TLX11HotKeyService service{display().c_str()};
+    TLUserDefaults defaults{dir.filePath(QStringLiteral("Tilora.plist"))};
+    TLHotkeyManager manager{defaults, service};
+    TLXTestUser user{display()};
     std::unique_ptr<QWidget> window;
     TLShortcutRecorder* recorder = nullptr;
     std::vector<std::string> pressed;
@@ -116,25 +109,25 @@ protected:
 
 TEST_F(RecorderX11Test, RecordsACombinationThatIsAHotKeyElsewhere) {
     // The grab works: ⌃⌥1 goes to the manager while nothing records.
-    user->chord({ControlL, AltL, Digit1});
+    user.chord({ControlL, AltL, Digit1});
     QTRY_COMPARE_WITH_TIMEOUT(pressed.size(), std::size_t{1}, 5000);
     EXPECT_EQ(pressed[0], "third.left");
 
     clickRecorder();
-    user->press(ControlL);
-    user->press(AltL);
+    user.press(ControlL);
+    user.press(AltL);
     QTRY_COMPARE_WITH_TIMEOUT(recorder->displayText(), QStringLiteral("⌃⌥…"), 5000);
-    user->press(Digit1);
+    user.press(Digit1);
     QTRY_COMPARE_WITH_TIMEOUT(changes.size(), std::size_t{1}, 5000);
-    user->release(Digit1);
-    user->release(AltL);
-    user->release(ControlL);
+    user.release(Digit1);
+    user.release(AltL);
+    user.release(ControlL);
     EXPECT_EQ(changes[0].keyCode(), 18);
     EXPECT_EQ(changes[0].modifiers(), kCtrlOpt);
     EXPECT_EQ(pressed.size(), 1u) << "the grab must be released while recording";
 
     // Grabbed again afterwards.
-    user->chord({ControlL, AltL, Digit1});
+    user.chord({ControlL, AltL, Digit1});
     QTRY_COMPARE_WITH_TIMEOUT(pressed.size(), std::size_t{2}, 5000);
     EXPECT_EQ(changes.size(), 1u);
 }
@@ -142,18 +135,18 @@ TEST_F(RecorderX11Test, RecordsACombinationThatIsAHotKeyElsewhere) {
 TEST_F(RecorderX11Test, CapsLockTabSuperAndEscapeFromTheRealKeyboard) {
     clickRecorder();
 
-    user->chord({CapsLock}); // Caps Lock on
-    user->chord({LetterA});
+    user.chord({CapsLock}); // Caps Lock on
+    user.chord({LetterA});
     QTRY_COMPARE_WITH_TIMEOUT(beeps, 1, 5000);
-    user->chord({CapsLock}); // and off again
+    user.chord({CapsLock}); // and off again
     EXPECT_TRUE(recorder->recording());
 
-    user->chord({Tab});
+    user.chord({Tab});
     QTRY_COMPARE_WITH_TIMEOUT(beeps, 2, 5000);
     EXPECT_TRUE(recorder->recording());
     EXPECT_TRUE(recorder->hasFocus());
 
-    user->chord({SuperL, LetterA});
+    user.chord({SuperL, LetterA});
     QTRY_COMPARE_WITH_TIMEOUT(changes.size(), std::size_t{1}, 5000);
     EXPECT_EQ(changes[0].keyCode(), 0);
     EXPECT_EQ(changes[0].modifiers(), 0x100u);
@@ -161,11 +154,11 @@ TEST_F(RecorderX11Test, CapsLockTabSuperAndEscapeFromTheRealKeyboard) {
     EXPECT_EQ(beeps, 2);
 
     clickRecorder();
-    user->chord({Escape});
+    user.chord({Escape});
     QTRY_VERIFY_WITH_TIMEOUT(!recorder->recording(), 5000);
     EXPECT_EQ(changes.size(), 1u);
     EXPECT_EQ(recorder->displayText(), QStringLiteral("⌘A"));
-    EXPECT_FALSE(manager->suspended());
+    EXPECT_FALSE(manager.suspended());
 }
 
 } // namespace
