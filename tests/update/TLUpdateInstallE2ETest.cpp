@@ -66,7 +66,7 @@ public:
     }
 
     QJsonObject serveUpdate(const QByteArray& archive) {
-        server_.serve("/Tilora.zip", archive);
+        server_.stall("/Tilora.zip", serving_, archive);
         return {
             {"version", "2.0"}, {"url", server_.url("/Tilora.zip").toString()}, {"sha256", sha256(archive)}};
     }
@@ -82,9 +82,7 @@ public:
     }
 
     void expectFailure(const QString& title, const QString& text) {
-        ASSERT_EQ(presenter_.alerts.size(), 1);
-        EXPECT_EQ(presenter_.alerts[0].title, title);
-        EXPECT_EQ(presenter_.alerts[0].text, text);
+        expectAlert(title, text);
         EXPECT_EQ(presenter_.terminations, 0);
         expectNoLeftovers();
         EXPECT_EQ(readFile(bundle_ + "/Contents/MacOS/Tilora"), "old executable");
@@ -115,6 +113,7 @@ public:
     QString bundle_;
     QString marker_;
     QProcess oldProcess_;
+    TLTestHttpServer::Mode serving_ = TLTestHttpServer::Mode::Normal; // how the archive is served
 };
 
 // One installation case: what it changes before the good archive is served (the archive, the
@@ -163,6 +162,21 @@ using F = TLUpdateInstallTest;
 using Zip = TLTestZip;
 using Feed = QJsonObject;
 
+namespace {
+
+// The standard archive with another Info.plist, optionally inside a folder.
+std::function<void(F&, Zip&)> withInfo(const QByteArray& info, const QString& folder = QString()) {
+    return [=](F& f, Zip& z) { z = f.archiveWith(info, folder); };
+}
+std::function<void(F&, Zip&)> servedAs(TLTestHttpServer::Mode mode) {
+    return [=](F& f, Zip&) { f.serving_ = mode; };
+}
+std::function<void(Feed&)> setting(const char* key, const QJsonValue& value) {
+    return [=](Feed& f) { f[key] = value; };
+}
+
+} // namespace
+
 INSTANTIATE_TEST_SUITE_P(
     Installation, TLUpdateInstallCase,
     ::testing::Values(
@@ -173,8 +187,7 @@ INSTANTIATE_TEST_SUITE_P(
         InstallCase{"TextFileBesideTheApp", [](F&, Zip& z) { z.addFile("LIESMICH.txt", "Hallo"); }},
         InstallCase{"LinkInsideTheBundle",
                     [](F&, Zip& z) { z.addSymlink("Tilora.app/Contents/Current", "MacOS"); }},
-        InstallCase{"NoExecutableKeyMeansTilora",
-                    [](F& f, Zip& z) { z = f.archiveWith(bundleInfo("2.0", "org.tilora.Tilora", "")); }},
+        InstallCase{"NoExecutableKeyMeansTilora", withInfo(bundleInfo("2.0", "org.tilora.Tilora", ""))},
         InstallCase{"LeftoverBackupIsCleared",
                     [](F& f, Zip&) {
                         writeBundle(f.install_ + "/.Tilora.old", bundleInfo("0.9"), "Tilora", "older");
@@ -184,7 +197,7 @@ INSTANTIATE_TEST_SUITE_P(
                     kImpossible, kIncomplete},
         InstallCase{"Digest65", nullptr, [](Feed& f) { f["sha256"] = f["sha256"].toString() + "0"; },
                     kImpossible, kIncomplete},
-        InstallCase{"UrlNotAString", nullptr, [](Feed& f) { f["url"] = 7; }, kImpossible, kIncomplete},
+        InstallCase{"UrlNotAString", nullptr, setting("url", 7), kImpossible, kIncomplete},
         InstallCase{"Translocated",
                     [](F& f, Zip&) {
                         f.context_.bundlePath = f.dir_.filePath("AppTranslocation/X/d/Tilora.app");
@@ -194,33 +207,30 @@ INSTANTIATE_TEST_SUITE_P(
         InstallCase{"NotInABundle", [](F& f, Zip&) { f.context_.bundlePath = f.install_; }, nullptr,
                     kImpossible, kFolder},
         // refused after the download
-        InstallCase{"WrongDigest", nullptr, [](Feed& f) { f["sha256"] = QString(64, '0'); }, kFailed,
-                    kDigest},
-        InstallCase{"DigestNotHex", nullptr, [](Feed& f) { f["sha256"] = QString(64, 'z'); }, kFailed,
-                    kDigest},
+        InstallCase{"WrongDigest", nullptr, setting("sha256", QString(64, '0')), kFailed, kDigest},
+        InstallCase{"DigestNotHex", nullptr, setting("sha256", QString(64, 'z')), kFailed, kDigest},
         InstallCase{"Http404", nullptr, [](Feed& f) { f["url"] = f["url"].toString() + ".missing"; }, kFailed,
                     "Der Server antwortete mit HTTP 404."},
-        InstallCase{"AppInASubFolder", [](F& f, Zip& z) { z = f.archiveWith(bundleInfo("2.0"), "Update/"); },
-                    nullptr, kFailed, "Im Archiv steckt keine App."},
+        InstallCase{"ServerStalls", servedAs(TLTestHttpServer::Mode::HeadersThenStall), nullptr, kFailed,
+                    QString::fromUtf8(TLUpdater::kTimedOut)},
+        InstallCase{"ServerClosesMidBody", servedAs(TLTestHttpServer::Mode::Truncated), nullptr, kFailed,
+                    QString::fromUtf8(TLUpdater::kConnectionLost)},
         InstallCase{"NotAZip", [](F&, Zip& z) { z.setRaw("this is no zip archive"); }, nullptr, kFailed,
                     kUnextractable},
-        InstallCase{"ForeignIdentifier",
-                    [](F& f, Zip& z) { z = f.archiveWith(bundleInfo("2.0", "org.example.Other")); }, nullptr,
-                    kFailed, kForeign},
+        InstallCase{"ExtractorMissing", [](F& f, Zip&) { f.context_.extractTool = "/nonexistent/bsdtar"; },
+                    nullptr, kFailed, "bsdtar konnte nicht gestartet werden."},
+        InstallCase{"AppInASubFolder", withInfo(bundleInfo("2.0"), "Update/"), nullptr, kFailed,
+                    "Im Archiv steckt keine App."},
+        InstallCase{"ForeignIdentifier", withInfo(bundleInfo("2.0", "org.example.Other")), nullptr, kFailed,
+                    kForeign},
         InstallCase{"NoInfoPlist",
-                    [](F&, Zip& z) {
-                        z = Zip();
-                        z.addFile("Tilora.app/Contents/MacOS/Tilora", "x");
-                    },
-                    nullptr, kFailed, kForeign},
-        InstallCase{"Version13Against130", [](F& f, Zip& z) { z = f.archiveWith(bundleInfo("1.3")); },
-                    [](Feed& f) { f["version"] = "1.3.0"; }, kFailed,
+                    [](F&, Zip& z) { (z = Zip()).addFile("Tilora.app/Contents/MacOS/Tilora", "x"); }, nullptr,
+                    kFailed, kForeign},
+        InstallCase{"Version13Against130", withInfo(bundleInfo("1.3")), setting("version", "1.3.0"), kFailed,
                     "Die Version im Archiv passt nicht zur Ankündigung — verworfen."},
         InstallCase{"ExecutableNameEscapes",
-                    [](F& f, Zip& z) {
-                        z = f.archiveWith(bundleInfo("2.0", "org.tilora.Tilora", "../../../../evil"));
-                    },
-                    nullptr, kFailed, kForeign},
+                    withInfo(bundleInfo("2.0", "org.tilora.Tilora", "../../../../evil")), nullptr, kFailed,
+                    kForeign},
         // every escape below would land in the test's folder as "evil"
         InstallCase{"PathTraversal", [](F&, Zip& z) { z.addFile("Tilora.app/../../../../evil", "x"); },
                     nullptr, kFailed, kUnextractable},
@@ -237,20 +247,7 @@ INSTANTIATE_TEST_SUITE_P(
                         z.addSymlink("Tilora.app/Contents/out", "../../../../..");
                         z.addFile("Tilora.app/Contents/out/evil", "x");
                     },
-                    nullptr, kFailed, kUnextractable},
-        InstallCase{"ExtractorMissing", [](F& f, Zip&) { f.context_.extractTool = "/nonexistent/bsdtar"; },
-                    nullptr, kFailed, "bsdtar konnte nicht gestartet werden."},
-        InstallCase{"ServerStalls",
-                    [](F& f, Zip&) {
-                        f.server_.stall("/Tilora.zip.x", TLTestHttpServer::Mode::HeadersThenStall, "x");
-                    },
-                    [](Feed& f) { f["url"] = f["url"].toString() + ".x"; }, kFailed,
-                    QString::fromUtf8(TLUpdater::kTimedOut)},
-        InstallCase{
-            "ServerClosesMidBody",
-            [](F& f, Zip&) { f.server_.stall("/Tilora.zip.x", TLTestHttpServer::Mode::Truncated, "xx"); },
-            [](Feed& f) { f["url"] = f["url"].toString() + ".x"; }, kFailed,
-            QString::fromUtf8(TLUpdater::kConnectionLost)}),
+                    nullptr, kFailed, kUnextractable}),
     [](const ::testing::TestParamInfo<InstallCase>& p) { return std::string(p.param.name); });
 
 TEST_F(TLUpdateInstallTest, FailedMovesLeaveTheInstalledBundle) {

@@ -5,18 +5,11 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QList>
+#include <QPair>
 #include <QThread>
 
 namespace TLUpdateTestSupport {
-
-QByteArray infoPlist(const QList<QPair<QString, QString>>& strings) {
-    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n";
-    for (const auto& [key, value] : strings) {
-        xml += "\t<key>" + key.toUtf8() + "</key>\n\t<string>" + value.toUtf8() + "</string>\n";
-    }
-    xml += "</dict>\n</plist>\n";
-    return xml;
-}
 
 QByteArray bundleInfo(const QString& version, const QString& identifier, const QString& executable) {
     QList<QPair<QString, QString>> keys{{"CFBundleIdentifier", identifier},
@@ -24,7 +17,11 @@ QByteArray bundleInfo(const QString& version, const QString& identifier, const Q
     if (!executable.isEmpty()) {
         keys.append({"CFBundleExecutable", executable});
     }
-    return infoPlist(keys);
+    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n";
+    for (const auto& [key, value] : keys) {
+        xml += "\t<key>" + key.toUtf8() + "</key>\n\t<string>" + value.toUtf8() + "</string>\n";
+    }
+    return xml + "</dict>\n</plist>\n";
 }
 
 void writeBundle(const QString& path, const QByteArray& info, const QString& executable,

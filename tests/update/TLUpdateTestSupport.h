@@ -1,8 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QList>
-#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -11,9 +9,7 @@
 // Helpers shared by the updater tests: bundles on disk, property lists, waiting on the loop.
 namespace TLUpdateTestSupport {
 
-// An XML property list holding the given string values.
-QByteArray infoPlist(const QList<QPair<QString, QString>>& strings);
-// The Info.plist of a bundle with the test's identifier; no CFBundleExecutable when empty.
+// The XML Info.plist of a bundle with the test's identifier; no CFBundleExecutable when empty.
 QByteArray bundleInfo(const QString& version, const QString& identifier = QStringLiteral("org.tilora.Tilora"),
                       const QString& executable = QStringLiteral("Tilora"));
 // Writes <path>/Contents/Info.plist and Contents/MacOS/<executable>.

@@ -18,3 +18,9 @@ TLUpdater& TLUpdaterFixture::updater() {
     }
     return *updater_;
 }
+
+void TLUpdaterFixture::expectAlert(const QString& title, const QString& text) const {
+    ASSERT_EQ(presenter_.alerts.size(), 1);
+    EXPECT_EQ(presenter_.alerts[0].title, title);
+    EXPECT_EQ(presenter_.alerts[0].text, text);
+}

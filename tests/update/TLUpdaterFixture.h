@@ -20,6 +20,8 @@ public:
     TLUpdaterFixture();
 
     TLUpdater& updater();
+    // Exactly one alert was shown, with these texts.
+    void expectAlert(const QString& title, const QString& text) const;
 
     QTemporaryDir dir_;
     TLTestHttpServer server_;

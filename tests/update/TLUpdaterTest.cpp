@@ -37,13 +37,6 @@ protected:
         updater().checkForUpdatesInteractive(interactive);
         ASSERT_TRUE(waitUntil([this] { return !updater().busy(); }));
     }
-
-    // The one alert the last check showed.
-    void expectAlert(const QString& title, const QString& text) {
-        ASSERT_EQ(presenter_.alerts.size(), 1);
-        EXPECT_EQ(presenter_.alerts[0].title, title);
-        EXPECT_EQ(presenter_.alerts[0].text, text);
-    }
 };
 
 } // namespace
