@@ -112,18 +112,15 @@ TEST(Credits, EachPieceCarriesItsAttributeSet) {
 
 TEST(Credits, FollowTheLabelColourOfTheCurrentPalette) {
     const QPalette original = QGuiApplication::palette();
-    for (const QColor& text : {QColor(Qt::white), QColor(Qt::black)}) {
-        QPalette palette = original;
-        palette.setColor(QPalette::WindowText, text);
-        QGuiApplication::setPalette(palette);
-        const auto document = TLCredits::creditsText();
-        const auto formats = formatsByPosition(*document);
-        ASSERT_FALSE(formats.empty());
-        for (const auto& [position, format] : formats) {
-            ASSERT_EQ(format.foreground().color(), text) << position;
-        }
-    }
+    QPalette palette = original;
+    palette.setColor(QPalette::WindowText, QColor(0xfe, 0xfd, 0xfc)); // a dark theme's label colour
+    QGuiApplication::setPalette(palette);
+    const auto formats = formatsByPosition(*TLCredits::creditsText());
     QGuiApplication::setPalette(original);
+    ASSERT_FALSE(formats.empty());
+    for (const auto& [position, format] : formats) {
+        ASSERT_EQ(format.foreground().color(), QColor(0xfe, 0xfd, 0xfc)) << position;
+    }
 }
 
 } // namespace
