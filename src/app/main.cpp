@@ -41,7 +41,6 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tilora"));
     QApplication::setWindowIcon(TLStatusIcon::applicationIcon());
-    QApplication::setQuitOnLastWindowClosed(false);
 
     // A second start hands over to the running Tilora, which shows its settings window.
     TLSingleInstance instance;
