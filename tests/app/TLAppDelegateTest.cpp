@@ -238,14 +238,18 @@ TEST_F(AppDelegate, MenuChoiceIsAppliedAbout150msLater) {
 TEST_F(AppDelegate, FixedCommandsReachTheirServices) {
     launchTrusted();
     for (QAction* action : delegate_->menu()->actions()) {
-        if (!action->isSeparator() && action->isEnabled() && !TLStatusMenu::layoutForAction(action) &&
-            !TLStatusMenu::itemTitle(action).startsWith(QStringLiteral("Über"))) {
+        if (!action->isSeparator() && action->isEnabled() && !TLStatusMenu::layoutForAction(action)) {
             action->trigger();
         }
     }
     EXPECT_EQ(services_.calls, (QStringList{"showPreferences", "checkForUpdatesInteractive", "openUrl"}));
     EXPECT_EQ(services_.opened, std::vector<QUrl>{QUrl(QString::fromUtf8(TLBuildSettings::kSourceUrl))});
+    ASSERT_NE(delegate_->aboutPanel(), nullptr);
+    EXPECT_TRUE(delegate_->aboutPanel()->isVisible());
+    delegate_->aboutPanel()->close();
     EXPECT_EQ(terminations_, 1);
+    // Headers stand for no layout.
+    EXPECT_EQ(TLStatusMenu::layoutForAction(delegate_->menu()->actions().first()), nullptr);
 }
 
 TEST_F(AppDelegate, AboutShowsNameVersionAndCredits) {

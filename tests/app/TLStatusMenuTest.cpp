@@ -147,29 +147,4 @@ TEST_F(StatusMenu, ShortcutsBecomeKeyEquivalentsOrTitles) {
     EXPECT_EQ(Lines(lines.begin(), lines.begin() + 8), expected);
 }
 
-TEST_F(StatusMenu, ItemsCallTheirActionsAndKnowTheirLayout) {
-    const auto layouts = catalogue({{"G", "Eins"}, {"G", "Zwei"}});
-    QStringList calls;
-    std::vector<const TLLayout*> chosen;
-    TLStatusMenu::Actions actions;
-    actions.menuApply = [&](QAction* item) { chosen.push_back(TLStatusMenu::layoutForAction(item)); };
-    actions.showPreferences = [&] { calls << "prefs"; };
-    actions.checkForUpdates = [&] { calls << "updates"; };
-    actions.showAbout = [&] { calls << "about"; };
-    actions.openSource = [&] { calls << "source"; };
-    actions.terminate = [&] { calls << "quit"; };
-    build(layouts, actions);
-
-    for (QAction* action : menu_.actions()) {
-        if (!action->isSeparator() && action->isEnabled()) {
-            action->trigger();
-        }
-    }
-    EXPECT_EQ(chosen, (std::vector<const TLLayout*>{&layouts[0], &layouts[1]}));
-    EXPECT_EQ(calls, (QStringList{"prefs", "updates", "about", "source", "quit"}));
-    // Headers and fixed items stand for no layout.
-    EXPECT_EQ(TLStatusMenu::layoutForAction(menu_.actions().first()), nullptr);
-    EXPECT_EQ(TLStatusMenu::layoutForAction(menu_.actions().last()), nullptr);
-}
-
 } // namespace

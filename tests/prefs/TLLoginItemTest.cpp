@@ -38,23 +38,6 @@ TEST_F(TLLoginItemTest, UnavailableRefusesEveryChangeWithItsError) {
     EXPECT_EQ(service_.unregisterCalls, 0);
 }
 
-TEST_F(TLLoginItemTest, OnlyTheEnabledStatusCountsAsEnabled) {
-    const struct {
-        TLLoginItemStatus status;
-        bool enabled;
-    } rows[] = {
-        {TLLoginItemStatus::NotRegistered, false},
-        {TLLoginItemStatus::Enabled, true},
-        {TLLoginItemStatus::RequiresApproval, false},
-        {TLLoginItemStatus::NotFound, false},
-    };
-    EXPECT_TRUE(TLLoginItem::isAvailable());
-    for (const auto& row : rows) {
-        service_.currentStatus = row.status;
-        EXPECT_EQ(TLLoginItem::isEnabled(), row.enabled) << static_cast<int>(row.status);
-    }
-}
-
 TEST_F(TLLoginItemTest, ChangesReachTheServiceAndItsAnswerComesBackUnchanged) {
     EXPECT_TRUE(TLLoginItem::setEnabled(true));
     EXPECT_TRUE(TLLoginItem::isEnabled());
