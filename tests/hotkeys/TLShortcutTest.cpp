@@ -78,19 +78,13 @@ TEST(TLShortcut, ModifierConversionsMapTheFourPairsOnly) {
     EXPECT_EQ(TLShortcut::eventFlagsFromCarbonModifiers(0xFFFFFFFF), 0x1E0000u);
 }
 
-TEST(TLEventFlags, FromQtMapsSuperToCommand) {
-    struct Row {
-        Qt::KeyboardModifiers qt;
-        std::uint64_t flags;
-    };
-    const Row rows[] = {
-        {Qt::ShiftModifier, TLEventFlags::Shift},          {Qt::ControlModifier, TLEventFlags::Control},
-        {Qt::AltModifier, TLEventFlags::Option},           {Qt::MetaModifier, TLEventFlags::Command},
-        {Qt::KeypadModifier | Qt::GroupSwitchModifier, 0},
-    };
-    for (const Row& row : rows) {
-        EXPECT_EQ(TLEventFlags::fromQt(row.qt), row.flags) << row.qt.toInt();
-    }
+TEST(TLEventFlags, FromQtMapsSuperToCommandAndIgnoresKeypadAndGroupSwitch) {
+    EXPECT_EQ(TLEventFlags::fromQt(Qt::MetaModifier), TLEventFlags::Command);
+    EXPECT_EQ(TLEventFlags::fromQt(Qt::AltModifier), TLEventFlags::Option);
+    EXPECT_EQ(
+        TLEventFlags::fromQt(Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier),
+        0x1E0000u);
+    EXPECT_EQ(TLEventFlags::fromQt(Qt::KeypadModifier | Qt::GroupSwitchModifier), 0u);
 }
 
 TEST_F(TLShortcutDisplay, Texts) {
