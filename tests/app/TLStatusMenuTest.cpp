@@ -44,14 +44,12 @@ public:
     }
 };
 
-const Lines kFixedItems = {
-    "Einstellungen…",
-    "Nach Updates suchen…",
-    "Über Tilora – Impressum && Lizenz",
-    "Quelltext (Open Source, MIT)",
-    "---",
-    "Tilora beenden",
-};
+const Lines kFixedItems = {"Einstellungen… {Ctrl+,}",
+                           "Nach Updates suchen…",
+                           "Über Tilora – Impressum && Lizenz",
+                           "Quelltext (Open Source, MIT)",
+                           "---",
+                           "Tilora beenden {Ctrl+Q}"};
 
 std::vector<TLLayout> catalogue(const std::vector<std::pair<std::string, std::string>>& groupAndName) {
     std::vector<TLLayout> layouts;
@@ -67,14 +65,13 @@ protected:
     void SetUp() override { TLKeyboardLayout::install(&layout_); }
     void TearDown() override { TLKeyboardLayout::install(nullptr); }
 
-    Lines build(const std::vector<TLLayout>& layouts, const TLStatusMenu::Actions& actions = {}) {
-        menu_.rebuild(
-            layouts,
-            [this](const TLLayout& layout) {
-                const auto found = shortcuts_.find(layout.identifier());
-                return found == shortcuts_.end() ? TLShortcut::unbound() : found->second;
-            },
-            actions);
+    Lines build(const std::vector<TLLayout>& layouts) {
+        menu_.rebuild(layouts,
+                      [this](const TLLayout& layout) {
+                          const auto found = shortcuts_.find(layout.identifier());
+                          return found == shortcuts_.end() ? TLShortcut::unbound() : found->second;
+                      },
+                      {});
         return menu_.describe();
     }
 
@@ -109,15 +106,7 @@ TEST_F(StatusMenu, HeadersWhereverTheGroupChangesSeparatorsAndIndentedItems) {
         SCOPED_TRACE(row.what);
         Lines expected = row.head;
         expected.insert(expected.end(), kFixedItems.begin(), kFixedItems.end());
-        const Lines lines = build(catalogue(row.layouts));
-        // The fixed items' shortcuts are checked apart: strip them here.
-        Lines stripped;
-        for (const std::string& line : lines) {
-            stripped.push_back(line.substr(0, line.find(" {")));
-        }
-        EXPECT_EQ(stripped, expected);
-        EXPECT_EQ(lines[row.head.size()], "Einstellungen… {Ctrl+,}");
-        EXPECT_EQ(lines.back(), "Tilora beenden {Ctrl+Q}");
+        EXPECT_EQ(build(catalogue(row.layouts)), expected);
     }
     EXPECT_EQ(menu_.title(), QStringLiteral("Tilora"));
     EXPECT_EQ(TLStatusMenu::itemTitle(menu_.actions().at(3)),

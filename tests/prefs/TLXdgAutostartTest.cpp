@@ -179,17 +179,11 @@ TEST_F(TLXdgAutostartTest, TheMainBundleNamesAndStartsTheEntry) {
                     {QStringLiteral("CFBundleExecutable"), QStringLiteral("tilora")}});
     writeAll(bundle + QStringLiteral("/Contents/Info.plist"), TLPropertyList::toXml(info.get()));
     TLBundle::setMainBundlePathForTesting(bundle);
-    std::unique_ptr<TLXdgAutostart> service = TLXdgAutostart::forMainBundle();
+    const std::unique_ptr<TLXdgAutostart> service = TLXdgAutostart::forMainBundle();
     TLBundle::setMainBundlePathForTesting(QString());
 
-    TLLoginItem::setService(service.get());
-    ASSERT_TRUE(TLLoginItem::setEnabled(true));
-    const auto keys =
-        TLDesktopEntry::readGroup(readAll(autostart() + QStringLiteral("/org.example.Tiles.desktop")));
-    ASSERT_TRUE(keys);
-    EXPECT_EQ(keys->value("Exec"), bundle + QStringLiteral("/Contents/MacOS/tilora"));
-    EXPECT_TRUE(TLLoginItem::isEnabled());
-    TLLoginItem::setService(nullptr);
+    EXPECT_EQ(service->entryPath(), autostart() + QStringLiteral("/org.example.Tiles.desktop"));
+    EXPECT_TRUE(service->entryContents()->contains("\nExec=" + bundle.toUtf8() + "/Contents/MacOS/tilora\n"));
 }
 
 } // namespace
