@@ -174,12 +174,10 @@ TEST_F(TLX11HotKeysTest, RefusalReleasesTheLockVariantsAlreadyTaken) {
 }
 
 TEST_F(TLX11HotKeysTest, BatchRefusesDuplicatesAndKeysWithoutAPhysicalKey) {
-    const std::vector<TLHotKeyRequest> requests = {
-        request(18, 0),    request(18, 1), // the same combination again
-        request(55, 2),                    // Command itself: no key to grab
-        request(70000, 3),                 // no such key code
-        request(19, 4),
-    };
+    // The second asks for the first one's combination again; 55 is Command itself and 70000 no
+    // key at all: nothing to grab for either.
+    const std::vector<TLHotKeyRequest> requests = {request(18, 0), request(18, 1), request(55, 2),
+                                                   request(70000, 3), request(19, 4)};
     const auto results = service.registerHotKeys(requests);
     ASSERT_EQ(results.size(), requests.size());
     const std::vector<bool> granted = {bool(results[0]), bool(results[1]), bool(results[2]), bool(results[3]),
