@@ -48,6 +48,10 @@ private:
         if (r.mode == TLTestHttpServer::Mode::NoAnswer) {
             return;
         }
+        if (r.mode == TLTestHttpServer::Mode::HangUp) {
+            socket->abort();
+            return;
+        }
         // Clients read the status code only; the reason phrase is the same for all.
         QByteArray head = "HTTP/1.1 " + QByteArray::number(r.status) + " Status\r\n";
         head += "Content-Length: " + QByteArray::number(r.body.size()) + "\r\n";
@@ -86,6 +90,7 @@ private:
             break;
         }
         case TLTestHttpServer::Mode::NoAnswer:
+        case TLTestHttpServer::Mode::HangUp:
             break;
         }
     }

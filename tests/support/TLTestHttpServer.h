@@ -19,6 +19,7 @@ public:
     enum class Mode {
         Normal,           // headers and the whole body, then close
         NoAnswer,         // accept the connection, never answer
+        HangUp,           // close the connection without an answer
         HeadersThenStall, // headers announcing the body, then nothing
         Trickle,          // headers, then one body byte every 100 ms
         Truncated,        // headers announcing the body, half of it, then close

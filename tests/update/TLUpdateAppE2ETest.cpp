@@ -1,35 +1,24 @@
-#include "TLTestHttpServer.h"
 #include "TLTestZip.h"
 #include "TLUpdateTestSupport.h"
+#include "TLUpdaterFixture.h"
 
-#include <gtest/gtest.h>
-
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <QTemporaryDir>
 
 using namespace TLUpdateTestSupport;
+using TLUpdateApp = TLUpdaterFixture; // its folders and server; the updater runs in the app
 
 // The whole road with the program as a user has it: a bundle in an install folder runs, finds
 // itself from its executable path, checks the feed, accepts the offer, swaps itself and ends;
 // the relaunch starts the new bundle once the old process is gone.
-TEST(TLUpdateApp, InstalledBundleUpdatesItselfAndRelaunches) {
-    TLTestHttpServer server;
-    QTemporaryDir root;
-    ASSERT_TRUE(root.isValid());
-    const QString install = root.filePath("Programme");
-    const QString bundle = install + "/Tilora.app";
-    const QString temp = root.filePath("tmp");
-    const QString marker = root.filePath("relaunched");
-    const QString pidFile = root.filePath("old.pid");
-    const QString log = root.filePath("alerts.log");
-    QDir().mkpath(temp);
-
+TEST_F(TLUpdateApp, InstalledBundleUpdatesItselfAndRelaunches) {
+    const QString bundle = context_.bundlePath;
+    const QString marker = dir_.filePath("relaunched");
+    const QString pidFile = dir_.filePath("old.pid");
+    const QString log = dir_.filePath("alerts.log");
     QFile program(TL_UPDATE_E2E_APP);
     ASSERT_TRUE(program.open(QIODevice::ReadOnly));
     writeBundle(bundle, bundleInfo("1.9"), "Tilora", program.readAll());
@@ -47,20 +36,20 @@ TEST(TLUpdateApp, InstalledBundleUpdatesItselfAndRelaunches) {
     zip.addFile("Tilora.app/Contents/Info.plist", bundleInfo("1.10"));
     zip.addFile("Tilora.app/Contents/MacOS/Tilora", script, 0644);
     const QByteArray archive = zip.bytes();
-    server.serve("/Tilora-1.10.zip", archive);
+    server_.serve("/Tilora-1.10.zip", archive);
     const QJsonObject feed{{"version", "1.10"},
                            {"notes", "Neu."},
-                           {"url", server.url("/Tilora-1.10.zip").toString()},
+                           {"url", server_.url("/Tilora-1.10.zip").toString()},
                            {"sha256", sha256(archive)}};
-    server.serve("/appcast.json", QJsonDocument(feed).toJson());
+    server_.serve("/appcast.json", QJsonDocument(feed).toJson());
 
     QProcess app;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("TMPDIR", temp);
-    env.insert("XDG_CONFIG_HOME", root.filePath("config"));
+    env.insert("TMPDIR", context_.tempDir);
+    env.insert("XDG_CONFIG_HOME", dir_.filePath("config"));
     app.setProcessEnvironment(env);
     app.setProcessChannelMode(QProcess::ForwardedChannels);
-    app.start(bundle + "/Contents/MacOS/Tilora", {server.url("/appcast.json").toString(), log, pidFile});
+    app.start(bundle + "/Contents/MacOS/Tilora", {server_.url("/appcast.json").toString(), log, pidFile});
     ASSERT_TRUE(app.waitForFinished(60000));
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.exitCode(), 0);
@@ -78,10 +67,7 @@ TEST(TLUpdateApp, InstalledBundleUpdatesItselfAndRelaunches) {
     EXPECT_EQ(readFile(marker).trimmed(), "after");
     EXPECT_TRUE(readFile(bundle + "/Contents/Info.plist").contains("<string>1.10</string>"));
     EXPECT_TRUE(QFileInfo(bundle + "/Contents/MacOS/Tilora").isExecutable());
-    EXPECT_FALSE(QFileInfo::exists(install + "/.Tilora.old"));
-    EXPECT_EQ(entriesStartingWith(temp, "tilora-"), QStringList());
-    EXPECT_EQ(QDir(install).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-              QStringList({"Tilora.app"}));
+    expectNoLeftovers(dir_.filePath("Programme"));
     // The last valid feed read was stored in the application's own settings.
-    EXPECT_TRUE(readFile(root.filePath("config/Tilora/Tilora.plist")).contains("TLLastUpdateCheck"));
+    EXPECT_TRUE(readFile(dir_.filePath("config/Tilora/Tilora.plist")).contains("TLLastUpdateCheck"));
 }

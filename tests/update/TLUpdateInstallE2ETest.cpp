@@ -84,7 +84,7 @@ public:
     void expectFailure(const QString& title, const QString& text) {
         expectAlert(title, text);
         EXPECT_EQ(presenter_.terminations, 0);
-        expectNoLeftovers();
+        expectNoLeftovers(install_);
         EXPECT_EQ(readFile(bundle_ + "/Contents/MacOS/Tilora"), "old executable");
         EXPECT_TRUE(readFile(bundle_ + "/Contents/Info.plist").contains("<string>1.0</string>"));
     }
@@ -92,7 +92,7 @@ public:
     void expectInstalled() {
         EXPECT_TRUE(presenter_.alerts.isEmpty()) << presenter_.alerts.value(0).text.toStdString();
         EXPECT_EQ(presenter_.terminations, 1);
-        expectNoLeftovers();
+        expectNoLeftovers(install_);
         EXPECT_TRUE(readFile(bundle_ + "/Contents/Info.plist").contains("<string>2.0</string>"));
         EXPECT_TRUE(QFileInfo(bundle_ + "/Contents/MacOS/Tilora").isExecutable());
         // The relaunch waits for the old process; only once it has ended does the new one start.
@@ -101,12 +101,6 @@ public:
         oldProcess_.waitForFinished();
         ASSERT_TRUE(waitUntil([this] { return !readFile(marker_).isEmpty(); }));
         EXPECT_EQ(readFile(marker_).trimmed(), "after " + bundle_ + "/Contents/MacOS/Tilora");
-    }
-
-    void expectNoLeftovers() {
-        EXPECT_EQ(entriesStartingWith(context_.tempDir, "tilora-"), QStringList());
-        EXPECT_EQ(QDir(install_).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-                  QStringList({"Tilora.app"}));
     }
 
     QString install_;

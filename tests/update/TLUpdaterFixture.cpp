@@ -1,5 +1,7 @@
 #include "TLUpdaterFixture.h"
 
+#include "TLUpdateTestSupport.h"
+
 #include <QDir>
 
 TLUpdaterFixture::TLUpdaterFixture() {
@@ -23,4 +25,11 @@ void TLUpdaterFixture::expectAlert(const QString& title, const QString& text) co
     ASSERT_EQ(presenter_.alerts.size(), 1);
     EXPECT_EQ(presenter_.alerts[0].title, title);
     EXPECT_EQ(presenter_.alerts[0].text, text);
+}
+
+void TLUpdaterFixture::expectNoLeftovers(const QString& installFolder) const {
+    EXPECT_EQ(TLUpdateTestSupport::entriesStartingWith(context_.tempDir, QStringLiteral("tilora-")),
+              QStringList());
+    EXPECT_EQ(QDir(installFolder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList({QStringLiteral("Tilora.app")}));
 }

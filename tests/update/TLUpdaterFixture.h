@@ -22,6 +22,9 @@ public:
     TLUpdater& updater();
     // Exactly one alert was shown, with these texts.
     void expectAlert(const QString& title, const QString& text) const;
+    // No work directory or download left in the temp folder, nothing but "Tilora.app" in the
+    // install folder (no backup).
+    void expectNoLeftovers(const QString& installFolder) const;
 
     QTemporaryDir dir_;
     TLTestHttpServer server_;
