@@ -37,17 +37,4 @@ TEST(Log, WritesTheLineAsItIsEvenWithFormatCharacters) {
     EXPECT_EQ(written, line.toUtf8() + '\n');
 }
 
-TEST(Log, TestSinkReplacesTheRealLogUntilRemoved) {
-    QStringList captured;
-    TLLog::setSinkForTesting([&](const QString& line) { captured << line; });
-    const QByteArray whileCaptured =
-        captureStandardError([] { TLLog::write(QStringLiteral("Tilora: eins")); });
-    TLLog::setSinkForTesting(nullptr);
-    const QByteArray afterwards = captureStandardError([] { TLLog::write(QStringLiteral("Tilora: zwei")); });
-
-    EXPECT_EQ(captured, QStringList{QStringLiteral("Tilora: eins")});
-    EXPECT_TRUE(whileCaptured.isEmpty());
-    EXPECT_EQ(afterwards, QByteArray("Tilora: zwei\n"));
-}
-
 } // namespace
