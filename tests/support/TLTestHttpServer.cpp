@@ -135,7 +135,7 @@ void TLTestHttpServer::redirect(const QString& path, const QByteArray& location)
     setResponse(path, {302, {}, location, Mode::Normal});
 }
 
-void TLTestHttpServer::stall(const QString& path, Mode mode, const QByteArray& body) {
+void TLTestHttpServer::serve(const QString& path, const QByteArray& body, Mode mode) {
     setResponse(path, {200, body, {}, mode});
 }
 

@@ -35,7 +35,7 @@ public:
 
     void serve(const QString& path, const QByteArray& body, int status = 200);
     void redirect(const QString& path, const QByteArray& location);
-    void stall(const QString& path, Mode mode, const QByteArray& body);
+    void serve(const QString& path, const QByteArray& body, Mode mode);
 
     // How many requests for the path arrived so far.
     int requestCount(const QString& path) const;

@@ -25,10 +25,9 @@ const QString kIncomplete =
     QStringLiteral("Die Update-Information ist unvollständig (URL oder Prüfsumme fehlt).");
 const QString kUnextractable = QStringLiteral("Das Update-Archiv konnte nicht entpackt werden.");
 const QString kForeign = QStringLiteral("Das Archiv enthält eine fremde App — verworfen.");
-const QString kFolder =
-    QStringLiteral("Tilora läuft aus einem Ordner, in den nicht geschrieben werden kann. Bitte die App in "
-                   "den Programme-Ordner "
-                   "bewegen und erneut versuchen — oder das Update von der Download-Seite laden.");
+const QString kFolder = QStringLiteral(
+    "Tilora läuft aus einem Ordner, in den nicht geschrieben werden kann. Bitte die App in den Programme-"
+    "Ordner bewegen und erneut versuchen — oder das Update von der Download-Seite laden.");
 
 class TLUpdateInstallTest : public TLUpdaterFixture {
 public:
@@ -66,7 +65,7 @@ public:
     }
 
     QJsonObject serveUpdate(const QByteArray& archive) {
-        server_.stall("/Tilora.zip", serving_, archive);
+        server_.serve("/Tilora.zip", archive, serving_);
         return {
             {"version", "2.0"}, {"url", server_.url("/Tilora.zip").toString()}, {"sha256", sha256(archive)}};
     }

@@ -208,7 +208,7 @@ TEST_F(TLUpdaterTest, FailedTransfersEndTheCheck) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(static_cast<int>(row.mode));
-        server_.stall("/appcast.json", row.mode, QByteArray(row.bodyBytes, ' '));
+        server_.serve("/appcast.json", QByteArray(row.bodyBytes, ' '), row.mode);
         check(true);
         expectAlert(kCheckFailed, row.text);
         EXPECT_FALSE(lastCheck().has_value());
