@@ -51,11 +51,6 @@ bool waitUntil(const std::function<bool()>& predicate, int timeoutMs) {
     return true;
 }
 
-QStringList entriesStartingWith(const QString& directory, const QString& prefix) {
-    return QDir(directory).entryList({prefix + QLatin1Char('*')},
-                                     QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-}
-
 QString readFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();

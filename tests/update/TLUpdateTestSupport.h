@@ -19,8 +19,6 @@ void writeBundle(const QString& path, const QByteArray& info, const QString& exe
 QString sha256(const QByteArray& bytes);
 // Processes events until the predicate holds or the time is up; returns the predicate.
 bool waitUntil(const std::function<bool()>& predicate, int timeoutMs = 10000);
-// Names in a directory starting with a prefix (hidden ones included).
-QStringList entriesStartingWith(const QString& directory, const QString& prefix);
 QString readFile(const QString& path);
 
 } // namespace TLUpdateTestSupport

@@ -1,7 +1,5 @@
 #include "TLUpdaterFixture.h"
 
-#include "TLUpdateTestSupport.h"
-
 #include <QDir>
 
 TLUpdaterFixture::TLUpdaterFixture() {
@@ -28,8 +26,7 @@ void TLUpdaterFixture::expectAlert(const QString& title, const QString& text) co
 }
 
 void TLUpdaterFixture::expectNoLeftovers(const QString& installFolder) const {
-    EXPECT_EQ(TLUpdateTestSupport::entriesStartingWith(context_.tempDir, QStringLiteral("tilora-")),
-              QStringList());
-    EXPECT_EQ(QDir(installFolder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-              QStringList({QStringLiteral("Tilora.app")}));
+    const auto all = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+    EXPECT_EQ(QDir(context_.tempDir).entryList({QStringLiteral("tilora-*")}, all), QStringList());
+    EXPECT_EQ(QDir(installFolder).entryList(all), QStringList({QStringLiteral("Tilora.app")}));
 }
