@@ -15,10 +15,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QCursor>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
+#include <QWidget>
 
 #include <functional>
 
@@ -78,15 +80,42 @@ void TLAppDelegate::buildStatusItem() {
 
     menu_ = std::make_unique<TLStatusMenu>();
     statusItem_->setContextMenu(menu_.get());
-    // A left click opens the menu too, as a click on a status item does.
+    // A left click opens the menu too, as a click on a status item does; so does a left click
+    // that Qt counts as a double click (see below).
     connect(statusItem_.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger && menu_ && !menu_->isVisible()) {
-                    menu_->popup(QCursor::pos());
+                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
+                    popUpStatusMenu(QCursor::pos());
                 }
             });
+    // The icon pops its menu up on a right press but ignores a right double click. A press soon
+    // after the one that opened the menu is counted as one when the menu was closed with the
+    // keyboard (no click in between), so eventFilter opens the menu for it.
+    qApp->installEventFilter(this);
     rebuildMenu();
     statusItem_->show();
+}
+
+void TLAppDelegate::popUpStatusMenu(const QPoint& at) {
+    if (menu_ && !menu_->isVisible()) {
+        menu_->popup(at);
+    }
+}
+
+bool TLAppDelegate::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::MouseButtonDblClick || !statusItem_ || !watched->isWidgetType()) {
+        return false;
+    }
+    const auto* click = static_cast<QMouseEvent*>(event);
+    const auto* widget = static_cast<QWidget*>(watched);
+    // The tray icon's own window: the only one that covers exactly the icon's area.
+    const QRect icon = statusItem_->geometry();
+    if (click->button() != Qt::RightButton || !widget->isWindow() || widget == menu_.get() ||
+        icon.isEmpty() || QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size()) != icon) {
+        return false;
+    }
+    popUpStatusMenu(click->globalPosition().toPoint());
+    return true;
 }
 
 void TLAppDelegate::rebuildMenu() {

@@ -6,7 +6,9 @@
 #include <memory>
 
 class QAction;
+class QEvent;
 class QMenu;
+class QPoint;
 class QSystemTrayIcon;
 class TLAboutPanel;
 class TLAppServices;
@@ -63,8 +65,12 @@ public:
     // Which tool recoverAccessibilityAfterUpdate starts (tests point it at a script).
     void setResetToolPathForTesting(QString path) { resetToolPath_ = std::move(path); }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void terminate();
+    void popUpStatusMenu(const QPoint& at);
 
     TLHotkeyManager& hotkeys_;
     TLUserDefaults& defaults_;

@@ -287,6 +287,23 @@ TEST_F(AppBundle, MenuChoiceMovesTheWindowAbout150msLater) {
     EXPECT_TRUE(TLTestDesktop::waitUntil([&] { return tiloraWindows(true).empty(); })) << "menu stayed open";
 }
 
+TEST_F(AppBundle, MenuClosedWithTheKeyboardOpensAgainWithOneRightClick) {
+    ASSERT_TRUE(startTilora());
+    ASSERT_TRUE(waitUntilReady()) << readFile(home_ / "tilora.log");
+    // The clicks follow each other within the double-click time: after a menu closed with the
+    // keyboard, the next right click must open it again, not end a double click. The last
+    // closing keys choose the first layout.
+    const std::vector<std::vector<std::string>> closings = {{"Escape"}, {"Escape"}, {"Down", "Return"}};
+    for (const auto& keys : closings) {
+        ASSERT_TRUE(openTrayMenu()) << "the menu did not open before " << keys.back();
+        std::vector<std::string> argv = {"xdotool", "key"};
+        argv.insert(argv.end(), keys.begin(), keys.end());
+        ASSERT_TRUE(run(argv));
+        ASSERT_TRUE(TLTestDesktop::waitUntil([&] { return tiloraWindows(true).empty(); })) << keys.back();
+    }
+    EXPECT_TRUE(openTrayMenu()) << "the menu did not open after Return";
+}
+
 TEST_F(AppBundle, QuitItemEndsTiloraCleanly) {
     TLTestProcess* tilora = startTilora();
     ASSERT_TRUE(tilora);
