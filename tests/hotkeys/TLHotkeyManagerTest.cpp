@@ -23,6 +23,8 @@ namespace {
 
 constexpr std::uint32_t kCtrlOpt = TLControlKey | TLOptionKey;
 const QString kShortcuts = QString::fromUtf8(TLUserDefaults::kShortcuts);
+using Stored = std::pair<qint64, qint64>; // keyCode, modifiers as saved
+const Stored kStoredUnbound{-1, 0};
 
 QCoreApplication& app() {
     static int argc = 1;
@@ -38,14 +40,10 @@ const TLLayout& layout(const char* identifier) {
     return found != nullptr ? *found : TLLayout::allLayouts().front();
 }
 
+// A stored entry; an invalid value leaves that key out.
 QVariantMap entry(const QVariant& keyCode, const QVariant& modifiers) {
-    QVariantMap map;
-    if (keyCode.isValid()) {
-        map.insert("keyCode", keyCode);
-    }
-    if (modifiers.isValid()) {
-        map.insert("modifiers", modifiers);
-    }
+    QVariantMap map{{"keyCode", keyCode}, {"modifiers", modifiers}};
+    map.removeIf([](const auto& item) { return !item.value().isValid(); });
     return map;
 }
 
@@ -64,13 +62,20 @@ protected:
     std::unique_ptr<TLHotkeyManager> makeManager() {
         return std::make_unique<TLHotkeyManager>(*defaults, service);
     }
+    // The test's manager, made on first use so a test can prepare the store first.
+    TLHotkeyManager& manager() {
+        if (!manager_) {
+            manager_ = makeManager();
+        }
+        return *manager_;
+    }
 
     // The table as a fresh store on the same file reads it, like the next launch.
     std::optional<QVariantMap> storedTable() const {
         return TLUserDefaults(path()).dictionaryForKey(kShortcuts);
     }
 
-    std::pair<qint64, qint64> stored(const char* identifier) const {
+    Stored stored(const char* identifier) const {
         const QVariantMap map = storedTable().value_or(QVariantMap()).value(identifier).toMap();
         return {map.value("keyCode", -99).toLongLong(), map.value("modifiers", -99).toLongLong()};
     }
@@ -79,15 +84,16 @@ protected:
     TLFakeKeyboardLayout keyboard;
     TLFakeHotKeyService service;
     std::unique_ptr<TLUserDefaults> defaults;
+    std::unique_ptr<TLHotkeyManager> manager_;
 };
 
 TEST_F(TLHotkeyManagerTest, NothingStoredGivesTheDefaultsRegisteredWithTheirCatalogueIndex) {
-    auto manager = makeManager();
     const auto& all = TLLayout::allLayouts();
+    manager();
     EXPECT_EQ(service.batchCount, 0) << "construction registers nothing";
     EXPECT_TRUE(service.hasHandler());
 
-    EXPECT_TRUE(manager->registerAll().isEmpty());
+    EXPECT_TRUE(manager().registerAll().isEmpty());
     EXPECT_EQ(service.batchCount, 1) << "all combinations in one batch";
     ASSERT_EQ(service.registered().size(), all.size());
     for (std::size_t i = 0; i < all.size(); ++i) {
@@ -100,23 +106,22 @@ TEST_F(TLHotkeyManagerTest, NothingStoredGivesTheDefaultsRegisteredWithTheirCata
     EXPECT_FALSE(defaults->objectForKey(kShortcuts)) << "nothing is written back";
 
     // Every call starts from scratch: the old registrations are released first.
-    EXPECT_TRUE(manager->registerAll().isEmpty());
+    EXPECT_TRUE(manager().registerAll().isEmpty());
     EXPECT_EQ(service.unregisterCount, static_cast<int>(all.size()));
     EXPECT_EQ(service.registered().size(), all.size());
 }
 
 TEST_F(TLHotkeyManagerTest, NewAssignmentTakesTheCombinationAndSavesEveryLayout) {
-    auto manager = makeManager();
-    QSignalSpy changed(manager.get(), &TLHotkeyManager::hotkeysDidChange);
+    QSignalSpy changed(&manager(), &TLHotkeyManager::hotkeysDidChange);
     const TLShortcut ctrlOpt2 = TLShortcut::shortcutWithKeyCode(19, kCtrlOpt); // third.center's default
 
-    manager->setShortcut(ctrlOpt2, layout("third.left"));
+    manager().setShortcut(ctrlOpt2, layout("third.left"));
 
     EXPECT_EQ(changed.count(), 1);
-    EXPECT_TRUE(manager->shortcutForLayout(layout("third.left")).isEqualToShortcut(&ctrlOpt2));
-    EXPECT_FALSE(manager->shortcutForLayout(layout("third.center")).isBound());
-    EXPECT_EQ(stored("third.left"), std::make_pair(qint64{19}, qint64{6144}));
-    EXPECT_EQ(stored("third.center"), std::make_pair(qint64{-1}, qint64{0}));
+    EXPECT_TRUE(manager().shortcutForLayout(layout("third.left")).isEqualToShortcut(&ctrlOpt2));
+    EXPECT_FALSE(manager().shortcutForLayout(layout("third.center")).isBound());
+    EXPECT_EQ(stored("third.left"), Stored(19, 6144));
+    EXPECT_EQ(stored("third.center"), kStoredUnbound);
     const auto table = storedTable();
     ASSERT_TRUE(table);
     ASSERT_EQ(table->size(), static_cast<qsizetype>(TLLayout::allLayouts().size()));
@@ -134,41 +139,39 @@ TEST_F(TLHotkeyManagerTest, NewAssignmentTakesTheCombinationAndSavesEveryLayout)
     // The same combination again changes nothing else, but still saves, registers and signals.
     const int batches = service.batchCount;
     ASSERT_TRUE(QFile::remove(path()));
-    manager->setShortcut(ctrlOpt2, layout("third.left"));
+    manager().setShortcut(ctrlOpt2, layout("third.left"));
     EXPECT_EQ(changed.count(), 2);
     EXPECT_EQ(service.batchCount, batches + 1);
     EXPECT_EQ(service.registered().size(), 29u);
-    EXPECT_EQ(stored("third.left"), std::make_pair(qint64{19}, qint64{6144}));
+    EXPECT_EQ(stored("third.left"), Stored(19, 6144));
 }
 
 TEST_F(TLHotkeyManagerTest, RemovingAShortcutUnbindsThatLayoutOnly) {
-    auto manager = makeManager();
-    QSignalSpy changed(manager.get(), &TLHotkeyManager::hotkeysDidChange);
+    QSignalSpy changed(&manager(), &TLHotkeyManager::hotkeysDidChange);
 
-    manager->setShortcut(std::nullopt, layout("third.left"));
-    manager->setShortcut(TLShortcut::unbound(), layout("third.center"));
+    manager().setShortcut(std::nullopt, layout("third.left"));
+    manager().setShortcut(TLShortcut::unbound(), layout("third.center"));
     // An unbound value equals nothing, so a layout that is already unbound keeps nothing.
-    manager->setShortcut(TLShortcut::shortcutWithKeyCode(-7, kCtrlOpt), layout("third.right"));
+    manager().setShortcut(TLShortcut::shortcutWithKeyCode(-7, kCtrlOpt), layout("third.right"));
 
     EXPECT_EQ(changed.count(), 3);
-    EXPECT_TRUE(manager->shortcutForLayout(layout("ninth.l.top")).isBound());
-    EXPECT_EQ(stored("third.left"), std::make_pair(qint64{-1}, qint64{0}));
-    EXPECT_EQ(stored("third.center"), std::make_pair(qint64{-1}, qint64{0}));
+    EXPECT_TRUE(manager().shortcutForLayout(layout("ninth.l.top")).isBound());
+    EXPECT_EQ(stored("third.left"), kStoredUnbound);
+    EXPECT_EQ(stored("third.center"), kStoredUnbound);
     EXPECT_EQ(stored("third.right").first, -7);
     EXPECT_EQ(service.registered().size(), 27u);
 }
 
 TEST_F(TLHotkeyManagerTest, ResetRemovesTheStoredTableAndSignalsOnce) {
-    auto manager = makeManager();
-    manager->setShortcut(TLShortcut::shortcutWithKeyCode(19, kCtrlOpt), layout("third.left"));
-    QSignalSpy changed(manager.get(), &TLHotkeyManager::hotkeysDidChange);
+    manager().setShortcut(TLShortcut::shortcutWithKeyCode(19, kCtrlOpt), layout("third.left"));
+    QSignalSpy changed(&manager(), &TLHotkeyManager::hotkeysDidChange);
 
-    manager->resetToDefaults();
+    manager().resetToDefaults();
 
     EXPECT_EQ(changed.count(), 1);
     EXPECT_FALSE(TLUserDefaults(path()).objectForKey(kShortcuts));
     for (const TLLayout& l : TLLayout::allLayouts()) {
-        EXPECT_EQ(manager->shortcutForLayout(l).keyCode(), l.defaultKeyCode()) << l.identifier();
+        EXPECT_EQ(manager().shortcutForLayout(l).keyCode(), l.defaultKeyCode()) << l.identifier();
     }
     EXPECT_EQ(service.registered().size(), 30u);
 }
@@ -224,64 +227,60 @@ TEST_F(TLHotkeyManagerTest, StoredUnboundSurvivesRestartAndUnknownIdentifiersVan
 
     manager.setShortcut(TLShortcut::shortcutWithKeyCode(4, kCtrlOpt), layout("half.right"));
     EXPECT_FALSE(storedTable()->contains("layout.gone"));
-    EXPECT_EQ(stored("half.left"), std::make_pair(qint64{-1}, qint64{0}));
+    EXPECT_EQ(stored("half.left"), kStoredUnbound);
 }
 
 TEST_F(TLHotkeyManagerTest, LoadedDuplicatesAreReportedByTheRegistration) {
     // A stored combination equal to another layout's default: no conflict rule at load.
     defaults->setObject(QVariantMap{{"third.right", entry(qint64{19}, qint64{kCtrlOpt})}}, kShortcuts);
-    auto manager = makeManager();
-    EXPECT_EQ(manager->registerAll(), QStringList{"Rechtes Drittel (⌃⌥2)"});
-    EXPECT_EQ(manager->shortcutForLayout(layout("third.right")).keyCode(), 19) << "a refused shortcut stays";
+    EXPECT_EQ(manager().registerAll(), QStringList{"Rechtes Drittel (⌃⌥2)"});
+    EXPECT_EQ(manager().shortcutForLayout(layout("third.right")).keyCode(), 19) << "a refused shortcut stays";
 }
 
 TEST_F(TLHotkeyManagerTest, RefusedCombinationsAreReportedInCatalogueOrder) {
     service.taken = {
         {123, kCtrlOpt}, {20, kCtrlOpt}, {18, kCtrlOpt}, {124, TLControlKey | TLOptionKey | TLShiftKey}};
-    auto manager = makeManager();
     const QStringList expected = {"Linkes Drittel (⌃⌥1)", "Rechtes Drittel (⌃⌥3)", "Linke Hälfte (⌃⌥←)",
                                   "Auf nächsten Bildschirm (⌃⌥⇧→)"};
-    EXPECT_EQ(manager->registerAll(), expected);
+    EXPECT_EQ(manager().registerAll(), expected);
     EXPECT_EQ(service.registered().size(), 26u);
-    EXPECT_EQ(manager->shortcutForLayout(layout("third.left")).keyCode(), 18);
+    EXPECT_EQ(manager().shortcutForLayout(layout("third.left")).keyCode(), 18);
 
     // The layout's current label goes into the text.
     keyboard.switchTo(TLFakeKeyboardLayout::Arrangement::German);
     service.taken = {{6, kCtrlOpt}};
-    EXPECT_EQ(manager->registerAll(), QStringList{"Links · unten (⌃⌥Y)"});
+    EXPECT_EQ(manager().registerAll(), QStringList{"Links · unten (⌃⌥Y)"});
 }
 
 TEST_F(TLHotkeyManagerTest, SuspensionReleasesEverythingAndRegistersNothing) {
-    auto manager = makeManager();
-    manager->registerAll();
-    QSignalSpy changed(manager.get(), &TLHotkeyManager::hotkeysDidChange);
+    manager().registerAll();
+    QSignalSpy changed(&manager(), &TLHotkeyManager::hotkeysDidChange);
 
-    manager->setSuspended(true);
+    manager().setSuspended(true);
     EXPECT_TRUE(service.registered().empty());
     const int batches = service.batchCount;
     const int unregistered = service.unregisterCount;
     service.taken = {{18, kCtrlOpt}};
-    EXPECT_TRUE(manager->registerAll().isEmpty()) << "no failure texts while suspended";
-    manager->setSuspended(true);
+    EXPECT_TRUE(manager().registerAll().isEmpty()) << "no failure texts while suspended";
+    manager().setSuspended(true);
     EXPECT_EQ(service.batchCount, batches);
     EXPECT_EQ(service.unregisterCount, unregistered);
 
-    manager->setSuspended(false);
-    manager->setSuspended(false);
-    EXPECT_FALSE(manager->suspended());
+    manager().setSuspended(false);
+    manager().setSuspended(false);
+    EXPECT_FALSE(manager().suspended());
     EXPECT_EQ(service.batchCount, batches + 1) << "resuming twice registers once";
     EXPECT_EQ(service.registered().size(), 29u);
     EXPECT_EQ(changed.count(), 0);
 }
 
 TEST_F(TLHotkeyManagerTest, LayoutsOutsideTheCatalogueHaveNoShortcut) {
-    auto manager = makeManager();
     const TLLayout stranger("not.in.catalogue", "G", "N", TLLayoutKindFrac, {0, 0, 1, 1}, 5, kCtrlOpt);
-    EXPECT_FALSE(manager->shortcutForLayout(stranger).isBound());
-    QSignalSpy changed(manager.get(), &TLHotkeyManager::hotkeysDidChange);
-    manager->setShortcut(TLShortcut::shortcutWithKeyCode(18, kCtrlOpt), stranger);
+    EXPECT_FALSE(manager().shortcutForLayout(stranger).isBound());
+    QSignalSpy changed(&manager(), &TLHotkeyManager::hotkeysDidChange);
+    manager().setShortcut(TLShortcut::shortcutWithKeyCode(18, kCtrlOpt), stranger);
     EXPECT_EQ(changed.count(), 0);
-    EXPECT_TRUE(manager->shortcutForLayout(layout("third.left")).isBound());
+    EXPECT_TRUE(manager().shortcutForLayout(layout("third.left")).isBound());
     EXPECT_FALSE(storedTable());
 }
 
@@ -310,13 +309,12 @@ class TLHotKeyPressedTest : public TLHotkeyManagerTest {
 protected:
     void SetUp() override {
         TLHotkeyManagerTest::SetUp();
-        manager = makeManager();
-        manager->setHandler([this](const TLLayout& l) {
+        manager().setHandler([this](const TLLayout& l) {
             received.push_back(l.identifier());
             EXPECT_EQ(QThread::currentThread(), app().thread());
             EXPECT_FALSE(insideCallback);
         });
-        manager->registerAll();
+        manager().registerAll();
     }
 
     // A press of a registered combination; nothing when none is registered.
@@ -327,7 +325,6 @@ protected:
         return status;
     }
 
-    std::unique_ptr<TLHotkeyManager> manager;
     std::vector<std::string> received;
     bool insideCallback = false;
 };
@@ -348,7 +345,7 @@ TEST_F(TLHotKeyPressedTest, ForeignAndOutOfRangeEvents) {
     for (const Row& row : rows) {
         EXPECT_EQ(service.deliver(TLHotKeyEvent{row.id}), row.status) << row.what;
     }
-    EXPECT_EQ(TLHotKeyPressed(nullptr, nullptr, manager.get()), TLEventNotHandledErr);
+    EXPECT_EQ(TLHotKeyPressed(nullptr, nullptr, &manager()), TLEventNotHandledErr);
     QCoreApplication::processEvents();
     EXPECT_TRUE(received.empty());
 
@@ -360,7 +357,7 @@ TEST_F(TLHotKeyPressedTest, ForeignAndOutOfRangeEvents) {
 TEST_F(TLHotKeyPressedTest, SuspensionCountsWhenTheCallbackRuns) {
     // Pressed before the suspension: still delivered.
     EXPECT_EQ(press(18), TLNoErr);
-    manager->setSuspended(true);
+    manager().setSuspended(true);
     QCoreApplication::processEvents();
     EXPECT_EQ(received.size(), 1u);
 
@@ -370,7 +367,7 @@ TEST_F(TLHotKeyPressedTest, SuspensionCountsWhenTheCallbackRuns) {
     QCoreApplication::processEvents();
     EXPECT_EQ(received.size(), 1u);
 
-    manager->setSuspended(false);
+    manager().setSuspended(false);
     EXPECT_EQ(press(18), TLNoErr);
     QCoreApplication::processEvents();
     EXPECT_EQ(received.size(), 2u);
@@ -380,18 +377,18 @@ TEST_F(TLHotKeyPressedTest, HandlerIsReadInALaterTurnAndNotAfterTheManagerIsGone
     EXPECT_EQ(press(18), TLNoErr);
     EXPECT_TRUE(received.empty()) << "never inside the callback";
     std::vector<std::string> later;
-    manager->setHandler([&later](const TLLayout& l) { later.push_back(l.identifier()); });
+    manager().setHandler([&later](const TLLayout& l) { later.push_back(l.identifier()); });
     QCoreApplication::processEvents();
     EXPECT_TRUE(received.empty());
     EXPECT_EQ(later, std::vector<std::string>{"third.left"});
 
     EXPECT_EQ(press(19), TLNoErr);
-    manager->setHandler(nullptr);
+    manager().setHandler(nullptr);
     QCoreApplication::processEvents();
     EXPECT_EQ(press(19), TLNoErr) << "without a handler a press is accepted and dropped";
-    manager->setHandler([&later](const TLLayout& l) { later.push_back(l.identifier()); });
+    manager().setHandler([&later](const TLLayout& l) { later.push_back(l.identifier()); });
     EXPECT_EQ(press(20), TLNoErr);
-    manager.reset();
+    manager_.reset();
     QCoreApplication::processEvents();
     EXPECT_EQ(later.size(), 1u);
     EXPECT_TRUE(service.registered().empty());

@@ -4,6 +4,7 @@
 #include "TLFakeKeyboardLayout.h"
 #include "TLHotkeyManager.h"
 #include "TLLayout.h"
+#include "TLModifiers.h"
 #include "TLShortcutRecorder.h"
 #include "TLUserDefaults.h"
 
@@ -24,12 +25,9 @@
 
 namespace {
 
-constexpr std::uint32_t kShift = 0x200;
-constexpr std::uint32_t kCmd = 0x100;
-constexpr std::uint32_t kOption = 0x800;
-constexpr std::uint32_t kControl = 0x1000;
-
 constexpr quint32 kXLockMask = 0x2; // Caps Lock in an X key event's state
+constexpr std::uint32_t kCtrlOpt = TLControlKey | TLOptionKey;
+constexpr Qt::KeyboardModifiers kCtrlAlt = Qt::ControlModifier | Qt::AltModifier;
 
 class RecorderTest : public ::testing::Test {
 protected:
@@ -44,18 +42,15 @@ protected:
 
         window = std::make_unique<QWidget>();
         auto* layout = new QVBoxLayout(window.get());
-        before = new QPushButton(QStringLiteral("davor"));
-        recorder = new TLShortcutRecorder;
-        other = new TLShortcutRecorder;
-        layout->addWidget(before);
-        layout->addWidget(recorder);
-        layout->addWidget(other);
+        layout->addWidget(before = new QPushButton(QStringLiteral("davor")));
+        layout->addWidget(recorder = new TLShortcutRecorder);
+        layout->addWidget(other = new TLShortcutRecorder);
         for (TLShortcutRecorder* r : {recorder, other}) {
             r->setHotkeyManager(manager.get());
             r->setBeep([this] { ++beeps; });
             r->setFixedSize(130, 24);
         }
-        recorder->setShortcut(TLShortcut::shortcutWithKeyCode(18, kControl | kOption));
+        recorder->setShortcut(TLShortcut::shortcutWithKeyCode(18, kCtrlOpt));
         recorder->setOnChange([this](const TLShortcut& s) { changes.push_back(s); });
         window->show();
         window->activateWindow();
@@ -115,11 +110,11 @@ struct KeyRow {
     const char* name;
     int key;
     Qt::KeyboardModifiers mods;
-    quint32 xKeycode; // 0: an event without a native key code
-    quint32 xState;
     Outcome outcome;
     std::int64_t keyCode = -1; // of the committed shortcut; -1: cleared
     std::uint32_t modifiers = 0;
+    quint32 xKeycode = 0; // 0: an event without a native key code
+    quint32 xState = 0;
 };
 
 void PrintTo(const KeyRow& row, std::ostream* os) {
@@ -165,33 +160,32 @@ const Qt::KeyboardModifiers kNone = Qt::NoModifier;
 INSTANTIATE_TEST_SUITE_P(
     Keys, RecorderKeyRules,
     ::testing::Values(
-        KeyRow{"LetterAlone", Qt::Key_A, kNone, 0, 0, Outcome::Beep},
-        KeyRow{"TabAlone", Qt::Key_Tab, kNone, 0, 0, Outcome::Beep},
-        KeyRow{"KeypadDigitAlone", Qt::Key_5, Qt::KeypadModifier, 0, 0, Outcome::Beep},
-        KeyRow{"LetterWithCapsLock", Qt::Key_A, kNone, 38, kXLockMask, Outcome::Beep},
-        KeyRow{"UnknownKeyWithModifier", Qt::Key_unknown, Qt::ControlModifier, 255, 0x4, Outcome::Beep},
-        KeyRow{"Escape", Qt::Key_Escape, kNone, 0, 0, Outcome::Cancel},
-        KeyRow{"Backspace", Qt::Key_Backspace, kNone, 0, 0, Outcome::Commit, -1, 0},
-        KeyRow{"ForwardDelete", Qt::Key_Delete, kNone, 0, 0, Outcome::Commit, -1, 0},
-        KeyRow{"ShiftA", Qt::Key_A, Qt::ShiftModifier, 0, 0, Outcome::Commit, 0, kShift},
-        KeyRow{"ControlOption1", Qt::Key_1, Qt::ControlModifier | Qt::AltModifier, 0, 0, Outcome::Commit, 18,
-               kControl | kOption},
-        KeyRow{"AllFourModifiers", Qt::Key_Left,
-               Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier | Qt::MetaModifier, 0, 0,
-               Outcome::Commit, 123, kControl | kOption | kShift | kCmd},
-        KeyRow{"F5", Qt::Key_F5, kNone, 0, 0, Outcome::Commit, 96, 0},
-        KeyRow{"F13", Qt::Key_F13, kNone, 0, 0, Outcome::Commit, 105, 0},
-        KeyRow{"NativeF13", Qt::Key_F13, kNone, 191, 0, Outcome::Commit, 105, 0},
-        KeyRow{"CommandEscape", Qt::Key_Escape, Qt::MetaModifier, 0, 0, Outcome::Commit, 53, kCmd},
-        KeyRow{"ShiftBackspace", Qt::Key_Backspace, Qt::ShiftModifier, 0, 0, Outcome::Commit, 51, kShift},
-        KeyRow{"ControlTab", Qt::Key_Tab, Qt::ControlModifier, 0, 0, Outcome::Commit, 48, kControl},
-        KeyRow{"ControlKeypad5", Qt::Key_5, Qt::ControlModifier | Qt::KeypadModifier, 0, 0, Outcome::Commit,
-               87, kControl},
+        KeyRow{"LetterAlone", Qt::Key_A, kNone, Outcome::Beep},
+        KeyRow{"TabAlone", Qt::Key_Tab, kNone, Outcome::Beep},
+        KeyRow{"KeypadDigitAlone", Qt::Key_5, Qt::KeypadModifier, Outcome::Beep},
+        KeyRow{"LetterWithCapsLock", Qt::Key_A, kNone, Outcome::Beep, -1, 0, 38, kXLockMask},
+        KeyRow{"UnknownKeyWithModifier", Qt::Key_unknown, Qt::ControlModifier, Outcome::Beep, -1, 0, 255,
+               0x4},
+        KeyRow{"Escape", Qt::Key_Escape, kNone, Outcome::Cancel},
+        KeyRow{"Backspace", Qt::Key_Backspace, kNone, Outcome::Commit, -1, 0},
+        KeyRow{"ForwardDelete", Qt::Key_Delete, kNone, Outcome::Commit, -1, 0},
+        KeyRow{"ShiftA", Qt::Key_A, Qt::ShiftModifier, Outcome::Commit, 0, TLShiftKey},
+        KeyRow{"ControlOption1", Qt::Key_1, kCtrlAlt, Outcome::Commit, 18, kCtrlOpt},
+        KeyRow{"AllFourModifiers", Qt::Key_Left, kCtrlAlt | Qt::ShiftModifier | Qt::MetaModifier,
+               Outcome::Commit, 123, kCtrlOpt | TLShiftKey | TLCmdKey},
+        KeyRow{"F5", Qt::Key_F5, kNone, Outcome::Commit, 96, 0},
+        KeyRow{"F13", Qt::Key_F13, kNone, Outcome::Commit, 105, 0},
+        KeyRow{"NativeF13", Qt::Key_F13, kNone, Outcome::Commit, 105, 0, 191, 0},
+        KeyRow{"CommandEscape", Qt::Key_Escape, Qt::MetaModifier, Outcome::Commit, 53, TLCmdKey},
+        KeyRow{"ShiftBackspace", Qt::Key_Backspace, Qt::ShiftModifier, Outcome::Commit, 51, TLShiftKey},
+        KeyRow{"ControlTab", Qt::Key_Tab, Qt::ControlModifier, Outcome::Commit, 48, TLControlKey},
+        KeyRow{"ControlKeypad5", Qt::Key_5, Qt::ControlModifier | Qt::KeypadModifier, Outcome::Commit, 87,
+               TLControlKey},
         // German layout: the key labelled Y sits where US keyboards have Z (X keycode 52).
-        KeyRow{"NativeKeycodeNotLabel", Qt::Key_Y, Qt::ControlModifier, 52, 0x4, Outcome::Commit, 6,
-               kControl},
-        KeyRow{"CapsLockDoesNotCount", Qt::Key_A, Qt::ShiftModifier, 38, kXLockMask | 0x1, Outcome::Commit, 0,
-               kShift}),
+        KeyRow{"NativeKeycodeNotLabel", Qt::Key_Y, Qt::ControlModifier, Outcome::Commit, 6, TLControlKey, 52,
+               0x4},
+        KeyRow{"CapsLockDoesNotCount", Qt::Key_A, Qt::ShiftModifier, Outcome::Commit, 0, TLShiftKey, 38,
+               kXLockMask | 0x1}),
     [](const ::testing::TestParamInfo<KeyRow>& info) { return std::string(info.param.name); });
 
 TEST_F(RecorderTest, ShowsHeldModifiersLiveInFixedOrder) {
@@ -279,19 +273,19 @@ TEST_F(RecorderTest, WindowShortcutsAndHotKeysDoNotFireWhileRecording) {
     int handled = 0;
     manager->setHandler([&handled](const TLLayout&) { ++handled; });
     recorder->setFocus();
-    press(Qt::Key_1, Qt::ControlModifier | Qt::AltModifier);
+    press(Qt::Key_1, kCtrlAlt);
     ASSERT_EQ(fired, 1) << "the window shortcut works while the recorder is idle";
-    ASSERT_TRUE(service.press(18, kControl | kOption).has_value());
+    ASSERT_TRUE(service.press(18, kCtrlOpt).has_value());
     ASSERT_TRUE(QTest::qWaitFor([&] { return handled == 1; }));
 
     startRecording(recorder);
-    EXPECT_FALSE(service.press(18, kControl | kOption).has_value());
-    press(Qt::Key_1, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_FALSE(service.press(18, kCtrlOpt).has_value());
+    press(Qt::Key_1, kCtrlAlt);
     EXPECT_EQ(fired, 1);
     ASSERT_EQ(changes.size(), 1u);
     EXPECT_EQ(changes[0].keyCode(), 18);
 
-    ASSERT_TRUE(service.press(18, kControl | kOption).has_value());
+    ASSERT_TRUE(service.press(18, kCtrlOpt).has_value());
     ASSERT_TRUE(QTest::qWaitFor([&] { return handled == 2; }));
 }
 
@@ -341,10 +335,9 @@ TEST_F(RecorderTest, ColoursFollowTheStateAndThePalette) {
     const QColor outside = recorder->grab().toImage().pixelColor(0, 0); // beyond the rounded corner
     const QColor accent = pal.color(QPalette::Highlight);
     const QColor field = fieldColour(recorder);
-    auto blend = [](int a, int b) { return 0.12 * a + 0.88 * b; };
-    EXPECT_NEAR(field.red(), blend(accent.red(), outside.red()), 3.0);
-    EXPECT_NEAR(field.green(), blend(accent.green(), outside.green()), 3.0);
-    EXPECT_NEAR(field.blue(), blend(accent.blue(), outside.blue()), 3.0);
+    for (int (QColor::*channel)() const : {&QColor::red, &QColor::green, &QColor::blue}) {
+        EXPECT_NEAR((field.*channel)(), 0.12 * (accent.*channel)() + 0.88 * (outside.*channel)(), 3.0);
+    }
 }
 
 } // namespace

@@ -269,15 +269,14 @@ TEST_F(TLUserDefaultsTest, ForeignKeysAndTypesSurviveARewrite) {
 TEST(TLUserDefaultsPathTest, StandardStoreLivesUnderTheConfigHome) {
     {
         TLScopedEnv home("HOME", QByteArray("/home/tester"));
-        for (const char* ignored : {"", "relative/cfg"}) {
-            TLScopedEnv xdg("XDG_CONFIG_HOME", QByteArray(ignored));
+        // Empty, relative or unset: not usable, so the folder under HOME.
+        using Value = std::optional<QByteArray>;
+        for (const Value& ignored : {Value(""), Value("relative/cfg"), Value()}) {
+            TLScopedEnv xdg("XDG_CONFIG_HOME", ignored);
             EXPECT_EQ(TLUserDefaults::standardFilePath(),
                       QStringLiteral("/home/tester/.config/Tilora/Tilora.plist"))
-                << ignored;
+                << ignored.value_or("unset").toStdString();
         }
-        TLScopedEnv unset("XDG_CONFIG_HOME", std::nullopt);
-        EXPECT_EQ(TLUserDefaults::standardFilePath(),
-                  QStringLiteral("/home/tester/.config/Tilora/Tilora.plist"));
     }
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
