@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -32,9 +32,9 @@ std::string readFile(const fs::path& path) {
 
 std::vector<std::string> logLines(const fs::path& path) {
     std::vector<std::string> lines;
-    std::istringstream in(readFile(path));
+    std::ifstream in(path);
     for (std::string line; std::getline(in, line);) {
-        if (line.rfind("Tilora: ", 0) == 0) {
+        if (line.starts_with("Tilora: ")) {
             lines.push_back(line);
         }
     }
@@ -44,14 +44,11 @@ std::vector<std::string> logLines(const fs::path& path) {
 class AppBundle : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        desktop_ = new TLTestDesktop();
+        desktop_ = std::make_unique<TLTestDesktop>();
         std::string error;
         ASSERT_TRUE(desktop_->start(&error)) << error;
     }
-    static void TearDownTestSuite() {
-        delete desktop_;
-        desktop_ = nullptr;
-    }
+    static void TearDownTestSuite() { desktop_.reset(); }
 
     void SetUp() override {
         ASSERT_NE(desktop_, nullptr);
@@ -67,10 +64,7 @@ protected:
         std::ofstream(home_ / "lsan.supp") << "leak:libfontconfig.so\nleak:libdbus-1.so\n";
     }
     void TearDown() override {
-        for (auto& process : processes_) {
-            process->terminate();
-        }
-        processes_.clear();
+        stopAll();
         std::error_code ignored;
         fs::remove_all(home_, ignored);
     }
@@ -94,10 +88,19 @@ protected:
         processes_.push_back(std::move(process));
         return processes_.back().get();
     }
+    bool launched(const std::string& logName = "tilora.log") {
+        return startTilora(logName) && waitUntilReady();
+    }
+    std::string log(const std::string& logName = "tilora.log") const { return readFile(home_ / logName); }
+    void stopAll() {
+        for (auto& process : processes_) {
+            process->terminate();
+        }
+        processes_.clear();
+    }
 
     bool hasClass(xcb_window_t window, const std::string& wmClass) const {
-        const auto classes = desktop_->wmClass(window);
-        return std::find(classes.begin(), classes.end(), wmClass) != classes.end();
+        return std::ranges::count(desktop_->wmClass(window), wmClass) > 0;
     }
 
     std::vector<xcb_window_t> children(xcb_window_t window) const {
@@ -208,32 +211,26 @@ protected:
     }
 
     static const TLTestDesktop::Monitor& monitor(const std::string& name) {
-        for (const auto& m : TLTestDesktop::monitors()) {
-            if (m.name == name) {
-                return m;
-            }
-        }
-        std::abort();
+        return *std::ranges::find(TLTestDesktop::monitors(), name, &TLTestDesktop::Monitor::name);
     }
 
-    static TLTestDesktop* desktop_;
+    static inline std::unique_ptr<TLTestDesktop> desktop_;
     fs::path home_;
     std::vector<std::unique_ptr<TLTestProcess>> processes_;
 };
-
-TLTestDesktop* AppBundle::desktop_ = nullptr;
 
 TEST_F(AppBundle, BundleCarriesItsInformation) {
     const fs::path bundle = fs::path(TL_BUNDLE_EXECUTABLE).parent_path().parent_path().parent_path();
     EXPECT_EQ(bundle.filename(), "Tilora.app");
     const std::string info = readFile(bundle / "Contents" / "Info.plist");
-    EXPECT_NE(info.find("<key>CFBundleIdentifier</key>\n\t<string>" TL_BUNDLE_IDENTIFIER "</string>"),
-              std::string::npos);
-    EXPECT_NE(info.find("<key>CFBundleShortVersionString</key>\n\t<string>" TL_PROJECT_VERSION "</string>"),
-              std::string::npos);
-    EXPECT_NE(info.find("<key>CFBundleExecutable</key>\n\t<string>" +
-                        fs::path(TL_BUNDLE_EXECUTABLE).filename().string() + "</string>"),
-              std::string::npos);
+    const std::pair<std::string, std::string> entries[] = {
+        {"CFBundleIdentifier", TL_BUNDLE_IDENTIFIER},
+        {"CFBundleShortVersionString", TL_PROJECT_VERSION},
+        {"CFBundleExecutable", fs::path(TL_BUNDLE_EXECUTABLE).filename().string()}};
+    for (const auto& [key, value] : entries) {
+        EXPECT_NE(info.find("<key>" + key + "</key>\n\t<string>" + value + "</string>"), std::string::npos)
+            << key;
+    }
     EXPECT_GT(fs::file_size(bundle / "Contents" / "Resources" / "tilora.png"), 100u);
 }
 
@@ -250,8 +247,7 @@ TEST_F(AppBundle, WithoutAnXServerItSaysSoInsteadOfCrashing) {
 }
 
 TEST_F(AppBundle, TrayIconAppearsAndHotKeyTilesTheWindowOnItsMonitor) {
-    ASSERT_TRUE(startTilora());
-    ASSERT_TRUE(waitUntilReady()) << readFile(home_ / "tilora.log") << desktop_->logs();
+    ASSERT_TRUE(launched()) << log() << desktop_->logs();
 
     // On the left monitor (the one with the panel) and on the primary one: the left half of
     // the visible area of the monitor the window is on.
@@ -264,12 +260,11 @@ TEST_F(AppBundle, TrayIconAppearsAndHotKeyTilesTheWindowOnItsMonitor) {
         EXPECT_TRUE(TLTestDesktop::waitUntil([&] { return desktop_->outerFrame(window) == expected; }))
             << name;
     }
-    EXPECT_TRUE(logLines(home_ / "tilora.log").empty()) << readFile(home_ / "tilora.log");
+    EXPECT_TRUE(logLines(home_ / "tilora.log").empty()) << log();
 }
 
 TEST_F(AppBundle, MenuChoiceMovesTheWindowAbout150msLater) {
-    ASSERT_TRUE(startTilora());
-    ASSERT_TRUE(waitUntilReady()) << readFile(home_ / "tilora.log");
+    ASSERT_TRUE(launched()) << log();
     const auto& right = monitor("RIGHT");
     const xcb_window_t window = clientOn(right, "Tilora probe menu");
 
@@ -288,8 +283,7 @@ TEST_F(AppBundle, MenuChoiceMovesTheWindowAbout150msLater) {
 }
 
 TEST_F(AppBundle, MenuClosedWithTheKeyboardOpensAgainWithOneRightClick) {
-    ASSERT_TRUE(startTilora());
-    ASSERT_TRUE(waitUntilReady()) << readFile(home_ / "tilora.log");
+    ASSERT_TRUE(launched()) << log();
     // The clicks follow each other within the double-click time: after a menu closed with the
     // keyboard, the next right click must open it again, not end a double click. The last
     // closing keys choose the first layout.
@@ -307,20 +301,19 @@ TEST_F(AppBundle, MenuClosedWithTheKeyboardOpensAgainWithOneRightClick) {
 TEST_F(AppBundle, QuitItemEndsTiloraCleanly) {
     TLTestProcess* tilora = startTilora();
     ASSERT_TRUE(tilora);
-    ASSERT_TRUE(waitUntilReady()) << readFile(home_ / "tilora.log");
+    ASSERT_TRUE(waitUntilReady()) << log();
     // Up from the top wraps to the last item, "Tilora beenden".
     ASSERT_TRUE(openTrayMenu()) << "the menu did not open";
     ASSERT_TRUE(run({"xdotool", "key", "Up", "Return"}));
     const auto status = tilora->wait(10s);
     ASSERT_TRUE(status) << "still running";
     // A clean exit: also no leak report of the sanitizer build.
-    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status << readFile(home_ / "tilora.log");
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status << log();
     EXPECT_TRUE(TLTestDesktop::waitUntil([&] { return trayIcon() == XCB_WINDOW_NONE; }));
 }
 
 TEST_F(AppBundle, FailingLayoutWritesOneLogLineAndShowsNothing) {
-    ASSERT_TRUE(startTilora());
-    ASSERT_TRUE(waitUntilReady()) << readFile(home_ / "tilora.log");
+    ASSERT_TRUE(launched()) << log();
     const xcb_window_t window = clientOn(monitor("LEFT"), "Tilora probe single");
     const auto before = desktop_->outerFrame(window);
 
@@ -342,8 +335,7 @@ TEST_F(AppBundle, FailingLayoutWritesOneLogLineAndShowsNothing) {
     ASSERT_TRUE(monitorsAre("1"));
     const std::set<xcb_window_t> windowsBefore = tiloraWindows();
     ASSERT_TRUE(run({"xdotool", "key", "ctrl+alt+shift+Right"}));
-    ASSERT_TRUE(TLTestDesktop::waitUntil([&] { return !logLines(home_ / "tilora.log").empty(); }))
-        << readFile(home_ / "tilora.log");
+    ASSERT_TRUE(TLTestDesktop::waitUntil([&] { return !logLines(home_ / "tilora.log").empty(); })) << log();
 
     EXPECT_EQ(
         logLines(home_ / "tilora.log"),
@@ -358,8 +350,7 @@ TEST_F(AppBundle, FailingLayoutWritesOneLogLineAndShowsNothing) {
 
 TEST_F(AppBundle, SecondStartExitsAndRaisesTheSettingsWindow) {
     ASSERT_TRUE(startTilora());
-    ASSERT_TRUE(TLTestDesktop::waitUntil([&] { return trayIcon() != XCB_WINDOW_NONE; }))
-        << readFile(home_ / "tilora.log");
+    ASSERT_TRUE(TLTestDesktop::waitUntil([&] { return trayIcon() != XCB_WINDOW_NONE; })) << log();
     const auto settingsWindow = [&](std::chrono::milliseconds timeout) {
         return desktop_->waitForWindow(TLTestDesktop::WindowMatch::byTitle("Tilora – Einstellungen"),
                                        timeout);
@@ -380,8 +371,7 @@ TEST_F(AppBundle, SecondStartExitsAndRaisesTheSettingsWindow) {
 
 TEST_F(AppBundle, FirstLaunchRegistersStartAtLoginOnce) {
     const fs::path autostart = home_ / "config" / "autostart";
-    ASSERT_TRUE(startTilora());
-    ASSERT_TRUE(waitUntilReady()) << readFile(home_ / "tilora.log");
+    ASSERT_TRUE(launched()) << log();
     ASSERT_TRUE(TLTestDesktop::waitUntil([&] {
         return readFile(home_ / "config" / "Tilora" / "Tilora.plist").find("TLFirstLaunchDone") !=
                std::string::npos;
@@ -391,14 +381,10 @@ TEST_F(AppBundle, FirstLaunchRegistersStartAtLoginOnce) {
     EXPECT_NE(readFile(entry).find(fs::path(TL_BUNDLE_EXECUTABLE).filename().string()), std::string::npos);
 
     // The user switches it off; later launches leave that alone.
-    for (auto& process : processes_) {
-        process->terminate();
-    }
-    processes_.clear();
+    stopAll();
     ASSERT_TRUE(TLTestDesktop::waitUntil([&] { return trayIcon() == XCB_WINDOW_NONE; }));
     fs::remove(entry);
-    ASSERT_TRUE(startTilora("relaunch.log"));
-    ASSERT_TRUE(waitUntilReady()) << readFile(home_ / "relaunch.log");
+    ASSERT_TRUE(launched("relaunch.log")) << log("relaunch.log");
     EXPECT_TRUE(fs::is_empty(autostart));
 }
 

@@ -23,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 
@@ -58,12 +59,9 @@ protected:
     }
 
     QAction* itemFor(const TLLayout& layout) const {
-        for (QAction* action : delegate_->menu()->actions()) {
-            if (TLStatusMenu::layoutForAction(action) == &layout) {
-                return action;
-            }
-        }
-        return nullptr;
+        const QList<QAction*> actions = delegate_->menu()->actions();
+        const auto found = std::ranges::find(actions, &layout, &TLStatusMenu::layoutForAction);
+        return found == actions.end() ? nullptr : *found;
     }
 
     QTemporaryDir dir_;

@@ -15,7 +15,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QCoreApplication>
 #include <QDir>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -24,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -31,8 +31,6 @@
 #include <vector>
 
 namespace {
-
-using namespace std::chrono_literals;
 
 // One desktop, one application object and one launched shell for the whole binary: the
 // singletons behind the shell exist once per process.
@@ -94,12 +92,9 @@ bool xdotool(const std::vector<std::string>& arguments) {
 }
 
 QAction* itemFor(const TLLayout& layout) {
-    for (QAction* action : shell->delegate->menu()->actions()) {
-        if (TLStatusMenu::layoutForAction(action) == &layout) {
-            return action;
-        }
-    }
-    return nullptr;
+    const QList<QAction*> actions = shell->delegate->menu()->actions();
+    const auto found = std::ranges::find(actions, &layout, &TLStatusMenu::layoutForAction);
+    return found == actions.end() ? nullptr : *found;
 }
 
 TEST(ShellOnDesktop, TrayIconWithTheCatalogueUnderHeadersSeparatorsAndShortcuts) {
@@ -112,13 +107,12 @@ TEST(ShellOnDesktop, TrayIconWithTheCatalogueUnderHeadersSeparatorsAndShortcuts)
 
     const QList<QAction*> actions = shell->delegate->menu()->actions();
     std::vector<std::string> headers;
-    int separators = 0;
     for (QAction* action : actions) {
-        separators += action->isSeparator() ? 1 : 0;
         if (!action->isSeparator() && !action->isEnabled()) {
             headers.push_back(TLStatusMenu::itemTitle(action).toStdString());
         }
     }
+    const auto separators = std::ranges::count_if(actions, &QAction::isSeparator);
     EXPECT_EQ(headers, (std::vector<std::string>{"Drittel (Spalten)", "Neuntel (Spalte × Zeile)", "Viertel",
                                                  "Hälften", "Bildschirm"}));
     EXPECT_EQ(separators, 4 + 2); // between the groups, before the commands, before quitting
@@ -126,18 +120,17 @@ TEST(ShellOnDesktop, TrayIconWithTheCatalogueUnderHeadersSeparatorsAndShortcuts)
     EXPECT_EQ(TLStatusMenu::itemTitle(actions.last()), QStringLiteral("Tilora beenden"));
 
     // The default shortcuts as key equivalents (Option is Alt, on a US keyboard).
-    const std::map<std::string, QString> expected = {
-        {"third.left", "Ctrl+Alt+1"},
-        {"ninth.l.top", "Ctrl+Alt+Q"},
-        {"half.top", "Ctrl+Alt+Up"},
-        {"screen.full", "Ctrl+Alt+Return"},
-        {"screen.next", "Ctrl+Alt+Shift+Right"},
-    };
+    const std::map<std::string, QString> expected = {{"third.left", "Ctrl+Alt+1"},
+                                                     {"ninth.l.top", "Ctrl+Alt+Q"},
+                                                     {"half.top", "Ctrl+Alt+Up"},
+                                                     {"screen.full", "Ctrl+Alt+Return"},
+                                                     {"screen.next", "Ctrl+Alt+Shift+Right"}};
     for (const auto& [identifier, keys] : expected) {
         const TLLayout* layout = TLLayout::layoutWithIdentifier(identifier);
-        ASSERT_TRUE(layout && itemFor(*layout)) << identifier;
-        EXPECT_EQ(itemFor(*layout)->shortcut(), QKeySequence(keys)) << identifier;
-        EXPECT_EQ(TLStatusMenu::itemTitle(itemFor(*layout)), QString::fromStdString(layout->name()));
+        QAction* item = layout ? itemFor(*layout) : nullptr;
+        ASSERT_TRUE(item) << identifier;
+        EXPECT_EQ(item->shortcut(), QKeySequence(keys)) << identifier;
+        EXPECT_EQ(TLStatusMenu::itemTitle(item), QString::fromStdString(layout->name()));
     }
 }
 
