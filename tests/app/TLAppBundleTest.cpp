@@ -184,10 +184,8 @@ protected:
         if (settings == XCB_WINDOW_NONE || !run({"wmctrl", "-i", "-c", std::to_string(settings)})) {
             return false;
         }
-        return TLTestDesktop::waitUntil([&] {
-            const auto clients = desktop_->clientList();
-            return std::find(clients.begin(), clients.end(), settings) == clients.end();
-        });
+        return TLTestDesktop::waitUntil(
+            [&] { return std::ranges::count(desktop_->clientList(), settings) == 0; });
     }
 
     bool run(const std::vector<std::string>& argv) {

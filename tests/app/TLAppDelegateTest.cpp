@@ -24,7 +24,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <memory>
 #include <optional>
 
 namespace {
@@ -38,28 +37,23 @@ protected:
         ASSERT_TRUE(dir_.isValid());
         TLKeyboardLayout::install(&keyboard_);
         TLLog::setSinkForTesting([this](const QString& line) { log_ << line; });
-        defaults_ = std::make_unique<TLUserDefaults>(dir_.filePath(QStringLiteral("Tilora.plist")));
-        hotkeys_ = std::make_unique<TLHotkeyManager>(*defaults_, hotKeyService_);
-        delegate_ = std::make_unique<TLAppDelegate>(*hotkeys_, *defaults_, services_);
-        delegate_->setTerminateHandler([this] { ++terminations_; });
+        delegate_.setTerminateHandler([this] { ++terminations_; });
         // The real reset tool does not exist on Linux, nor does this one.
-        delegate_->setResetToolPathForTesting(dir_.filePath(QStringLiteral("tccutil")));
+        delegate_.setResetToolPathForTesting(dir_.filePath(QStringLiteral("tccutil")));
     }
     void TearDown() override {
-        delegate_.reset();
-        hotkeys_.reset();
         TLLog::setSinkForTesting(nullptr);
         TLKeyboardLayout::install(nullptr);
     }
 
     void launchTrusted() {
         services_.trustAnswers = {true};
-        delegate_->applicationDidFinishLaunching();
+        delegate_.applicationDidFinishLaunching();
         services_.calls.clear();
     }
 
     QAction* itemFor(const TLLayout& layout) const {
-        const QList<QAction*> actions = delegate_->menu()->actions();
+        const QList<QAction*> actions = delegate_.menu()->actions();
         const auto found = std::ranges::find(actions, &layout, &TLStatusMenu::layoutForAction);
         return found == actions.end() ? nullptr : *found;
     }
@@ -68,9 +62,9 @@ protected:
     TLFakeKeyboardLayout keyboard_{TLFakeKeyboardLayout::Arrangement::US};
     TLFakeHotKeyService hotKeyService_;
     TLRecordingAppServices services_;
-    std::unique_ptr<TLUserDefaults> defaults_;
-    std::unique_ptr<TLHotkeyManager> hotkeys_;
-    std::unique_ptr<TLAppDelegate> delegate_;
+    TLUserDefaults defaults_{dir_.filePath(QStringLiteral("Tilora.plist"))};
+    TLHotkeyManager hotkeys_{defaults_, hotKeyService_};
+    TLAppDelegate delegate_{hotkeys_, defaults_, services_};
     QStringList log_;
     int terminations_ = 0;
 };
@@ -100,16 +94,16 @@ TEST_F(AppDelegate, AccessibilityRecoveryFollowsTheDecisionTable) {
         services_ = TLRecordingAppServices();
         services_.trustAnswers = {row.trusted};
         services_.version = row.version;
-        defaults_->removeObjectForKey(kTrustedWithVersion);
+        defaults_.removeObjectForKey(kTrustedWithVersion);
         if (row.stored) {
-            defaults_->setObject(*row.stored, kTrustedWithVersion);
+            defaults_.setObject(*row.stored, kTrustedWithVersion);
         }
-        defaults_->setBool(row.firstLaunchDone, kFirstLaunchDone);
+        defaults_.setBool(row.firstLaunchDone, kFirstLaunchDone);
         log_.clear();
 
-        delegate_->recoverAccessibilityAfterUpdate();
+        delegate_.recoverAccessibilityAfterUpdate();
 
-        EXPECT_EQ(defaults_->stringForKey(kTrustedWithVersion), row.storedAfter);
+        EXPECT_EQ(defaults_.stringForKey(kTrustedWithVersion), row.storedAfter);
         ASSERT_EQ(services_.toolRuns.size(), row.resets ? 1u : 0u);
         ASSERT_EQ(log_.size(), row.resets ? 1 : 0);
         if (row.resets) {
@@ -126,8 +120,8 @@ TEST_F(AppDelegate, AccessibilityRecoveryFollowsTheDecisionTable) {
 
     // A bundle without an identifier: the built-in one is reset.
     services_.identifier.reset();
-    defaults_->setObject(QStringLiteral("1.0"), kTrustedWithVersion);
-    delegate_->recoverAccessibilityAfterUpdate();
+    defaults_.setObject(QStringLiteral("1.0"), kTrustedWithVersion);
+    delegate_.recoverAccessibilityAfterUpdate();
     ASSERT_FALSE(services_.toolRuns.empty());
     EXPECT_EQ(services_.toolRuns.back().last(), QString::fromUtf8(TLBuildSettings::kBundleIdentifier));
 }
@@ -154,12 +148,12 @@ TEST_F(AppDelegate, FirstLaunchSetupRegistersTheLoginItemUntilItSucceeds) {
         services_.path = row.path;
         services_.loginAvailable = row.available;
         services_.loginSucceeds = row.succeeds;
-        defaults_->setBool(false, kFirstLaunchDone);
+        defaults_.setBool(false, kFirstLaunchDone);
 
-        delegate_->firstLaunchSetup();
-        EXPECT_EQ(defaults_->boolForKey(kFirstLaunchDone), row.flagAfter);
+        delegate_.firstLaunchSetup();
+        EXPECT_EQ(defaults_.boolForKey(kFirstLaunchDone), row.flagAfter);
         // Once the flag is set, later launches leave start at login alone.
-        delegate_->firstLaunchSetup();
+        delegate_.firstLaunchSetup();
         EXPECT_EQ(services_.calls.count(QStringLiteral("enableLoginItem")),
                   row.flagAfter ? row.registrations : 2 * row.registrations);
     }
@@ -168,37 +162,37 @@ TEST_F(AppDelegate, FirstLaunchSetupRegistersTheLoginItemUntilItSucceeds) {
 
 TEST_F(AppDelegate, FreshUntrustedLaunchRunsTheStepsInOrder) {
     QApplication::setQuitOnLastWindowClosed(true);
-    delegate_->applicationDidFinishLaunching();
+    delegate_.applicationDidFinishLaunching();
     EXPECT_EQ(services_.calls,
               (QStringList{"isTrusted", "runTool", "loginItemAvailable", "enableLoginItem",
                            "scheduleAutomaticChecks", "isTrusted", "requestTrust", "showPreferences"}));
-    EXPECT_TRUE(defaults_->boolForKey(kFirstLaunchDone));
+    EXPECT_TRUE(defaults_.boolForKey(kFirstLaunchDone));
     EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
     // Tray icon, its menu and the hot keys are in place.
-    ASSERT_NE(delegate_->statusItem(), nullptr);
-    EXPECT_EQ(delegate_->statusItem()->toolTip(), QStringLiteral("Tilora"));
-    EXPECT_EQ(delegate_->statusItem()->contextMenu(), delegate_->menu());
+    ASSERT_NE(delegate_.statusItem(), nullptr);
+    EXPECT_EQ(delegate_.statusItem()->toolTip(), QStringLiteral("Tilora"));
+    EXPECT_EQ(delegate_.statusItem()->contextMenu(), delegate_.menu());
     EXPECT_NE(itemFor(TLLayout::allLayouts().front()), nullptr);
     EXPECT_EQ(hotKeyService_.registered().size(), TLLayout::allLayouts().size());
 }
 
 TEST_F(AppDelegate, TrustedLaunchAfterSetupAsksForNothing) {
     services_.trustAnswers = {true};
-    defaults_->setBool(true, kFirstLaunchDone);
-    delegate_->applicationDidFinishLaunching();
+    defaults_.setBool(true, kFirstLaunchDone);
+    delegate_.applicationDidFinishLaunching();
     EXPECT_EQ(services_.calls, (QStringList{"isTrusted", "scheduleAutomaticChecks", "isTrusted"}));
-    EXPECT_EQ(defaults_->stringForKey(kTrustedWithVersion), QStringLiteral("1.1"));
+    EXPECT_EQ(defaults_.stringForKey(kTrustedWithVersion), QStringLiteral("1.1"));
     EXPECT_TRUE(log_.isEmpty());
 }
 
 TEST_F(AppDelegate, FailedApplyWritesExactlyOneLogLine) {
     const TLLayout& layout = TLLayout::allLayouts().front();
     services_.applySucceeds = false;
-    delegate_->apply(layout);
+    delegate_.apply(layout);
     EXPECT_EQ(log_, QStringList{QStringLiteral("Tilora: Linkes Drittel – Kein aktives Fenster.")});
 
     services_.applySucceeds = true;
-    delegate_->apply(layout);
+    delegate_.apply(layout);
     EXPECT_EQ(log_.size(), 1);
     EXPECT_EQ(services_.applied.size(), 2u);
 }
@@ -206,14 +200,14 @@ TEST_F(AppDelegate, FailedApplyWritesExactlyOneLogLine) {
 TEST_F(AppDelegate, HotKeysApplyAndShortcutChangesRebuildTheMenu) {
     launchTrusted();
     const TLLayout& layout = TLLayout::allLayouts().front();
-    const TLShortcut shortcut = hotkeys_->shortcutForLayout(layout);
+    const TLShortcut shortcut = hotkeys_.shortcutForLayout(layout);
     ASSERT_TRUE(hotKeyService_.press(static_cast<std::uint32_t>(shortcut.keyCode()), shortcut.modifiers()));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !services_.applied.empty(); }));
     EXPECT_EQ(services_.applied.front(), &layout);
 
-    hotkeys_->setShortcut(TLShortcut::shortcutWithKeyCode(7, TLControlKey | TLShiftKey), layout); // X
+    hotkeys_.setShortcut(TLShortcut::shortcutWithKeyCode(7, TLControlKey | TLShiftKey), layout); // X
     EXPECT_EQ(itemFor(layout)->shortcut(), QKeySequence(Qt::ControlModifier | Qt::ShiftModifier | Qt::Key_X));
-    hotkeys_->setShortcut(std::nullopt, layout);
+    hotkeys_.setShortcut(std::nullopt, layout);
     EXPECT_TRUE(itemFor(layout)->shortcut().isEmpty());
 }
 
@@ -232,24 +226,24 @@ TEST_F(AppDelegate, MenuChoiceIsAppliedAbout150msLater) {
 
 TEST_F(AppDelegate, FixedCommandsReachTheirServices) {
     launchTrusted();
-    for (QAction* action : delegate_->menu()->actions()) {
+    for (QAction* action : delegate_.menu()->actions()) {
         if (!action->isSeparator() && action->isEnabled() && !TLStatusMenu::layoutForAction(action)) {
             action->trigger();
         }
     }
     EXPECT_EQ(services_.calls, (QStringList{"showPreferences", "checkForUpdatesInteractive", "openUrl"}));
     EXPECT_EQ(services_.opened, std::vector<QUrl>{QUrl(QString::fromUtf8(TLBuildSettings::kSourceUrl))});
-    ASSERT_NE(delegate_->aboutPanel(), nullptr);
-    EXPECT_TRUE(delegate_->aboutPanel()->isVisible());
-    delegate_->aboutPanel()->close();
+    ASSERT_NE(delegate_.aboutPanel(), nullptr);
+    EXPECT_TRUE(delegate_.aboutPanel()->isVisible());
+    delegate_.aboutPanel()->close();
     EXPECT_EQ(terminations_, 1);
     // Headers stand for no layout.
-    EXPECT_EQ(TLStatusMenu::layoutForAction(delegate_->menu()->actions().first()), nullptr);
+    EXPECT_EQ(TLStatusMenu::layoutForAction(delegate_.menu()->actions().first()), nullptr);
 }
 
 TEST_F(AppDelegate, AboutShowsNameVersionAndCredits) {
-    delegate_->showAbout();
-    TLAboutPanel* panel = delegate_->aboutPanel();
+    delegate_.showAbout();
+    TLAboutPanel* panel = delegate_.aboutPanel();
     ASSERT_NE(panel, nullptr);
     EXPECT_TRUE(panel->isVisible());
     EXPECT_EQ(panel->applicationName(), QStringLiteral("Tilora"));
@@ -259,8 +253,8 @@ TEST_F(AppDelegate, AboutShowsNameVersionAndCredits) {
     EXPECT_TRUE(panel->creditsView()->openExternalLinks());
 
     services_.version.reset();
-    delegate_->showAbout();
-    EXPECT_EQ(delegate_->aboutPanel(), panel); // one panel, filled anew
+    delegate_.showAbout();
+    EXPECT_EQ(delegate_.aboutPanel(), panel); // one panel, filled anew
     EXPECT_TRUE(panel->versionText().isEmpty());
     panel->close();
 }
