@@ -17,15 +17,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
 namespace {
-
-xcb_atom_t intern(xcb_connection_t* c, const char* name) {
-    return tlInternAtoms(c, {name}).front();
-}
 
 int usage() {
     std::fprintf(
@@ -37,14 +32,11 @@ int usage() {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::string title = "tl_test_client";
-    std::string wmClass = "tl_test_client";
+    std::string title = "tl_test_client", wmClass = "tl_test_client", windowType;
     unsigned width = 400, height = 300;
     std::vector<uint32_t> gtkExtents;
-    std::string windowType;
     for (int i = 1; i + 1 < argc; i += 2) {
-        std::string key = argv[i];
-        std::string value = argv[i + 1];
+        const std::string key = argv[i], value = argv[i + 1];
         if (key == "--title") {
             title = value;
         } else if (key == "--class") {
@@ -81,6 +73,13 @@ int main(int argc, char** argv) {
         xcb_screen_next(&it);
     }
     xcb_screen_t* screen = it.data;
+    // One round trip for every atom; the window type is interned even when unused.
+    const std::vector<xcb_atom_t> atoms =
+        tlInternAtoms(c, {"_NET_WM_NAME", "UTF8_STRING", "_NET_WM_PID", "WM_PROTOCOLS", "WM_DELETE_WINDOW",
+                          "_MOTIF_WM_HINTS", "_GTK_FRAME_EXTENTS", "_NET_WM_WINDOW_TYPE",
+                          windowType.empty() ? "_NET_WM_WINDOW_TYPE_NORMAL" : windowType});
+    const xcb_atom_t protocols = atoms[3], motifAtom = atoms[5];
+    xcb_atom_t deleteWindow = atoms[4], type = atoms[8];
 
     xcb_window_t window = xcb_generate_id(c);
     uint32_t values[] = {screen->white_pixel, XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_EXPOSURE};
@@ -89,13 +88,12 @@ int main(int argc, char** argv) {
                       XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
 
     xcb_icccm_set_wm_name(c, window, XCB_ATOM_STRING, 8, static_cast<uint32_t>(title.size()), title.data());
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, intern(c, "_NET_WM_NAME"), intern(c, "UTF8_STRING"),
-                        8, static_cast<uint32_t>(title.size()), title.data());
-    std::string classValue = wmClass + '\0' + wmClass + '\0';
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, atoms[0], atoms[1], 8,
+                        static_cast<uint32_t>(title.size()), title.data());
+    const std::string classValue = wmClass + '\0' + wmClass + '\0';
     xcb_icccm_set_wm_class(c, window, static_cast<uint32_t>(classValue.size()), classValue.data());
     uint32_t pid = static_cast<uint32_t>(getpid());
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, intern(c, "_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, 1,
-                        &pid);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, atoms[2], XCB_ATOM_CARDINAL, 32, 1, &pid);
     char host[256] = {};
     gethostname(host, sizeof host - 1);
     xcb_icccm_set_wm_client_machine(c, window, XCB_ATOM_STRING, 8, static_cast<uint32_t>(std::strlen(host)),
@@ -111,23 +109,18 @@ int main(int argc, char** argv) {
     xcb_icccm_wm_hints_set_normal(&hints);
     xcb_icccm_set_wm_hints(c, window, &hints);
 
-    xcb_atom_t protocols = intern(c, "WM_PROTOCOLS");
-    xcb_atom_t deleteWindow = intern(c, "WM_DELETE_WINDOW");
     xcb_icccm_set_wm_protocols(c, window, protocols, 1, &deleteWindow);
 
     if (!gtkExtents.empty()) {
         // _MOTIF_WM_HINTS: flags = decorations, decorations = none.
         uint32_t motif[5] = {2, 0, 0, 0, 0};
-        xcb_atom_t motifAtom = intern(c, "_MOTIF_WM_HINTS");
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, motifAtom, motifAtom, 32, 5, motif);
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, intern(c, "_GTK_FRAME_EXTENTS"),
-                            XCB_ATOM_CARDINAL, 32, 4, gtkExtents.data());
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, atoms[6], XCB_ATOM_CARDINAL, 32, 4,
+                            gtkExtents.data());
     }
 
     if (!windowType.empty()) {
-        xcb_atom_t type = intern(c, windowType.c_str());
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, intern(c, "_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM,
-                            32, 1, &type);
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, atoms[7], XCB_ATOM_ATOM, 32, 1, &type);
     }
 
     xcb_map_window(c, window);

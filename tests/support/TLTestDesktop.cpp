@@ -10,12 +10,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <sstream>
+#include <thread>
 
 #ifndef TL_TEST_SUPPORT_DIR
 #error "TL_TEST_SUPPORT_DIR must name the folder with the desktop configuration files"
@@ -24,11 +23,8 @@
 #error "TL_TEST_CLIENT_PATH must name the test client program"
 #endif
 
-namespace {
-
 using Clock = std::chrono::steady_clock;
-
-} // namespace
+using namespace std::chrono_literals;
 
 const std::vector<TLTestDesktop::Monitor>& TLTestDesktop::monitors() {
     static const std::vector<Monitor> list = {
@@ -36,12 +32,6 @@ const std::vector<TLTestDesktop::Monitor>& TLTestDesktop::monitors() {
         {"LEFT", 0, 180, 1440, 900, false},
     };
     return list;
-}
-
-TLTestDesktop::TLTestDesktop() = default;
-
-TLTestDesktop::~TLTestDesktop() {
-    stop();
 }
 
 bool TLTestDesktop::fail(std::string* error, const std::string& message) {
@@ -108,11 +98,10 @@ bool TLTestDesktop::startServer(std::string* error) {
     // every read, so a server that never answers cannot stall the test.
     std::string number;
     const auto deadline = Clock::now() + kDefaultTimeout;
-    while (number.empty() || number.back() != '\n') {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    for (char c = 0; c != '\n';) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         pollfd p{fds[0], POLLIN, 0};
-        const int ready = left > 0 ? poll(&p, 1, static_cast<int>(left)) : 0;
-        char c;
+        const int ready = left.count() > 0 ? poll(&p, 1, int(left.count())) : 0;
         if (ready == 0 || (ready < 0 && errno != EINTR) || (ready > 0 && read(fds[0], &c, 1) != 1)) {
             break;
         }
@@ -126,20 +115,12 @@ bool TLTestDesktop::startServer(std::string* error) {
     }
     number.pop_back();
     displayName_ = ":" + number;
-    int screen = 0;
-    connection_.reset(xcb_connect(displayName_.c_str(), &screen));
+    // ":N" names screen 0, the only one Xvfb was given.
+    connection_.reset(xcb_connect(displayName_.c_str(), nullptr));
     if (xcb_connection_has_error(connection())) {
         return fail(error, "cannot connect to " + displayName_);
     }
-    const xcb_setup_t* setup = xcb_get_setup(connection());
-    xcb_screen_iterator_t it = xcb_setup_roots_iterator(setup);
-    for (int i = 0; i < screen && it.rem; ++i) {
-        xcb_screen_next(&it);
-    }
-    if (!it.rem) {
-        return fail(error, "no screen " + std::to_string(screen) + " on " + displayName_);
-    }
-    root_ = it.data->root;
+    root_ = xcb_setup_roots_iterator(xcb_get_setup(connection())).data->root;
     return true;
 }
 
@@ -159,9 +140,8 @@ bool TLTestDesktop::defineMonitors(std::string* error) {
         }
     }
     bool ready = waitUntil([&] {
-        xcb_randr_get_monitors_cookie_t cookie = xcb_randr_get_monitors(connection(), root_, 1);
-        TLXcbReply<xcb_randr_get_monitors_reply_t> reply(
-            xcb_randr_get_monitors_reply(connection(), cookie, nullptr));
+        TLXcbReply<xcb_randr_get_monitors_reply_t> reply(xcb_randr_get_monitors_reply(
+            connection(), xcb_randr_get_monitors(connection(), root_, 1), nullptr));
         if (!reply) {
             return false;
         }
@@ -197,15 +177,9 @@ bool TLTestDesktop::startWindowManager(std::string* error) {
     }
     // Ready when the supporting-WM check window exists and points at itself.
     bool ready = waitUntil([&] {
-        if (!windowManager_->running()) {
-            return false;
-        }
-        std::vector<uint32_t> check = cardinals(root_, "_NET_SUPPORTING_WM_CHECK");
-        if (check.size() != 1) {
-            return false;
-        }
-        std::vector<uint32_t> self = cardinals(check[0], "_NET_SUPPORTING_WM_CHECK");
-        return self.size() == 1 && self[0] == check[0];
+        const std::vector<uint32_t> check = cardinals(root_, "_NET_SUPPORTING_WM_CHECK");
+        return windowManager_->running() && check.size() == 1 &&
+               cardinals(check[0], "_NET_SUPPORTING_WM_CHECK") == check;
     });
     if (!ready) {
         return fail(error, "openbox did not become ready");
@@ -214,7 +188,7 @@ bool TLTestDesktop::startWindowManager(std::string* error) {
     // be lost for good (its map request is dropped, the window never appears). Only a window it
     // has really framed proves that it manages new clients: map probes until one is framed.
     bool managing = false;
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    const auto deadline = Clock::now() + 10s;
     while (!managing && Clock::now() < deadline) {
         const xcb_window_t probe = xcb_generate_id(connection());
         xcb_create_window(connection(), XCB_COPY_FROM_PARENT, probe, root_, 0, 0, 16, 16, 0,
@@ -227,7 +201,7 @@ bool TLTestDesktop::startWindowManager(std::string* error) {
                     xcb_query_tree_reply(connection(), xcb_query_tree(connection(), probe), nullptr));
                 return tree && tree->parent != root_;
             },
-            std::chrono::milliseconds(250));
+            250ms);
         xcb_destroy_window(connection(), probe);
         xcb_flush(connection());
     }
@@ -240,16 +214,11 @@ bool TLTestDesktop::startPanel(std::string* error) {
     }
     const xcb_atom_t tray = atom("_NET_SYSTEM_TRAY_S0");
     bool ready = waitUntil([&] {
-        if (!panel_->running()) {
-            return false;
-        }
         TLXcbReply<xcb_get_selection_owner_reply_t> owner(xcb_get_selection_owner_reply(
             connection(), xcb_get_selection_owner(connection(), tray), nullptr));
-        if (!owner || owner->owner == XCB_WINDOW_NONE) {
-            return false;
-        }
-        std::vector<uint32_t> workarea = cardinals(root_, "_NET_WORKAREA");
-        return workarea.size() >= 4 && workarea[3] == static_cast<uint32_t>(kScreenHeight - kPanelHeight);
+        const std::vector<uint32_t> workarea = cardinals(root_, "_NET_WORKAREA");
+        return panel_->running() && owner && owner->owner != XCB_WINDOW_NONE && workarea.size() >= 4 &&
+               workarea[3] == uint32_t(kScreenHeight - kPanelHeight);
     });
     return ready || fail(error, "tint2 did not become ready");
 }
@@ -273,37 +242,33 @@ std::unique_ptr<TLTestProcess> TLTestDesktop::launchTestClient(const std::string
                                                                const std::string& wmClass, int width,
                                                                int height,
                                                                const std::vector<std::string>& extraArgs) {
-    const std::string size = std::to_string(width) + "x" + std::to_string(height);
-    std::vector<std::string> argv = {testClientPath(), "--title", title, "--class", wmClass, "--size", size};
+    std::vector<std::string> argv = {testClientPath(),
+                                     "--title",
+                                     title,
+                                     "--class",
+                                     wmClass,
+                                     "--size",
+                                     std::to_string(width) + "x" + std::to_string(height)};
     argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
     return launch(argv);
 }
 
 bool TLTestDesktop::waitUntil(const std::function<bool()>& cond, std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    for (;;) {
-        if (cond()) {
-            return true;
-        }
+    for (const auto deadline = Clock::now() + timeout; !cond(); std::this_thread::sleep_for(5ms)) {
         if (Clock::now() >= deadline) {
             return false;
         }
-        timespec ts{0, 5 * 1000000L};
-        nanosleep(&ts, nullptr);
     }
+    return true;
 }
 
 xcb_atom_t TLTestDesktop::atom(const std::string& name) const {
-    auto it = atoms_.find(name);
-    if (it != atoms_.end()) {
+    if (auto it = atoms_.find(name); it != atoms_.end()) {
         return it->second;
     }
     TLXcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        connection(), xcb_intern_atom(connection(), 0, static_cast<uint16_t>(name.size()), name.c_str()),
-        nullptr));
-    xcb_atom_t a = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    atoms_[name] = a;
-    return a;
+        connection(), xcb_intern_atom(connection(), 0, uint16_t(name.size()), name.c_str()), nullptr));
+    return atoms_[name] = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
 }
 
 TLXcbReply<xcb_get_property_reply_t> TLTestDesktop::property(xcb_window_t window,
@@ -342,8 +307,7 @@ std::vector<std::string> TLTestDesktop::wmClass(xcb_window_t window) const {
 }
 
 std::vector<xcb_window_t> TLTestDesktop::clientList() const {
-    std::vector<uint32_t> list = cardinals(root_, "_NET_CLIENT_LIST");
-    return std::vector<xcb_window_t>(list.begin(), list.end());
+    return cardinals(root_, "_NET_CLIENT_LIST"); // xcb_window_t is uint32_t
 }
 
 xcb_window_t TLTestDesktop::activeWindow() const {
@@ -377,8 +341,7 @@ xcb_window_t TLTestDesktop::waitForWindow(const WindowMatch& match, std::chrono:
 
 void TLTestDesktop::sendClientMessage(xcb_window_t window, const std::string& type,
                                       std::array<uint32_t, 5> data) {
-    xcb_client_message_event_t event;
-    std::memset(&event, 0, sizeof event);
+    xcb_client_message_event_t event{};
     event.response_type = XCB_CLIENT_MESSAGE;
     event.format = 32;
     event.window = window;

@@ -9,8 +9,8 @@
 //     ASSERT_TRUE(desktop.start(&error)) << error;   // waits until every part is ready
 //     desktop.setDisplayEnvironment();               // DISPLAY for this process (Qt, xcb_connect)
 //     auto client = desktop.launchTestClient("Probe", "probe", 400, 300);
-//     xcb_window_t w = desktop.waitForWindow(TLTestDesktop::WindowMatch::byTitle("Probe")); //
-//     XCB_WINDOW_NONE on timeout desktop.waitUntil([&] { return desktop.activeWindow() == w; });
+//     xcb_window_t w = desktop.waitForWindow(TLTestDesktop::WindowMatch::byTitle("Probe"));
+//     desktop.waitUntil([&] { return desktop.activeWindow() == w; });
 //     ...                                            // stop() (or the destructor) tears it down
 //
 // Geometry in root coordinates (y down): LEFT 1440x900+0+180, RIGHT 1920x1080+1440+0 (primary);
@@ -49,16 +49,9 @@ public:
         std::string wmClass;      // either part of WM_CLASS
         std::optional<pid_t> pid; // _NET_WM_PID
         static WindowMatch byTitle(std::string title, std::string wmClass = {}) {
-            WindowMatch m;
-            m.title = std::move(title);
-            m.wmClass = std::move(wmClass);
-            return m;
+            return {std::move(title), std::move(wmClass), std::nullopt};
         }
-        static WindowMatch byPid(pid_t pid) {
-            WindowMatch m;
-            m.pid = pid;
-            return m;
-        }
+        static WindowMatch byPid(pid_t pid) { return {{}, {}, pid}; }
     };
 
     struct Options {
@@ -66,8 +59,8 @@ public:
         bool panel = true; // needs the window manager
     };
 
-    TLTestDesktop();
-    ~TLTestDesktop();
+    TLTestDesktop() = default;
+    ~TLTestDesktop() { stop(); }
     TLTestDesktop(const TLTestDesktop&) = delete;
     TLTestDesktop& operator=(const TLTestDesktop&) = delete;
 

@@ -7,16 +7,22 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <set>
+#include <thread>
 
 extern char** environ;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+std::chrono::milliseconds timeLeft(Clock::time_point deadline) {
+    return std::max(std::chrono::milliseconds(0),
+                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
+}
 
 std::vector<std::string> mergedEnvironment(const std::vector<std::string>& extra) {
     auto nameOf = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
@@ -50,19 +56,13 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
     return p;
 }
 
-void pause(std::chrono::milliseconds ms) {
-    timespec ts{0, static_cast<long>(ms.count()) * 1000000L};
-    nanosleep(&ts, nullptr);
-}
-
 // Everything is prepared before fork: the child only calls async-signal-safe functions.
 pid_t spawn(const std::vector<std::string>& argvIn, const std::vector<std::string>& envIn, int fd3, int outFd,
             std::string* error) {
     if (argvIn.empty()) {
         return failed(error, "no program given");
     }
-    std::vector<std::string> args = argvIn;
-    std::vector<std::string> env = mergedEnvironment(envIn);
+    std::vector<std::string> args = argvIn, env = mergedEnvironment(envIn);
     std::vector<char*> argv = pointers(args);
     std::vector<char*> envp = pointers(env);
     int execPipe[2];
@@ -122,18 +122,14 @@ TLTestProcess::~TLTestProcess() {
 
 std::unique_ptr<TLTestProcess> TLTestProcess::start(const std::vector<std::string>& argv,
                                                     const Options& options, std::string* error) {
-    int out = -1;
-    if (!options.logPath.empty()) {
-        out = open(options.logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    }
-    pid_t pid = spawn(argv, options.environment, options.inheritAsFd3, out, error);
+    const int out = options.logPath.empty()
+                        ? -1
+                        : open(options.logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const pid_t pid = spawn(argv, options.environment, options.inheritAsFd3, out, error);
     if (out >= 0) {
         close(out);
     }
-    if (pid < 0) {
-        return nullptr;
-    }
-    return std::unique_ptr<TLTestProcess>(new TLTestProcess(pid));
+    return pid < 0 ? nullptr : std::unique_ptr<TLTestProcess>(new TLTestProcess(pid));
 }
 
 std::optional<int> TLTestProcess::run(const std::vector<std::string>& argv,
@@ -152,27 +148,19 @@ std::optional<int> TLTestProcess::run(const std::vector<std::string>& argv,
     TLTestProcess process(pid);
     const auto deadline = Clock::now() + timeout;
     char buffer[4096];
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            break;
-        }
-        pollfd p{fds[0], POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left)) <= 0) {
+    for (pollfd p{fds[0], POLLIN, 0}; timeLeft(deadline).count() > 0;) {
+        if (poll(&p, 1, int(timeLeft(deadline).count())) <= 0) {
             continue;
         }
-        ssize_t n = read(fds[0], buffer, sizeof buffer);
-        if (n > 0) {
-            if (output) {
-                output->append(buffer, static_cast<size_t>(n));
-            }
-        } else if (n == 0 || errno != EINTR) {
+        const ssize_t n = read(fds[0], buffer, sizeof buffer);
+        if (n > 0 && output) {
+            output->append(buffer, size_t(n));
+        } else if (n == 0 || (n < 0 && errno != EINTR)) {
             break;
         }
     }
     close(fds[0]);
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    std::optional<int> status = process.wait(std::max(left, std::chrono::milliseconds(0)));
+    const std::optional<int> status = process.wait(timeLeft(deadline));
     if (!status) {
         process.terminate(std::chrono::milliseconds(0));
         return std::nullopt;
@@ -188,10 +176,7 @@ bool TLTestProcess::reap(bool block) {
     do {
         r = waitpid(pid_, &status_, block ? 0 : WNOHANG);
     } while (r < 0 && errno == EINTR);
-    if (r == pid_ || (r < 0 && errno == ECHILD)) {
-        reaped_ = true;
-    }
-    return reaped_;
+    return reaped_ = r == pid_ || (r < 0 && errno == ECHILD);
 }
 
 bool TLTestProcess::running() {
@@ -204,7 +189,7 @@ std::optional<int> TLTestProcess::wait(std::chrono::milliseconds timeout) {
         if (Clock::now() >= deadline) {
             return std::nullopt;
         }
-        pause(std::chrono::milliseconds(2));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return status_;
 }
