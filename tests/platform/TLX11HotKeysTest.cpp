@@ -74,9 +74,7 @@ protected:
     static void SetUpTestSuite() {
         app();
         desktop = new TLTestDesktop;
-        std::string error;
-        started = desktop->start(&error);
-        startError = error;
+        started = desktop->start(&startError);
     }
     static void TearDownTestSuite() {
         delete desktop;
@@ -208,8 +206,8 @@ TEST_F(TLX11HotKeysTest, PressesWithLocksOnAndAfterTheModifierMapChanges) {
         xcb_get_modifier_mapping_reply(user.get(), xcb_get_modifier_mapping(user.get()), nullptr));
     ASSERT_TRUE(map);
     const int per = map->keycodes_per_modifier;
-    std::vector<xcb_keycode_t> keys(xcb_get_modifier_mapping_keycodes(map.get()),
-                                    xcb_get_modifier_mapping_keycodes(map.get()) + 8 * per);
+    const xcb_keycode_t* mapped = xcb_get_modifier_mapping_keycodes(map.get());
+    std::vector<xcb_keycode_t> keys(mapped, mapped + 8 * per);
     const auto mod2 = keys.begin() + 4 * per; // Mod2 is modifier index 4
     const auto numLock = std::find(mod2, mod2 + per, NumLock);
     ASSERT_NE(numLock, mod2 + per) << "Num Lock is expected on Mod2 in the default keymap";

@@ -97,10 +97,12 @@ protected:
         TLWindowMover::setPlatform(accessibility, displays);
     }
 
-    // Starts a client and waits until it is managed and active.
+    // Starts a client (the test client unless argv is given) and waits until it is managed and active.
     xcb_window_t open(std::unique_ptr<TLTestProcess>& process, const std::string& title,
-                      const std::vector<std::string>& extra = {}, const char* wmClass = "tlprobe") {
-        process = desktop->launchTestClient(title, wmClass, 500, 400, extra);
+                      const std::vector<std::string>& extra = {}, const char* wmClass = "tlprobe",
+                      const std::vector<std::string>& argv = {}) {
+        process =
+            argv.empty() ? desktop->launchTestClient(title, wmClass, 500, 400, extra) : desktop->launch(argv);
         EXPECT_TRUE(process);
         xcb_window_t w = desktop->waitForWindow(TLTestDesktop::WindowMatch::byTitle(title));
         EXPECT_NE(w, XCB_WINDOW_NONE) << title;
@@ -132,8 +134,7 @@ protected:
         EXPECT_TRUE(TLWindowMover::applyLayout(layout, &message))
             << layout.identifier() << ": " << message.toStdString();
         const Frame got = settleAt(w, want);
-        EXPECT_EQ(got, want) << layout.identifier() << " from " << show(before) << ": " << show(got)
-                             << " want " << show(want);
+        EXPECT_EQ(show(got), show(want)) << layout.identifier() << " from " << show(before);
         return got;
     }
 
@@ -233,17 +234,13 @@ TEST_F(TLX11WindowTest, AllLayoutsLandOnTheComputedFrameOnBothMonitors) {
 }
 
 TEST_F(TLX11WindowTest, XtermLandsAtThePositionWithItsReachableSize) {
-    std::string error;
-    auto xterm = desktop->launch({"xterm", "-T", "Cell probe", "-geometry", "80x24"}, &error);
-    ASSERT_TRUE(xterm) << error;
-    xcb_window_t w = desktop->waitForWindow(TLTestDesktop::WindowMatch::byTitle("Cell probe"));
-    ASSERT_NE(w, XCB_WINDOW_NONE);
-    ASSERT_TRUE(desktop->activate(w));
+    std::unique_ptr<TLTestProcess> xterm;
+    xcb_window_t w = open(xterm, "Cell probe", {}, "", {"xterm", "-T", "Cell probe", "-geometry", "80x24"});
+    ASSERT_TRUE(xterm && w != XCB_WINDOW_NONE && desktop->activeWindow() == w);
     // WM_SIZE_HINTS: flags, x, y, w, h, min w/h (5, 6), max (7, 8), inc (9, 10), aspect, base (15, 16).
     std::vector<uint32_t> hints = desktop->cardinals(w, "WM_NORMAL_HINTS");
     ASSERT_GE(hints.size(), 17u);
-    const int incW = int(hints[9]), incH = int(hints[10]);
-    const int baseW = int(hints[15]), baseH = int(hints[16]);
+    const int incW = int(hints[9]), incH = int(hints[10]), baseW = int(hints[15]), baseH = int(hints[16]);
     ASSERT_GT(incW, 1);
     std::vector<uint32_t> e = desktop->cardinals(w, "_NET_FRAME_EXTENTS");
     ASSERT_EQ(e.size(), 4u);
@@ -287,8 +284,7 @@ TEST_F(TLX11WindowTest, MaximizedFullscreenAndShadedWindowsAreRestoredAndPlaced)
         ASSERT_TRUE(TLWindowMover::applyLayout(layout(row.layout)));
         // The restore waits for the window manager's confirmation, not for its deadline.
         EXPECT_LT(std::chrono::steady_clock::now() - start, TLX11Accessibility::kRestoreTimeout) << row.first;
-        const Frame got = settleAt(w, want);
-        EXPECT_EQ(got, want) << row.first << ": " << show(got) << " want " << show(want);
+        EXPECT_EQ(show(settleAt(w, want)), show(want)) << row.first;
         EXPECT_FALSE(hasState(w, row.first));
         EXPECT_FALSE(*row.second && hasState(w, row.second));
     }
@@ -296,16 +292,14 @@ TEST_F(TLX11WindowTest, MaximizedFullscreenAndShadedWindowsAreRestoredAndPlaced)
 
 TEST_F(TLX11WindowTest, ClientSideDecorationsPlaceTheVisibleFrame) {
     std::unique_ptr<TLTestProcess> client;
-    xcb_window_t w = open(client, "Shadow probe", {"--gtk-extents", "12,14,8,20"});
-    expectApplied(w, layout("quarter.tl"));
+    expectApplied(open(client, "Shadow probe", {"--gtk-extents", "12,14,8,20"}), layout("quarter.tl"));
 }
 
 TEST_F(TLX11WindowTest, TheNewlyActiveWindowIsMovedRightAway) {
     // No event loop runs between the two applications: the backend itself must notice that
     // the active window changed.
     std::unique_ptr<TLTestProcess> first, second;
-    xcb_window_t a = open(first, "First probe");
-    xcb_window_t b = open(second, "Second probe");
+    const xcb_window_t a = open(first, "First probe"), b = open(second, "Second probe");
     for (int round = 0; round < 3; ++round) {
         ASSERT_TRUE(desktop->activate(a));
         expectApplied(a, layout("half.left"));
@@ -412,8 +406,7 @@ TEST_F(TLX11WindowTest, MainWindowQueryFindsTheProcessWindow) {
     ASSERT_TRUE(window);
     std::optional<TLPoint> position;
     std::optional<TLSize> size;
-    ASSERT_EQ(accessibility->copyPosition(*window, &position), 0);
-    ASSERT_EQ(accessibility->copySize(*window, &size), 0);
+    ASSERT_EQ(accessibility->copyPosition(*window, &position) | accessibility->copySize(*window, &size), 0);
     const Frame f = *desktop->outerFrame(w);
     EXPECT_EQ((Frame{int(position->x), int(position->y), int(size->width), int(size->height)}),
               (Frame{f.x - 1440, f.y, f.width, f.height}));

@@ -3,7 +3,6 @@
 
 #include <QDesktopServices>
 #include <QGuiApplication>
-#include <QObject>
 #include <QUrl>
 
 #include <gtest/gtest.h>
