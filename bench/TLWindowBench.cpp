@@ -3,7 +3,9 @@
 //   (a) floor: one bare _NET_MOVERESIZE_WINDOW request;
 //   (b) TLWindowMover::applyLayout with the X11 backends;
 //   (c) the shell command a user would otherwise bind (xdotool), from process start.
-// Layouts alternate so that every application changes the geometry.
+// (a) and (b) run side by side with 10 and with 500 windows open; besides the latency, the
+// X server's CPU time per application. Layouts alternate so that every application changes
+// the geometry.
 //
 //   bench_window [samples]      (default 200 per method)
 
@@ -11,16 +13,19 @@
 #include "TLPlacement.h"
 #include "TLTestDesktop.h"
 #include "TLWindowMover.h"
-#include "TLX11Accessibility.h"
-#include "TLX11Displays.h"
-#include "TLX11Session.h"
+#include "TLX11Connection.h"
+#include "TLX11WindowControl.h"
 #include "TLXcb.h"
 
+#include <QCoreApplication>
+
 #include <poll.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -123,8 +128,29 @@ private:
 
 struct Stats {
     double median = 0, p95 = 0;
+    double serverMs = 0; // X server CPU time per application
     int failures = 0;
 };
+
+// User and system CPU time of a process so far, in milliseconds.
+double cpuMs(pid_t pid) {
+    FILE* file = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
+    if (!file) {
+        return 0;
+    }
+    char buffer[1024] = {};
+    const std::size_t n = std::fread(buffer, 1, sizeof buffer - 1, file);
+    std::fclose(file);
+    // Fields after the command name (which ends with the last ')'): utime and stime are 14 and 15.
+    buffer[n] = '\0';
+    const char* p = std::strrchr(buffer, ')');
+    unsigned long utime = 0, stime = 0;
+    if (!p ||
+        std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime) != 2) {
+        return 0;
+    }
+    return 1000.0 * double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+}
 
 Stats stats(std::vector<double> ms, int failures) {
     Stats s;
@@ -149,6 +175,7 @@ void moveresize(TLTestDesktop& desktop, xcb_window_t window, const Geometry& out
 } // namespace
 
 int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
     const int samples = argc > 1 ? std::max(10, std::atoi(argv[1])) : 200;
     TLTestDesktop desktop;
     std::string error;
@@ -156,14 +183,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_window: %s\n", error.c_str());
         return 1;
     }
-    auto session = TLX11Session::open(desktop.displayName().c_str());
-    if (!session) {
+    auto connection = TLX11Connection::open(desktop.displayName().c_str());
+    if (!connection) {
         std::fprintf(stderr, "bench_window: no connection to %s\n", desktop.displayName().c_str());
         return 1;
     }
-    TLX11Accessibility accessibility(session);
-    TLX11Displays displays(session);
-    TLWindowMover::setPlatform(&accessibility, &displays);
+    TLX11WindowControl control(*connection);
+    TLWindowMover mover(control);
 
     auto client = desktop.launchTestClient("Bench probe", "tlbench", 500, 400);
     xcb_window_t window = desktop.waitForWindow(TLTestDesktop::WindowMatch::byTitle("Bench probe"));
@@ -186,7 +212,7 @@ int main(int argc, char** argv) {
         const TLTestDesktop::Frame now = *desktop.outerFrame(window);
         const auto& primary = TLTestDesktop::monitors().front();
         TLDisplayConfiguration config;
-        config.displays = displays.displays();
+        config.displays = control.readFrontmostWindow().displays;
         for (int i = 0; i < 2; ++i) {
             TLPlacementResult r = TLPlacement::place(
                 config, {double(now.x - primary.x), double(now.y - primary.y)},
@@ -229,8 +255,9 @@ int main(int argc, char** argv) {
         // Start from the other layout so the first sample moves too.
         std::vector<double> ms;
         int failures = 0;
-        TLWindowMover::applyLayout(*layouts[1]);
+        mover.applyLayout(*layouts[1]);
         TLTestDesktop::waitUntil([&] { return watcher.read() == target[1]; }, 2s);
+        const double serverBefore = cpuMs(desktop.serverPid());
         for (int n = 0; n < samples; ++n) {
             const int i = n % 2;
             watcher.drain();
@@ -243,34 +270,56 @@ int main(int argc, char** argv) {
             }
         }
         Stats s = stats(ms, failures);
-        std::printf("%-38s median %7.3f ms   p95 %7.3f ms   (%zu samples, %d lost)\n", name, s.median, s.p95,
-                    ms.size(), failures);
+        s.serverMs = (cpuMs(desktop.serverPid()) - serverBefore) / samples;
+        std::printf("%-38s median %7.3f ms   p95 %7.3f ms   X server %6.3f ms   (%zu samples, %d lost)\n",
+                    name, s.median, s.p95, s.serverMs, ms.size(), failures);
         return s;
     };
+    auto bare = [&](int i) {
+        moveresize(desktop, window, {0, 0, target[i].width, target[i].height}, frame[i].x, frame[i].y);
+    };
+    auto apply = [&](int i) { mover.applyLayout(*layouts[i]); };
 
     std::printf("bench_window on %s, %d applications per method\n", desktop.displayName().c_str(), samples);
-    Stats a = run(
-        "(a) _NET_MOVERESIZE_WINDOW (floor)",
-        [&](int i) {
-            moveresize(desktop, window, {0, 0, target[i].width, target[i].height}, frame[i].x, frame[i].y);
-        },
-        target);
-    Stats b = run(
-        "(b) TLWindowMover::applyLayout", [&](int i) { TLWindowMover::applyLayout(*layouts[i]); }, target);
-    Stats c = run(
-        "(c) xdotool windowsize + windowmove",
-        [&](int i) {
-            // Reaped after the geometry arrived; its exit is not part of the latency.
-            static std::vector<std::unique_ptr<TLTestProcess>> running;
-            running.push_back(desktop.launch(xdotoolCommand(i)));
-            if (running.size() > 8) {
-                running.erase(running.begin());
-            }
-        },
-        shellTarget);
-
-    std::printf("(b)/(a) median %.2fx (target <= 1.3x);  (c)/(b) median %.1fx (target >= 3x)\n",
-                a.median > 0 ? b.median / a.median : 0.0, b.median > 0 ? c.median / b.median : 0.0);
-    TLWindowMover::setPlatform(nullptr, nullptr);
-    return (a.failures + b.failures + c.failures) == 0 ? 0 : 2;
+    int failures = 0;
+    std::vector<std::pair<int, double>> ratios;
+    for (const int open : {10, 500}) {
+        // The panel and the probe are windows too.
+        const int copies = open - 3;
+        auto filler =
+            desktop.launchTestClient("Filler", "tlfill", 120, 90, {"--copies", std::to_string(copies)});
+        if (!filler ||
+            !TLTestDesktop::waitUntil([&] { return int(desktop.clientList().size()) >= open; }, 60s) ||
+            !desktop.activate(window)) {
+            std::fprintf(stderr, "bench_window: %d windows did not appear\n", open);
+            return 1;
+        }
+        std::printf("-- %zu windows open\n", desktop.clientList().size());
+        const Stats a = run("(a) _NET_MOVERESIZE_WINDOW (floor)", bare, target);
+        const Stats b = run("(b) TLWindowMover::applyLayout", apply, target);
+        failures += a.failures + b.failures;
+        ratios.emplace_back(open, a.median > 0 ? b.median / a.median : 0.0);
+        std::printf("(b)/(a) median %.2fx, X server time %.2fx\n", ratios.back().second,
+                    a.serverMs > 0 ? b.serverMs / a.serverMs : 0.0);
+        if (open == 10) {
+            const Stats c = run(
+                "(c) xdotool windowsize + windowmove",
+                [&](int i) {
+                    // Reaped after the geometry arrived; its exit is not part of the latency.
+                    static std::vector<std::unique_ptr<TLTestProcess>> running;
+                    running.push_back(desktop.launch(xdotoolCommand(i)));
+                    if (running.size() > 8) {
+                        running.erase(running.begin());
+                    }
+                },
+                shellTarget);
+            failures += c.failures;
+            std::printf("(c)/(b) median %.1fx (target >= 3x)\n", b.median > 0 ? c.median / b.median : 0.0);
+        }
+        filler.reset();
+        TLTestDesktop::waitUntil([&] { return int(desktop.clientList().size()) <= 2; }, 60s);
+    }
+    std::printf("(b)/(a) median with 10 windows %.2fx, with 500 windows %.2fx (target <= 1.2x)\n",
+                ratios[0].second, ratios[1].second);
+    return failures == 0 ? 0 : 2;
 }

@@ -3,7 +3,7 @@
 #include "TLAppcast.h"
 #include "TLBundle.h"
 #include "TLFileOps.h"
-#include "TLQtUpdatePresenter.h"
+#include "TLShared.h"
 #include "TLTransferWatchdog.h"
 #include "TLUpdatePresenter.h"
 #include "TLUpdateSchedule.h"
@@ -23,8 +23,6 @@
 #include <limits>
 
 namespace {
-
-TLUpdatePresenter* gInstalledPresenter = nullptr;
 
 QString text(const char* s) {
     return QString::fromUtf8(s);
@@ -87,17 +85,7 @@ TLUpdater::~TLUpdater() {
 }
 
 TLUpdater& TLUpdater::shared() {
-    // Created once and kept until the process ends.
-    static TLUpdater* const instance = [] {
-        static TLQtUpdatePresenter fallback;
-        TLUpdatePresenter* presenter = gInstalledPresenter ? gInstalledPresenter : &fallback;
-        return new TLUpdater(TLUserDefaults::standard(), *presenter, TLUpdaterContext::fromRunningBundle());
-    }();
-    return *instance;
-}
-
-void TLUpdater::installPresenter(TLUpdatePresenter* presenter) {
-    gInstalledPresenter = presenter;
+    return TLShared<TLUpdater>::get();
 }
 
 bool TLUpdater::automaticChecksEnabled() {

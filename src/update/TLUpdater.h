@@ -55,11 +55,8 @@ public:
               QObject* parent = nullptr);
     ~TLUpdater() override;
 
-    // The application's updater, built on first use from the running bundle, the standard
-    // user defaults and the installed presenter (a Qt one when none was installed).
+    // The application's updater: the one main made.
     static TLUpdater& shared();
-    // Called by the application before the first shared(); the presenter must outlive it.
-    static void installPresenter(TLUpdatePresenter* presenter);
 
     // On the shared updater: the stored switch (absent = on); changing it re-plans the checks.
     static bool automaticChecksEnabled();

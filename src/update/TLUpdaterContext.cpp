@@ -20,8 +20,7 @@ QString text(const char* s) {
 
 } // namespace
 
-TLUpdaterContext TLUpdaterContext::fromRunningBundle() {
-    const TLBundle& bundle = TLBundle::main();
+TLUpdaterContext TLUpdaterContext::fromBundle(const TLBundle& bundle) {
     TLUpdaterContext context;
     context.bundlePath = bundle.bundlePath();
     const QString identifier = bundle.bundleIdentifier();

@@ -7,8 +7,10 @@
 #include <functional>
 #include <optional>
 
-// Everything the updater takes from its surroundings. shared() fills it from the running
-// bundle and the build settings; tests give their own.
+class TLBundle;
+
+// Everything the updater takes from its surroundings. The application fills it from the
+// running bundle and the build settings; tests give their own.
 struct TLUpdaterContext {
     QString bundlePath;                      // the running .app
     std::optional<QString> bundleIdentifier; // of the running bundle
@@ -26,5 +28,5 @@ struct TLUpdaterContext {
     int downloadDeadlineMs = 30 * 60 * 1000; // and a trickling one here
 
     // The real surroundings: the running bundle, the build settings, the system clock.
-    static TLUpdaterContext fromRunningBundle();
+    static TLUpdaterContext fromBundle(const TLBundle& bundle);
 };

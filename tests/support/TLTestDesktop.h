@@ -68,6 +68,7 @@ public:
     bool start(const Options& options, std::string* error = nullptr);
     void stop();
     bool isRunning() const { return server_ != nullptr; }
+    pid_t serverPid() const { return server_ ? server_->pid() : 0; }
 
     const std::string& displayName() const { return displayName_; } // ":N"
     void setDisplayEnvironment() const;                             // setenv("DISPLAY", ...)

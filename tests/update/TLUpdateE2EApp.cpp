@@ -1,9 +1,12 @@
 // A stand-in for the installed application in the end-to-end update test: it runs from inside
-// a bundle in a temporary install folder, checks the feed it is given through the shared
-// updater, accepts the offer and records what it is shown. Arguments: feed URL, log file, pid
-// file.
+// a bundle in a temporary install folder, checks the feed it is given through an updater built
+// as the application builds it, accepts the offer and records what it is shown. Arguments: feed URL, log
+// file, pid file.
+#include "TLBundle.h"
+#include "TLLog.h"
 #include "TLUpdatePresenter.h"
 #include "TLUpdater.h"
+#include "TLUserDefaults.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -53,11 +56,13 @@ int main(int argc, char** argv) {
     pidFile.close();
 
     LoggingPresenter presenter(args[2]);
-    TLUpdater::installPresenter(&presenter);
-    if (!TLUpdater::shared().setFeedUrl(QUrl(args[1]))) {
+    const TLLog log;
+    TLUserDefaults defaults(TLUserDefaults::standardFilePath(), log);
+    TLUpdater updater(defaults, presenter, TLUpdaterContext::fromBundle(TLBundle::ofRunningExecutable()));
+    if (!updater.setFeedUrl(QUrl(args[1]))) {
         return 2;
     }
-    QTimer::singleShot(0, [] { TLUpdater::shared().checkForUpdatesInteractive(true); });
+    QTimer::singleShot(0, [&updater] { updater.checkForUpdatesInteractive(true); });
     QTimer::singleShot(60000, [] { QCoreApplication::exit(3); });
     return app.exec();
 }
