@@ -28,6 +28,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -251,68 +252,102 @@ int main(int argc, char** argv) {
         }
     }
 
-    auto run = [&](const char* name, const std::function<void(int)>& apply, const Geometry* targets) {
-        // Start from the other layout so the first sample moves too.
-        std::vector<double> ms;
+    struct Method {
+        const char* name;
+        std::function<void(int)> apply;
+        const Geometry* targets;
+        std::vector<double> ms{};
+        double serverMs = 0;
         int failures = 0;
+    };
+    // The methods take turns, two applications each (one per layout), so that a drift of the
+    // desktop's load meets them alike.
+    auto run = [&](std::vector<Method> methods) {
         mover.applyLayout(*layouts[1]);
         TLTestDesktop::waitUntil([&] { return watcher.read() == target[1]; }, 2s);
-        const double serverBefore = cpuMs(desktop.serverPid());
-        for (int n = 0; n < samples; ++n) {
+        for (int n = 0; n < samples * int(methods.size()); ++n) {
             const int i = n % 2;
+            Method& method = methods[std::size_t(n / 2) % methods.size()];
             watcher.drain();
+            const double serverBefore = cpuMs(desktop.serverPid());
             const auto start = Clock::now();
-            apply(i);
-            if (watcher.waitFor(targets[i])) {
-                ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+            method.apply(i);
+            if (watcher.waitFor(method.targets[i])) {
+                method.ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
             } else {
-                ++failures;
+                ++method.failures;
             }
+            method.serverMs += cpuMs(desktop.serverPid()) - serverBefore;
         }
-        Stats s = stats(ms, failures);
-        s.serverMs = (cpuMs(desktop.serverPid()) - serverBefore) / samples;
-        std::printf("%-38s median %7.3f ms   p95 %7.3f ms   X server %6.3f ms   (%zu samples, %d lost)\n",
-                    name, s.median, s.p95, s.serverMs, ms.size(), failures);
-        return s;
+        std::vector<Stats> result;
+        for (Method& method : methods) {
+            Stats s = stats(method.ms, method.failures);
+            s.serverMs = method.serverMs / samples;
+            std::printf("%-38s median %7.3f ms   p95 %7.3f ms   X server %6.3f ms   (%zu samples, %d lost)\n",
+                        method.name, s.median, s.p95, s.serverMs, method.ms.size(), method.failures);
+            result.push_back(s);
+        }
+        return result;
     };
     auto bare = [&](int i) {
         moveresize(desktop, window, {0, 0, target[i].width, target[i].height}, frame[i].x, frame[i].y);
     };
     auto apply = [&](int i) { mover.applyLayout(*layouts[i]); };
+    // Waits until the X server has had nothing to do for a while.
+    auto settle = [&] {
+        for (int round = 0; round < 150; ++round) {
+            const double before = cpuMs(desktop.serverPid());
+            std::this_thread::sleep_for(200ms);
+            if (cpuMs(desktop.serverPid()) - before < 15) {
+                return;
+            }
+        }
+    };
 
     std::printf("bench_window on %s, %d applications per method\n", desktop.displayName().c_str(), samples);
     int failures = 0;
     std::vector<std::pair<int, double>> ratios;
     for (const int open : {10, 500}) {
-        // The panel and the probe are windows too.
+        // The panel and the probe are windows too. The others are put on the left monitor, out
+        // of the probe's way, so that its moves expose none of them.
         const int copies = open - 3;
         auto filler =
             desktop.launchTestClient("Filler", "tlfill", 120, 90, {"--copies", std::to_string(copies)});
         if (!filler ||
-            !TLTestDesktop::waitUntil([&] { return int(desktop.clientList().size()) >= open; }, 60s) ||
-            !desktop.activate(window)) {
+            !TLTestDesktop::waitUntil([&] { return int(desktop.clientList().size()) >= open; }, 60s)) {
             std::fprintf(stderr, "bench_window: %d windows did not appear\n", open);
             return 1;
         }
+        for (xcb_window_t w : desktop.clientList()) {
+            if (w != window && desktop.wmClass(w) == std::vector<std::string>{"tlfill", "tlfill"}) {
+                moveresize(desktop, w, {0, 0, 120, 90}, 40, 220);
+            }
+        }
+        settle();
+        if (!desktop.activate(window)) {
+            std::fprintf(stderr, "bench_window: the probe could not be activated\n");
+            return 1;
+        }
         std::printf("-- %zu windows open\n", desktop.clientList().size());
-        const Stats a = run("(a) _NET_MOVERESIZE_WINDOW (floor)", bare, target);
-        const Stats b = run("(b) TLWindowMover::applyLayout", apply, target);
+        const std::vector<Stats> ab = run({{"(a) _NET_MOVERESIZE_WINDOW (floor)", bare, target},
+                                           {"(b) TLWindowMover::applyLayout", apply, target}});
+        const Stats &a = ab[0], &b = ab[1];
         failures += a.failures + b.failures;
         ratios.emplace_back(open, a.median > 0 ? b.median / a.median : 0.0);
         std::printf("(b)/(a) median %.2fx, X server time %.2fx\n", ratios.back().second,
                     a.serverMs > 0 ? b.serverMs / a.serverMs : 0.0);
         if (open == 10) {
-            const Stats c = run(
-                "(c) xdotool windowsize + windowmove",
-                [&](int i) {
-                    // Reaped after the geometry arrived; its exit is not part of the latency.
-                    static std::vector<std::unique_ptr<TLTestProcess>> running;
-                    running.push_back(desktop.launch(xdotoolCommand(i)));
-                    if (running.size() > 8) {
-                        running.erase(running.begin());
-                    }
-                },
-                shellTarget);
+            std::vector<std::unique_ptr<TLTestProcess>> running;
+            const Stats c = run({{"(c) xdotool windowsize + windowmove",
+                                  [&](int i) {
+                                      // Reaped later; its exit is not part of the latency.
+                                      running.push_back(desktop.launch(xdotoolCommand(i)));
+                                      if (running.size() > 8) {
+                                          running.erase(running.begin());
+                                      }
+                                  },
+                                  shellTarget}})
+                                .front();
             failures += c.failures;
             std::printf("(c)/(b) median %.1fx (target >= 3x)\n", b.median > 0 ? c.median / b.median : 0.0);
         }
