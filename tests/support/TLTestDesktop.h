@@ -27,6 +27,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -109,6 +110,10 @@ public:
     struct Frame {
         int x = 0, y = 0, width = 0, height = 0;
         bool operator==(const Frame&) const = default;
+        // How test failures print it: "WxH+X+Y", as X geometry is written.
+        friend void PrintTo(const Frame& f, std::ostream* os) {
+            *os << f.width << 'x' << f.height << '+' << f.x << '+' << f.y;
+        }
     };
     std::optional<Frame> outerFrame(xcb_window_t window) const;
 

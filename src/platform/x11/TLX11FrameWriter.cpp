@@ -98,12 +98,18 @@ void TLX11FrameWriter::handleEvent(const xcb_generic_event_t& event) {
             r.configured || reinterpret_cast<const xcb_configure_notify_event_t&>(event).window == r.window;
         break;
     case XCB_DESTROY_NOTIFY:
-        if (reinterpret_cast<const xcb_destroy_notify_event_t&>(event).window == r.window) {
+    case 0: { // an error: BadWindow about it when the window went before its restore began
+        const auto& error = reinterpret_cast<const xcb_generic_error_t&>(event);
+        const bool gone = event.response_type == 0
+                              ? error.error_code == XCB_WINDOW && error.resource_id == r.window
+                              : reinterpret_cast<const xcb_destroy_notify_event_t&>(event).window == r.window;
+        if (gone) {
             restore_.reset();
             deadline_.stop();
             grace_.stop();
         }
         return;
+    }
     default:
         return;
     }

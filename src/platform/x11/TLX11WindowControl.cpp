@@ -193,6 +193,7 @@ void TLX11WindowControl::setFrame(std::uint64_t handle, TLIntPoint position, TLI
     if (!connection_.isConnected()) {
         return;
     }
+    desktop_.update(); // the primary monitor anchors the position
     const auto window = static_cast<xcb_window_t>(handle);
     TLX11WindowFrame frame;
     if (lastRead_ && lastRead_->first == window) {
