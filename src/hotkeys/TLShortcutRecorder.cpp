@@ -85,7 +85,7 @@ TLShortcutRecorder::~TLShortcutRecorder() {
 }
 
 void TLShortcutRecorder::setShortcut(std::optional<TLShortcut> shortcut) {
-    shortcut_ = std::move(shortcut);
+    shortcut_ = shortcut;
     update();
 }
 

@@ -32,7 +32,7 @@ public:
     }
 
 private:
-    void write(const char* kind, QString title, QString text) {
+    void write(const char* kind, const QString& title, QString text) {
         text.replace(QLatin1Char('\n'), QLatin1String("\\n"));
         log_.write(QByteArray(kind) + '\t' + title.toUtf8() + '\t' + text.toUtf8() + '\n');
         log_.flush();

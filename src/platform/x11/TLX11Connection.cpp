@@ -53,6 +53,7 @@ void TLX11Connection::setUpExtensions() {
     xcb_connection_t* c = get();
     // One round trip: the atoms and both extensions' versions.
     std::vector<xcb_intern_atom_cookie_t> atomCookies;
+    atomCookies.reserve(kTLX11AtomNames.size());
     for (std::string_view name : kTLX11AtomNames) {
         atomCookies.push_back(xcb_intern_atom(c, 0, static_cast<std::uint16_t>(name.size()), name.data()));
     }

@@ -149,6 +149,7 @@ void TLX11DesktopState::readRound() {
     }
     std::vector<std::pair<xcb_window_t, std::pair<xcb_get_property_cookie_t, xcb_get_property_cookie_t>>>
         strutCookies;
+    strutCookies.reserve(struts.size());
     for (xcb_window_t w : struts) {
         strutCookies.push_back({w,
                                 {c.requestProperty(w, TLX11Atom::NetWmStrutPartial, 12),

@@ -124,6 +124,7 @@ std::set<std::uint16_t> TLX11HotKeyService::lockVariants() const {
 std::vector<TLX11HotKeyService::Variant>
 TLX11HotKeyService::variantsOf(const Grab& grab, const std::set<std::uint16_t>& locks) {
     std::vector<Variant> variants;
+    variants.reserve(locks.size());
     for (std::uint16_t lock : locks) {
         variants.emplace_back(grab.keycode, static_cast<std::uint16_t>(grab.modifiers | lock));
     }

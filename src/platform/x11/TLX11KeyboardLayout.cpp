@@ -43,7 +43,7 @@ QString textOfKeysym(xkb_keysym_t keysym) {
     if (xkb_keysym_to_utf8(keysym, buffer.data(), buffer.size()) <= 1) {
         return {};
     }
-    const QString text = QString::fromUtf8(buffer.data());
+    QString text = QString::fromUtf8(buffer.data());
     // Control characters (keypad Enter, Delete and the like) are no label.
     for (QChar ch : text) {
         if (ch.category() == QChar::Other_Control) {

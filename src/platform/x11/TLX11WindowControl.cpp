@@ -77,6 +77,14 @@ TLFrontmostWindow TLX11WindowControl::readFrontmostWindow() {
                !connection_.contains(types, TLX11Atom::NetWmWindowTypeDock);
     };
     xcb_window_t active = desktop_.activeWindow();
+    if (active == XCB_WINDOW_NONE) {
+        // Nothing to read along with the check: ask directly.
+        active = first(TLX11Connection::values32(
+            connection_
+                .property(connection_.requestProperty(connection_.root(), TLX11Atom::NetActiveWindow, 1))
+                .get()));
+        desktop_.setActiveWindow(active);
+    }
     // The events may lag behind: the same round trip checks that the window is still active,
     // and a second one reads the window that is.
     for (int attempt = 0; attempt < 2 && active != XCB_WINDOW_NONE; ++attempt) {
@@ -149,6 +157,7 @@ std::int32_t TLX11WindowControl::readMainWindow(xcb_window_t active, std::uint32
         return 0; // no process to match windows against
     }
     std::vector<std::pair<xcb_get_property_cookie_t, xcb_get_property_cookie_t>> cookies;
+    cookies.reserve(clients.size());
     for (std::uint32_t w : clients) {
         cookies.emplace_back(connection_.requestProperty(w, TLX11Atom::NetWmPid, 1),
                              connection_.requestProperty(w, TLX11Atom::NetWmWindowType, 32));
