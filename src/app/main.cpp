@@ -4,6 +4,7 @@
 #include "TLSingleInstance.h"
 #include "TLStatusIcon.h"
 #include "TLSystemServices.h"
+#include "TLUpdateRecovery.h"
 #include "TLUserDefaults.h"
 
 #include <QApplication>
@@ -33,6 +34,8 @@ bool x11Reachable() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Before anything else: finish or undo an update that was interrupted.
+    TLUpdateRecovery::recoverAtLaunch();
     if (!x11Reachable()) {
         std::fprintf(stderr, "Tilora braucht eine X11-Sitzung: keine Verbindung zum X-Server (DISPLAY=%s).\n",
                      std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "");

@@ -34,5 +34,10 @@ TLUpdaterContext TLUpdaterContext::fromRunningBundle() {
     context.processId = QCoreApplication::applicationPid();
     context.extractTool = text(TLArchiveExtractor::kDefaultTool);
     context.now = [] { return QDateTime::currentDateTimeUtc(); };
+    context.publicKey = text(TLBuildSettings::kUpdatePublicKey);
+    context.maxArchiveBytes = TLBuildSettings::kUpdateMaxArchiveBytes;
+    context.extractionBudget = {TLBuildSettings::kUpdateMaxExtractedBytes,
+                                TLBuildSettings::kUpdateMaxEntries};
+    context.allowHttpLoopback = TLBuildSettings::kUpdateAllowHttpLoopback;
     return context;
 }
