@@ -17,8 +17,6 @@
 
 namespace {
 
-const QString kBackupName = QStringLiteral(".Tilora.old");
-
 // One lock file per user in the temporary folder, which other users may share.
 int openLockFile(const QString& tempDir) {
     const QString path = tempDir + QStringLiteral("/.tilora-update-%1.lock").arg(::geteuid());
@@ -79,7 +77,7 @@ void TLUpdateRecovery::recoverAtLaunch() {
     // Started from the backup of a swap that stopped half-way: the bundle it belongs to.
     const QString folder = QFileInfo(executable).absolutePath();
     if (bundlePath.isEmpty() &&
-        folder.endsWith(QStringLiteral("/") + kBackupName + QStringLiteral("/Contents/MacOS"))) {
+        folder.endsWith(QLatin1Char('/') + QLatin1String(kBackupName) + QStringLiteral("/Contents/MacOS"))) {
         bundlePath = QDir::cleanPath(folder + QStringLiteral("/../../../Tilora.app"));
     }
     if (!bundlePath.isEmpty()) {
@@ -94,7 +92,7 @@ void TLUpdateRecovery::recover(const QString& bundlePath, const QString& tempDir
         return;
     }
     const QString installFolder = QFileInfo(bundlePath).absolutePath();
-    const QString backup = installFolder + QLatin1Char('/') + kBackupName;
+    const QString backup = installFolder + QLatin1Char('/') + QLatin1String(kBackupName);
     if (TLFileOps::exists(backup) && !hasExecutable(bundlePath) && hasExecutable(backup)) {
         QString error;
         const bool restored = TLFileOps::exists(bundlePath)
@@ -111,9 +109,9 @@ void TLUpdateRecovery::recover(const QString& bundlePath, const QString& tempDir
         }
     }
     TLFileOps::removeItem(backup);
-    removeOwn(installFolder, QStringLiteral(".Tilora.staging-*"));
-    removeOwn(tempDir, QStringLiteral("tilora-update-*"));
-    removeOwn(tempDir, QStringLiteral("tilora-download-*"));
+    removeOwn(installFolder, QLatin1String(kStagingPrefix) + QLatin1Char('*'));
+    removeOwn(tempDir, QLatin1String(kWorkPrefix) + QLatin1Char('*'));
+    removeOwn(tempDir, QLatin1String(kDownloadPrefix) + QLatin1Char('*'));
 }
 
 bool TLUpdateRecovery::hasExecutable(const QString& bundlePath) {

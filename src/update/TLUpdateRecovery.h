@@ -8,6 +8,11 @@
 // folder, staging folders ".Tilora.staging-*" and the backup ".Tilora.old" beside the bundle.
 class TLUpdateRecovery {
 public:
+    static constexpr const char* kWorkPrefix = "tilora-update-";
+    static constexpr const char* kDownloadPrefix = "tilora-download-";
+    static constexpr const char* kStagingPrefix = ".Tilora.staging-";
+    static constexpr const char* kBackupName = ".Tilora.old";
+
     // Held (shared) by an installation from its start to its end. Holds nothing when the lock
     // file cannot be used; the installation goes on without it.
     class Guard {

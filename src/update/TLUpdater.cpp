@@ -346,8 +346,9 @@ void TLUpdater::installFromAppcast(const QJsonObject& feed) {
     // then a rename within one file system.
     const QString name = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     TLVerifyInput input;
-    input.workDir = context_.tempDir + QStringLiteral("/tilora-update-") + name;
-    input.stagingDir = installFolder + QStringLiteral("/.Tilora.staging-") + name;
+    input.workDir = context_.tempDir + QLatin1Char('/') + QLatin1String(TLUpdateRecovery::kWorkPrefix) + name;
+    input.stagingDir =
+        installFolder + QLatin1Char('/') + QLatin1String(TLUpdateRecovery::kStagingPrefix) + name;
     input.expectedDigest = digest;
     input.versionAnnounced = feed.contains(QStringLiteral("version"));
     if (feed.value(QStringLiteral("version")).isString()) {
@@ -361,7 +362,8 @@ void TLUpdater::installFromAppcast(const QJsonObject& feed) {
 
     busy_ = true;
     installGuard_ = TLUpdateRecovery::guardInstallation(context_.tempDir);
-    downloadPath_ = context_.tempDir + QStringLiteral("/tilora-download-") + name + QStringLiteral(".zip");
+    downloadPath_ = context_.tempDir + QLatin1Char('/') + QLatin1String(TLUpdateRecovery::kDownloadPrefix) +
+                    name + QStringLiteral(".zip");
     downloadFd_ =
         ::open(QFile::encodeName(downloadPath_).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (downloadFd_ < 0) {
@@ -462,14 +464,15 @@ void TLUpdater::handOver(const TLVerifyResult& result) {
 
 void TLUpdater::swapBundle(const QString& bundlePath, const QString& newApp, const QString& workDir) {
     step("swap");
-    const QString backup = QFileInfo(bundlePath).absolutePath() + QStringLiteral("/.Tilora.old");
+    const QString backup = QFileInfo(bundlePath).absolutePath() + QLatin1Char('/') +
+                           QLatin1String(TLUpdateRecovery::kBackupName);
     const QString staging = QFileInfo(newApp).absolutePath();
     const auto cleanUp = [&] {
         // A backup is the only complete bundle left when the bundle path has none.
         if (TLUpdateRecovery::hasExecutable(bundlePath)) {
             TLFileOps::removeItem(backup);
         }
-        if (QFileInfo(staging).fileName().startsWith(QStringLiteral(".Tilora.staging-"))) {
+        if (QFileInfo(staging).fileName().startsWith(QLatin1String(TLUpdateRecovery::kStagingPrefix))) {
             TLFileOps::removeItem(staging); // after the exchange it holds the former bundle
         }
         TLFileOps::removeItem(workDir);
