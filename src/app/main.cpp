@@ -3,6 +3,8 @@
 #include "TLBundle.h"
 #include "TLSingleInstance.h"
 #include "TLStatusIcon.h"
+#include "TLLog.h"
+#include "TLUpdateRecovery.h"
 #include "TLX11Connection.h"
 
 #include <QApplication>
@@ -12,6 +14,8 @@
 #include <cstdlib>
 
 int main(int argc, char** argv) {
+    // Before anything else: finish or undo an update that was interrupted.
+    TLUpdateRecovery::recoverAtLaunch(TLLog());
     // The program's one X connection, opened first: Qt aborts when its X11 platform finds no
     // server, and a user starting Tilora outside an X11 session gets a sentence instead.
     std::unique_ptr<TLX11Connection> connection = TLX11Connection::open();

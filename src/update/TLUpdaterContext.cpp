@@ -33,5 +33,10 @@ TLUpdaterContext TLUpdaterContext::fromBundle(const TLBundle& bundle) {
     context.processId = QCoreApplication::applicationPid();
     context.extractTool = text(TLArchiveExtractor::kDefaultTool);
     context.now = [] { return QDateTime::currentDateTimeUtc(); };
+    context.publicKey = text(TLBuildSettings::kUpdatePublicKey);
+    context.maxArchiveBytes = TLBuildSettings::kUpdateMaxArchiveBytes;
+    context.extractionBudget = {TLBuildSettings::kUpdateMaxExtractedBytes,
+                                TLBuildSettings::kUpdateMaxEntries};
+    context.allowHttpLoopback = TLBuildSettings::kUpdateAllowHttpLoopback;
     return context;
 }

@@ -19,6 +19,7 @@
 class TLUpdaterFixture : public ::testing::Test {
 public:
     TLUpdaterFixture();
+    ~TLUpdaterFixture() override;
 
     TLUpdater& updater();
     // Exactly one alert was shown, with these texts.
