@@ -1,9 +1,9 @@
 #include "TLAppDelegate.h"
 #include "TLApplication.h"
 #include "TLBundle.h"
+#include "TLLog.h"
 #include "TLSingleInstance.h"
 #include "TLStatusIcon.h"
-#include "TLLog.h"
 #include "TLUpdateRecovery.h"
 #include "TLX11Connection.h"
 

@@ -1,8 +1,8 @@
 #include "TLUpdateRecovery.h"
 
 #include "TLBundle.h"
-#include "TLLog.h"
 #include "TLFileOps.h"
+#include "TLLog.h"
 #include "TLUpdateVerifier.h"
 
 #include <QDebug>
@@ -100,11 +100,9 @@ void TLUpdateRecovery::recover(const QString& bundlePath, const QString& tempDir
                                   ? TLFileOps::exchange(backup, bundlePath, QString(), false, {}, &error) ==
                                         TLFileOps::Swap::Exchanged
                                   : TLFileOps::moveItem(backup, bundlePath, &error);
-        log.write(restored
-                                     ? QStringLiteral("Tilora: Unterbrochenes Update: die vorige Version "
-                                                      "wurde wiederhergestellt")
-                                     : QStringLiteral("Tilora: Vorige Version nicht wiederhergestellt: ") +
-                                           error);
+        log.write(restored ? QStringLiteral("Tilora: Unterbrochenes Update: die vorige Version "
+                                            "wurde wiederhergestellt")
+                           : QStringLiteral("Tilora: Vorige Version nicht wiederhergestellt: ") + error);
         if (!restored) {
             return; // the backup is the only complete bundle left
         }

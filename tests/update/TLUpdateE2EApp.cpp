@@ -73,7 +73,8 @@ int main(int argc, char** argv) {
     if (args.size() == 1) {
         QFile marker(qEnvironmentVariable("TL_E2E_MARKER"));
         marker.open(QIODevice::Append);
-        marker.write("started " + TLBundle::ofRunningExecutable().shortVersion().value_or("?").toUtf8() + '\n');
+        marker.write("started " + TLBundle::ofRunningExecutable().shortVersion().value_or("?").toUtf8() +
+                     '\n');
         return 0;
     }
     QFile pidFile(args.value(3));
