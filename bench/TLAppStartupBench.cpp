@@ -4,7 +4,8 @@
 //
 //   bench_app_startup [runs]
 #include "TLTestDesktop.h"
-#include "TLTestProcess.h"
+
+#include <QCoreApplication>
 
 #include <xcb/xcb.h>
 
@@ -103,6 +104,7 @@ double percentile(std::vector<double> values, double p) {
 } // namespace
 
 int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
     TLTestDesktop desktop;
     std::string error;
@@ -118,11 +120,10 @@ int main(int argc, char** argv) {
     fs::create_directories(home / "config");
     fs::create_directories(home / "runtime");
     fs::permissions(home / "runtime", fs::perms::owner_all, fs::perm_options::replace);
-    TLTestProcess::Options options;
-    options.environment = {"DISPLAY=" + desktop.displayName(),
-                           "XDG_CONFIG_HOME=" + (home / "config").string(),
-                           "XDG_RUNTIME_DIR=" + (home / "runtime").string(), "QT_QPA_PLATFORM=xcb"};
-    options.logPath = (home / "tilora.log").string();
+    const QStringList environment = {QString::fromStdString("XDG_CONFIG_HOME=" + (home / "config").string()),
+                                     QString::fromStdString("XDG_RUNTIME_DIR=" + (home / "runtime").string()),
+                                     "QT_QPA_PLATFORM=xcb"};
+    const QString log = QString::fromStdString((home / "tilora.log").string());
     Probe probe{desktop};
 
     std::vector<double> trayTimes;
@@ -132,9 +133,9 @@ int main(int argc, char** argv) {
     // The first start is a warm-up (and the first launch, which also writes the login item).
     for (int run = -1; run < runs && timeouts < 5;) {
         const auto start = Clock::now();
-        auto tilora = TLTestProcess::start({TL_BUNDLE_EXECUTABLE}, options, &error);
+        auto tilora = desktop.launch({TL_BUNDLE_EXECUTABLE}, environment, log);
         if (!tilora) {
-            std::fprintf(stderr, "bench_app_startup: %s\n", error.c_str());
+            std::fprintf(stderr, "bench_app_startup: Tilora did not start\n");
             return 1;
         }
         std::optional<double> tray;
@@ -151,13 +152,13 @@ int main(int argc, char** argv) {
         }
         if (!tray || !ready) {
             ++timeouts;
-            tilora->terminate();
+            tilora.reset();
             continue;
         }
         // Resident memory once start-up work has settled.
         std::this_thread::sleep_for(std::chrono::seconds(1));
-        const std::optional<long> kb = residentKilobytes(tilora->pid());
-        tilora->terminate();
+        const std::optional<long> kb = residentKilobytes(pid_t(tilora->processId()));
+        tilora.reset();
         desktop.waitUntil([&] { return !probe.trayIconShown(); });
         if (run >= 0) {
             trayTimes.push_back(*tray);

@@ -15,26 +15,19 @@ TEST(KeyEquivalentRule, GivesTheMenuCharacter) {
     } rows[] = {
         // The fixed keys win over whatever their display text is.
         {"return", 36, u"↩", u'\r'},
-        {"tab", 48, u"⇥", u'\t'},
         {"space", 49, u"Leertaste", u' '},
         {"backspace", 51, u"⌫", char16_t(0x08)},
         {"escape", 53, u"⎋", char16_t(0x1B)},
-        {"home", 115, u"↖", char16_t(0xF729)},
         {"page up", 116, u"⇞", char16_t(0xF72C)},
         {"forward delete", 117, u"⌦", char16_t(0xF728)},
-        {"end", 119, u"↘", char16_t(0xF72B)},
         {"page down", 121, u"⇟", char16_t(0xF72D)},
         {"left", 123, u"←", char16_t(0xF702)},
-        {"right", 124, u"→", char16_t(0xF703)},
-        {"down", 125, u"↓", char16_t(0xF701)},
         {"up", 126, u"↑", char16_t(0xF700)},
         // Every other key by its bare display text.
         {"letter F is a letter, not a function key", 3, u"F", u'f'},
-        {"digit", 18, u"1", u'1'},
         {"umlaut lower-cased", 39, u"Ä", u'ä'},
         {"keypad enter shows its glyph", 76, u"⌤", u'⌤'},
         {"F1", 122, u"F1", char16_t(0xF704)},
-        {"F5", 96, u"F5", char16_t(0xF708)},
         {"F12", 111, u"F12", char16_t(0xF70F)},
         {"F20 by its label", 90, u"F20", char16_t(0xF717)},
         {"F21 is past the range", 200, u"F21", std::nullopt},
@@ -58,14 +51,12 @@ TEST(KeyEquivalentQtKey, MapsMenuCharactersToQtKeys) {
         char16_t character;
         int key;
     };
-    const Row rows[] = {
-        {u'\r', Qt::Key_Return}, {0x08, Qt::Key_Backspace},
-        {0xF729, Qt::Key_Home},  {0xF72D, Qt::Key_PageDown},
-        {0xF700, Qt::Key_Up},    {0xF703, Qt::Key_Right},
-        {0xF704, Qt::Key_F1},    {0xF717, Qt::Key_F20},
-        {u'f', Qt::Key_F},       {u'ä', 0xC4},
-        {u'⌤', 0x2324},
-    };
+    const Row rows[] = {{u'\r', Qt::Key_Return}, {0x08, Qt::Key_Backspace},
+                        {0xF729, Qt::Key_Home},  {0xF72D, Qt::Key_PageDown},
+                        {0xF700, Qt::Key_Up},    {0xF703, Qt::Key_Right},
+                        {0xF704, Qt::Key_F1},    {0xF717, Qt::Key_F20},
+                        {u'f', Qt::Key_F},       {u'ä', 0xC4},
+                        {u'⌤', 0x2324}};
     for (const Row& row : rows) {
         EXPECT_EQ(TLKeyEquivalent::qtKey(row.character), row.key) << std::hex << int(row.character);
     }

@@ -1,46 +1,25 @@
 #include "TLProcessRunner.h"
+#include "TLTestFiles.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-namespace {
-
-TEST(ProcessRunner, ReportsAProgramThatCannotBeStarted) {
+TEST(TLProcessRunner, PassesArgumentsWaitsForTheEndAndReportsWhatCannotStart) {
     QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
     QString failure;
-    EXPECT_FALSE(TLProcessRunner::run(dir.filePath(QStringLiteral("no-such-tool")), {QStringLiteral("reset")},
-                                      &failure));
+    EXPECT_FALSE(TLProcessRunner::run(dir.filePath("no-such-tool"), {"reset"}, &failure));
     EXPECT_FALSE(failure.isEmpty());
-    // Without a place for the reason it still just answers.
-    EXPECT_FALSE(TLProcessRunner::run(dir.filePath(QStringLiteral("no-such-tool")), {}));
-}
-
-TEST(ProcessRunner, PassesArgumentsInOrderAndWaitsForTheEnd) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString script = dir.filePath(QStringLiteral("tool.sh"));
-    const QString out = dir.filePath(QStringLiteral("args.txt"));
-    QFile file(script);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    // The record is written in one go at the very end: it exists only if run() waited.
-    file.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.tmp\"\nmv \"$0.tmp\" \"" +
-               out.toUtf8() + "\"\nexit 3\n");
-    file.close();
-    ASSERT_TRUE(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-
-    QString failure;
-    // A tool that fails after starting counts as run: its status is not looked at.
-    EXPECT_TRUE(TLProcessRunner::run(
-        script,
-        {QStringLiteral("reset"), QStringLiteral("Accessibility"), QStringLiteral("org.example.with space")},
-        &failure));
+    EXPECT_FALSE(TLProcessRunner::run(dir.filePath("no-such-tool"), {}));
+    // The record is written in one go at the very end: it exists only if run() waited. A tool
+    // that fails after starting counts as run.
+    const QString script = dir.filePath("tool.sh"), out = dir.filePath("args.txt");
+    ASSERT_TRUE(tlWrite(
+        script, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.tmp\"\nmv \"$0.tmp\" \"" +
+                    out.toUtf8() + "\"\nexit 3\n"));
+    ASSERT_TRUE(QFile::setPermissions(script, QFile::ReadOwner | QFile::ExeOwner));
+    failure.clear();
+    EXPECT_TRUE(TLProcessRunner::run(script, {"reset", "Accessibility", "org.example.with space"}, &failure));
     EXPECT_TRUE(failure.isEmpty());
-    QFile record(out);
-    ASSERT_TRUE(record.open(QIODevice::ReadOnly));
-    EXPECT_EQ(record.readAll(), QByteArray("reset\nAccessibility\norg.example.with space\n"));
+    EXPECT_EQ(tlRead(out), "reset\nAccessibility\norg.example.with space\n");
 }
-
-} // namespace

@@ -83,69 +83,45 @@ constexpr int kRounds = 3000;
 
 } // namespace
 
-TEST(TLPlacementProperty, FractionalLayoutsLandInsideTheVisibleFrameOfTheLargestOverlap) {
+TEST(TLPlacementProperty, LayoutsLandInTheVisibleFrameOfTheLargestOverlapAndMovesGoRound) {
     Generator gen(20261206);
     for (int round = 0; round < kRounds; ++round) {
+        SCOPED_TRACE(round);
         const Displays a = gen.arrangement();
         const auto [position, size] = gen.window(a);
         const TLRect window = globalRect(a, position.x, position.y, size.width, size.height);
-
         std::size_t largest = 0;
-        double largestArea = 0;
-        for (std::size_t i = 0; i < a.size(); ++i) {
-            if (const double area = overlap(a[i].frame, window); area > largestArea) {
-                largestArea = area;
-                largest = i;
-            }
+        for (std::size_t i = 1; i < a.size(); ++i) {
+            largest = overlap(a[i].frame, window) > overlap(a[largest].frame, window) ? i : largest;
         }
-        ASSERT_GT(largestArea, 0);
-        ASSERT_EQ(TLPlacement::currentDisplay(configOf(a), window), largest) << "round " << round;
-
+        ASSERT_EQ(TLPlacement::currentDisplay(configOf(a), window), largest);
         const TLRect& v = a[largest].visibleFrame;
         for (const TLLayout& layout : TLLayout::allLayouts()) {
-            if (layout.kind() != TLLayoutKindFrac) {
-                continue;
-            }
             const TLPlacementResult r =
                 TLPlacement::place(configOf(a), position, size, layout.kind(), layout.frac());
-            ASSERT_TRUE(r.ok);
-            ASSERT_GT(r.size.width, 0);
-            ASSERT_GT(r.size.height, 0);
+            ASSERT_EQ(r.ok, layout.kind() == TLLayoutKindFrac || a.size() > 1) << layout.identifier();
+            if (!r.ok || layout.kind() != TLLayoutKindFrac) {
+                continue;
+            }
             const TLRect g = globalRect(a, r);
             // The far edges come from two roundings (X and W; Y after H, halves away from zero):
             // with an odd visible extent the right edge, and below the primary display's origin
             // the bottom edge, may pass the visible frame by one point. Left and top stay within half.
-            ASSERT_TRUE(g.minX() >= v.minX() - 0.5 && g.maxX() <= v.maxX() + 1.0 &&
-                        g.minY() >= v.minY() - 1.0 && g.maxY() <= v.maxY() + 0.5)
-                << layout.identifier() << " round " << round;
+            ASSERT_TRUE(r.size.width > 0 && r.size.height > 0 && g.minX() >= v.minX() - 0.5 &&
+                        g.maxX() <= v.maxX() + 1.0 && g.minY() >= v.minY() - 1.0 &&
+                        g.maxY() <= v.maxY() + 0.5)
+                << layout.identifier();
         }
-    }
-}
-
-TEST(TLPlacementProperty, NextThenPreviousReturnsToTheOriginalDisplay) {
-    Generator gen(4711);
-    int moves = 0;
-    for (int round = 0; round < kRounds; ++round) {
-        const Displays a = gen.arrangement();
         if (a.size() < 2) {
             continue;
         }
-        const auto [position, size] = gen.window(a);
-        const TLRect window = globalRect(a, position.x, position.y, size.width, size.height);
-        const std::size_t start = *TLPlacement::currentDisplay(configOf(a), window);
-
+        // Next, then previous, returns to the display the window came from.
         const TLPlacementResult next =
             TLPlacement::place(configOf(a), position, size, TLLayoutKindScreenNext, TLFrac{0, 0, 1, 1});
-        ASSERT_TRUE(next.ok);
-        ASSERT_EQ(TLPlacement::currentDisplay(configOf(a), globalRect(a, next)), (start + 1) % a.size())
-            << "round " << round;
-
+        ASSERT_EQ(TLPlacement::currentDisplay(configOf(a), globalRect(a, next)), (largest + 1) % a.size());
         const TLPlacementResult back = TLPlacement::place(
             configOf(a), {double(next.position.x), double(next.position.y)},
             {double(next.size.width), double(next.size.height)}, TLLayoutKindScreenPrev, TLFrac{0, 0, 1, 1});
-        ASSERT_TRUE(back.ok);
-        ASSERT_EQ(TLPlacement::currentDisplay(configOf(a), globalRect(a, back)), start) << "round " << round;
-        ++moves;
+        ASSERT_EQ(TLPlacement::currentDisplay(configOf(a), globalRect(a, back)), largest);
     }
-    EXPECT_GT(moves, kRounds / 2);
 }

@@ -50,13 +50,13 @@ const Frame kOnA{100, 125, 720, 400};
 } // namespace
 
 TEST(TLPlacement, NearestRoundsHalvesAwayFromZero) {
-    const std::pair<double, std::int64_t> cases[] = {{402.5, 403}, {-2.5, -3}, {69.5, 70},       {70.33, 70},
-                                                     {-0.4, 0},    {0.0, 0},   {-1009.78, -1010}};
+    const double nan = std::numeric_limits<double>::quiet_NaN(),
+                 inf = std::numeric_limits<double>::infinity();
+    const std::pair<double, std::int64_t> cases[] = {{402.5, 403}, {-2.5, -3}, {70.33, 70},
+                                                     {-0.4, 0},    {nan, 0},   {inf, 0}};
     for (const auto& [in, out] : cases) {
         EXPECT_EQ(TLPlacement::nearest(in), out) << in;
     }
-    EXPECT_EQ(TLPlacement::nearest(std::numeric_limits<double>::quiet_NaN()), 0);
-    EXPECT_EQ(TLPlacement::nearest(std::numeric_limits<double>::infinity()), 0);
 }
 
 TEST(TLPlacement, WorkedExamples) {
@@ -105,12 +105,10 @@ TEST(TLPlacement, TooFewDisplaysFailWithoutAFrame) {
         const char* layout;
         const char* failure;
     };
-    const Case cases[] = {
-        {{kA}, "screen.next", "Nur ein Bildschirm angeschlossen."},
-        {{kA}, "screen.prev", "Nur ein Bildschirm angeschlossen."},
-        {{}, "screen.next", "Nur ein Bildschirm angeschlossen."},
-        {{}, "third.left", "Kein Bildschirm gefunden."}, // nothing sensible without a display
-    };
+    const Case cases[] = {{{kA}, "screen.next", "Nur ein Bildschirm angeschlossen."},
+                          {{kA}, "screen.prev", "Nur ein Bildschirm angeschlossen."},
+                          {{}, "screen.next", "Nur ein Bildschirm angeschlossen."},
+                          {{}, "third.left", "Kein Bildschirm gefunden."}};
     for (const Case& c : cases) {
         const TLPlacementResult r = place(config(c.displays), c.layout, kOnA);
         EXPECT_FALSE(r.ok) << c.layout;
@@ -128,12 +126,10 @@ TEST(TLPlacement, WindowOnNoDisplayFallsBackToMouseThenMainThenFirst) {
     const Case cases[] = {
         {"mouse inside B", TLPoint{2000, 500}, 0, 1},
         {"mouse on A's top-left corner belongs to A", TLPoint{0, 900}, 1, 0},
-        {"mouse on B's top edge belongs to B", TLPoint{2000, 1080}, 0, 1},
         {"bottom edge belongs to no display", TLPoint{2000, 0}, 1, 1},
         {"right edge of A is left edge of B", TLPoint{1440, 500}, 0, 1},
         {"right edge of B belongs to no display", TLPoint{3360, 500}, 0, 0},
         {"mouse nowhere: main display", TLPoint{-500, -500}, 1, 1},
-        {"no mouse: main display", std::nullopt, 1, 1},
         {"no mouse, no main: first display", std::nullopt, std::nullopt, 0},
         {"main out of range: first display", std::nullopt, 7, 0},
     };

@@ -3,45 +3,26 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
-TEST(TLLoginItemTest, UnavailableRefusesEveryChangeWithItsError) {
-    TLFakeLoginItemService service;
-    service.available = false;
-    service.currentStatus = TLLoginItemStatus::Enabled;
-    TLLoginItem item(service);
-    EXPECT_FALSE(item.isAvailable());
-    EXPECT_FALSE(item.isEnabled());
-    for (bool enabled : {true, false}) {
-        TLError error;
-        EXPECT_FALSE(item.setEnabled(enabled, &error));
-        EXPECT_EQ(error.domain, QStringLiteral("Tilora"));
-        EXPECT_EQ(error.code, 1);
-        EXPECT_EQ(error.localizedDescription, QStringLiteral("Erst ab macOS 13 verfügbar."));
-        EXPECT_FALSE(item.setEnabled(enabled));
-    }
-    EXPECT_EQ(service.registerCalls + service.unregisterCalls, 0);
-}
-
-TEST(TLLoginItemTest, ChangesReachTheServiceAndItsAnswerComesBackUnchanged) {
+TEST(TLLoginItem, ChangesReachTheServiceAndItsFailuresComeBackUnchanged) {
     TLFakeLoginItemService service;
     TLLoginItem item(service);
     EXPECT_TRUE(item.setEnabled(true));
     EXPECT_TRUE(item.isEnabled());
     EXPECT_TRUE(item.setEnabled(false));
     EXPECT_FALSE(item.isEnabled());
-    EXPECT_EQ(service.registerCalls, 1);
-    EXPECT_EQ(service.unregisterCalls, 1);
-
-    service.failure = TLError{QStringLiteral("XDGAutostart"), 4, QStringLiteral("nicht schreibbar")};
-    for (bool enabled : {true, false}) {
-        TLError error;
-        EXPECT_FALSE(item.setEnabled(enabled, &error));
-        EXPECT_EQ(error.domain, service.failure->domain);
-        EXPECT_EQ(error.code, service.failure->code);
-        EXPECT_EQ(error.localizedDescription, service.failure->localizedDescription);
-        EXPECT_FALSE(item.setEnabled(enabled)) << "no out-parameter";
+    const TLError unavailable{"Tilora", 1, "Erst ab macOS 13 verfügbar."};
+    for (const TLError& failure : {TLError{"XDGAutostart", 4, "nicht schreibbar"}, unavailable}) {
+        service.available = failure.code != 1; // unavailable: the item answers itself
+        service.failure = service.available ? std::optional(failure) : std::nullopt;
+        for (bool enabled : {true, false}) {
+            TLError error;
+            EXPECT_FALSE(item.setEnabled(enabled, &error));
+            EXPECT_EQ(std::tuple(error.domain, error.code, error.localizedDescription),
+                      std::tuple(failure.domain, failure.code, failure.localizedDescription));
+            EXPECT_FALSE(item.setEnabled(enabled)) << "no out-parameter";
+        }
     }
+    EXPECT_EQ(service.registerCalls + service.unregisterCalls, 6) << "an unavailable service is not asked";
+    service.currentStatus = TLLoginItemStatus::Enabled;
+    EXPECT_FALSE(item.isEnabled());
 }
-
-} // namespace

@@ -1,7 +1,5 @@
 #include "TLFileOps.h"
-#include "TLTestZip.h"
 #include "TLUpdateTestSupport.h"
-#include "TLUpdaterFixture.h"
 
 #include <QDirIterator>
 #include <QFileInfo>
@@ -11,8 +9,6 @@
 #include <QProcessEnvironment>
 
 #include <csignal>
-
-using namespace TLUpdateTestSupport;
 
 namespace {
 
@@ -27,7 +23,7 @@ public:
     }
 
     void installStandIn(const QString& bundle, const QString& version) const {
-        writeBundle(bundle, bundleInfo(version), "Tilora", standIn_);
+        tlWriteBundle(bundle, tlBundleInfo(version), "Tilora", standIn_);
         QFile::setPermissions(bundle + "/Contents/MacOS/Tilora", QFile::ReadOwner | QFile::ExeOwner);
     }
 
@@ -62,7 +58,7 @@ public:
     // any that is gets killed.
     bool noProcessLeft() const {
         QList<int> left;
-        waitUntil(
+        tlWaitFor(
             [&] {
                 left.clear();
                 QDirIterator it("/proc", {"[0-9]*"}, QDir::Dirs);
@@ -93,7 +89,7 @@ public:
 // signs the bundle of this build and writes the feed; an installed Tilora that pins the key
 // checks the feed, accepts the offer, swaps itself and ends, and the released Tilora starts.
 TEST_F(TLUpdateApp, ReleaseIsInstalledAndRelaunched) {
-    const Key key = makeKey(dir_.path());
+    const TLTestKey key = tlMakeKey(dir_.path());
     const QString out = dir_.filePath("release");
     QProcess release;
     release.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -102,35 +98,35 @@ TEST_F(TLUpdateApp, ReleaseIsInstalledAndRelaunched) {
                    TL_BUILD_DIR, "--out", out, "--notes", "Neu."});
     ASSERT_TRUE(release.waitForFinished(600000));
     ASSERT_EQ(release.exitCode(), 0);
-    const QJsonObject feed = QJsonDocument::fromJson(readFile(out + "/appcast.json").toUtf8()).object();
+    const QJsonObject feed = QJsonDocument::fromJson(tlText(out + "/appcast.json").toUtf8()).object();
     const QString version = feed["version"].toString();
     const QString zip = "Tilora-" + version + ".zip";
     QFile archive(out + "/" + zip);
     ASSERT_TRUE(archive.open(QIODevice::ReadOnly));
     EXPECT_EQ(feed["url"].toString(), server_.url("/dl/" + zip).toString());
     server_.serve("/dl/" + zip, archive.readAll());
-    server_.serve("/appcast.json", readFile(out + "/appcast.json").toUtf8());
+    server_.serve("/appcast.json", tlText(out + "/appcast.json").toUtf8());
 
     installStandIn(context_.bundlePath, "0.9");
     // A work folder of an earlier run, with a folder its owner cannot write: the released
     // Tilora clears it at its start.
     const QString stale = context_.tempDir + "/tilora-update-STALE";
-    writeBundle(stale, "", "x", "x");
+    tlWriteBundle(stale, "", "x", "x");
     QFile::setPermissions(stale + "/Contents", QFile::ReadOwner | QFile::ExeOwner);
 
     EXPECT_EQ(update({{"TL_E2E_PUBLIC_KEY", key.publicKey}}), QProcess::NormalExit);
-    const QStringList lines = readFile(log_).split('\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 2) << readFile(log_).toStdString();
+    const QStringList lines = tlText(log_).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2) << tlText(log_).toStdString();
     EXPECT_EQ(lines[0], "offer\tTilora " + version +
                             " ist verfügbar\tInstalliert ist 0.9.\\n\\nNeu.\\n\\nDas Update wird "
                             "geladen, geprüft, eingesetzt und Tilora startet neu.");
     EXPECT_EQ(lines[1], "terminate\t\t");
-    EXPECT_TRUE(waitUntil([&] { return !QFileInfo::exists(stale); }, 30000));
+    EXPECT_TRUE(tlWaitFor([&] { return !QFileInfo::exists(stale); }, 30000));
     EXPECT_TRUE(
-        readFile(context_.bundlePath + "/Contents/Info.plist").contains("<string>" + version + "</string>"));
+        tlText(context_.bundlePath + "/Contents/Info.plist").contains("<string>" + version + "</string>"));
     expectNoLeftovers(dir_.filePath("Programme"));
     // The last valid feed read was stored in the application's own settings.
-    EXPECT_TRUE(readFile(dir_.filePath("config/Tilora/Tilora.plist")).contains("TLLastUpdateCheck"));
+    EXPECT_TRUE(tlText(dir_.filePath("config/Tilora/Tilora.plist")).contains("TLLastUpdateCheck"));
 
     // The executable is stripped and names its debug information, which is kept apart.
     QProcess readelf;
@@ -148,13 +144,13 @@ TEST_F(TLUpdateApp, ReleaseIsInstalledAndRelaunched) {
 TEST_F(TLUpdateApp, KilledAtEveryStepLeavesATiloraThatStarts) {
     TLTestZip zip;
     zip.addDirectory("Tilora.app");
-    zip.addFile("Tilora.app/Contents/Info.plist", bundleInfo("1.10"));
+    zip.addFile("Tilora.app/Contents/Info.plist", tlBundleInfo("1.10"));
     zip.addFile("Tilora.app/Contents/MacOS/Tilora", standIn_, 0644);
     const QByteArray archive = zip.bytes();
     server_.serve("/Tilora-1.10.zip", archive);
     const QJsonObject feed{{"version", "1.10"},
                            {"url", server_.url("/Tilora-1.10.zip").toString()},
-                           {"sha256", sha256(archive)}};
+                           {"sha256", tlSha256(archive)}};
     server_.serve("/appcast.json", QJsonDocument(feed).toJson());
     const QString install = dir_.filePath("Programme");
     const struct {
@@ -178,8 +174,8 @@ TEST_F(TLUpdateApp, KilledAtEveryStepLeavesATiloraThatStarts) {
         EXPECT_EQ(update(extra), QProcess::CrashExit);
         EXPECT_TRUE(noProcessLeft());
         run(row.renamePair ? install + "/.Tilora.old" : context_.bundlePath, {});
-        EXPECT_EQ(readFile(marker_), QStringLiteral("started %1\n").arg(row.version));
-        EXPECT_TRUE(readFile(context_.bundlePath + "/Contents/Info.plist").contains(row.version));
+        EXPECT_EQ(tlText(marker_), QStringLiteral("started %1\n").arg(row.version));
+        EXPECT_TRUE(tlText(context_.bundlePath + "/Contents/Info.plist").contains(row.version));
         expectNoLeftovers(install);
     }
 }

@@ -1,11 +1,9 @@
 #include "TLFileOps.h"
-#include "TLQtTestApplication.h"
-#include "TLTestZip.h"
 #include "TLUpdateErrors.h"
 #include "TLUpdateRecovery.h"
 #include "TLUpdateSignature.h"
 #include "TLUpdateTestSupport.h"
-#include "TLUpdaterFixture.h"
+#include "TLUpdateVerifier.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -21,27 +19,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using namespace TLUpdateTestSupport;
-
 namespace {
 
-const QString kFailed = QStringLiteral("Update fehlgeschlagen");
-const QString kImpossible = QStringLiteral("Update nicht möglich");
-const QString kDigest =
-    QStringLiteral("Die Prüfsumme des geladenen Updates stimmt nicht — das Update wurde verworfen.");
-const QString kIncomplete =
-    QStringLiteral("Die Update-Information ist unvollständig (URL oder Prüfsumme fehlt).");
-const QString kUnextractable = QStringLiteral("Das Update-Archiv konnte nicht entpackt werden.");
-const QString kForeign = QStringLiteral("Das Archiv enthält eine fremde App — verworfen.");
-const QString kForeignExecutable = QStringLiteral("Das Update enthält eine fremde App.");
-const QString kUnsigned = QStringLiteral(
-    "Die Update-Information trägt keine gültige Signatur des Herausgebers — das Update wurde verworfen.");
-const QString kSignatureMismatch =
-    QStringLiteral("Die Signatur des geladenen Updates stimmt nicht — das Update wurde verworfen.");
-const QString kHttp0 = QStringLiteral("Der Server antwortete mit HTTP 0.");
-const QString kFolder = QStringLiteral(
-    "Tilora läuft aus einem Ordner, in den nicht geschrieben werden kann. Bitte die App in den Programme-"
-    "Ordner bewegen und erneut versuchen — oder das Update von der Download-Seite laden.");
+using V = TLUpdateVerifier;
+const QString kFailed = TLUpdater::kFailedTitle, kImpossible = TLUpdater::kImpossibleTitle;
+const QString kIncomplete = TLUpdater::kIncompleteFeed, kUnsigned = TLUpdater::kUnsignedFeed;
+const QString kFolder = TLUpdater::kUnwritableFolder, kHttp0 = "Der Server antwortete mit HTTP 0.";
+const QString kUnextractable = V::kNotExtractable;
 
 QString comment(const QJsonObject& feed, const QString& version = QString()) {
     return TLUpdateSignature::trustedComment(version.isEmpty() ? feed["version"].toString() : version,
@@ -54,7 +38,7 @@ public:
         install_ = dir_.filePath("Programme");
         bundle_ = context_.bundlePath;
         marker_ = dir_.filePath("relaunched");
-        writeBundle(bundle_, bundleInfo("1.0"), "Tilora", "old executable");
+        tlWriteBundle(bundle_, tlBundleInfo("1.0"), "Tilora", "old executable");
         // A file outside that no installation may touch.
         QFile victim(dir_.filePath("victim"));
         victim.open(QIODevice::WriteOnly);
@@ -94,17 +78,18 @@ public:
     QJsonObject serveUpdate(const QByteArray& archive) {
         archive_ = archive;
         server_.serve("/Tilora.zip", archive, serving_);
-        QJsonObject feed{
-            {"version", "2.0"}, {"url", server_.url("/Tilora.zip").toString()}, {"sha256", sha256(archive)}};
+        QJsonObject feed{{"version", "2.0"},
+                         {"url", server_.url("/Tilora.zip").toString()},
+                         {"sha256", tlSha256(archive)}};
         if (key_) {
-            feed["signature"] = sign(*key_, archive, comment(feed));
+            feed["signature"] = tlSign(*key_, archive, comment(feed));
         }
         return feed;
     }
 
     // Pins a throw-away key; serveUpdate signs with it.
     void pin() {
-        key_ = makeKey(dir_.path());
+        key_ = tlMakeKey(dir_.path());
         context_.publicKey = key_->publicKey;
     }
 
@@ -122,22 +107,22 @@ public:
         expectAlert(title, text);
         EXPECT_EQ(presenter_.terminations, 0);
         expectNoLeftovers(install_);
-        EXPECT_EQ(readFile(bundle_ + "/Contents/MacOS/Tilora"), "old executable");
-        EXPECT_TRUE(readFile(bundle_ + "/Contents/Info.plist").contains("<string>1.0</string>"));
+        EXPECT_EQ(tlText(bundle_ + "/Contents/MacOS/Tilora"), "old executable");
+        EXPECT_TRUE(tlText(bundle_ + "/Contents/Info.plist").contains("<string>1.0</string>"));
     }
 
     void expectInstalled() {
         EXPECT_TRUE(presenter_.alerts.isEmpty()) << presenter_.alerts.value(0).text.toStdString();
         EXPECT_EQ(presenter_.terminations, 1);
         expectNoLeftovers(install_);
-        EXPECT_TRUE(readFile(bundle_ + "/Contents/Info.plist").contains("<string>2.0</string>"));
+        EXPECT_TRUE(tlText(bundle_ + "/Contents/Info.plist").contains("<string>2.0</string>"));
         EXPECT_TRUE(QFileInfo(bundle_ + "/Contents/MacOS/Tilora").isExecutable());
         // The relaunch waits for the old process; only once it has ended does the new one start.
         EXPECT_FALSE(QFile::exists(marker_));
         oldProcess_.kill();
         oldProcess_.waitForFinished();
-        ASSERT_TRUE(waitUntil([this] { return !readFile(marker_).isEmpty(); }));
-        EXPECT_EQ(readFile(marker_).trimmed(), "after " + bundle_ + "/Contents/MacOS/Tilora");
+        ASSERT_TRUE(tlWaitFor([this] { return !tlText(marker_).isEmpty(); }));
+        EXPECT_EQ(tlText(marker_).trimmed(), "after " + bundle_ + "/Contents/MacOS/Tilora");
     }
 
     QString install_;
@@ -146,7 +131,7 @@ public:
     QProcess oldProcess_;
     TLTestHttpServer::Mode serving_ = TLTestHttpServer::Mode::Normal; // how the archive is served
     QByteArray archive_;                                              // as served
-    std::optional<Key> key_;
+    std::optional<TLTestKey> key_;
     std::unique_ptr<QTemporaryDir> elsewhere_; // an install folder on another file system
     QMutex stepsMutex_;
     QStringList steps_; // the installation's steps reached
@@ -179,7 +164,7 @@ TEST_P(TLUpdateInstallCase, EndsWithOneOutcome) {
     if (QByteArray(c.name).startsWith("Mode") && ::geteuid() == 0) {
         GTEST_SKIP() << "root ignores file modes; the unprivileged pass runs this row";
     }
-    TLTestZip zip = archiveWith(bundleInfo("2.0"));
+    TLTestZip zip = archiveWith(tlBundleInfo("2.0"));
     if (c.prepare) {
         c.prepare(*this, zip);
     }
@@ -196,7 +181,7 @@ TEST_P(TLUpdateInstallCase, EndsWithOneOutcome) {
     if (c.title == kImpossible || c.text == kHttp0) {
         EXPECT_EQ(server_.requestCount("/Tilora.zip"), 0); // refused before any download
     }
-    if (c.title == kImpossible || c.text == kSignatureMismatch || c.text == kDigest) {
+    if (c.title == kImpossible || c.text == V::kSignatureMismatch || c.text == V::kDigestMismatch) {
         EXPECT_FALSE(steps_.contains("extract")); // refused before anything was extracted
     }
     // Nothing was written outside the extraction directory, no mode changed outside.
@@ -235,9 +220,9 @@ std::function<void(F&, Zip&)> withFolder(const QString& name, int mode) {
 std::function<void(F&, Zip&)> installedWithReadOnlyFolder(const char* bundle) {
     return [=](F& f, Zip&) {
         const QString folder = f.install_ + bundle + "/Contents/Resources";
-        writeBundle(f.install_ + bundle, bundleInfo("1.0"), "Tilora", "old executable");
+        tlWriteBundle(f.install_ + bundle, tlBundleInfo("1.0"), "Tilora", "old executable");
         QDir().mkpath(folder);
-        writeBundle(folder, "", "x", "x");
+        tlWriteBundle(folder, "", "x", "x");
         QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
     };
 }
@@ -264,10 +249,10 @@ INSTANTIATE_TEST_SUITE_P(
         InstallCase{"TextFileBesideTheApp", [](F&, Zip& z) { z.addFile("LIESMICH.txt", "Hallo"); }},
         InstallCase{"LinkInsideTheBundle",
                     [](F&, Zip& z) { z.addSymlink("Tilora.app/Contents/Current", "MacOS"); }},
-        InstallCase{"NoExecutableKeyMeansTilora", withInfo(bundleInfo("2.0", "org.tilora.Tilora", ""))},
+        InstallCase{"NoExecutableKeyMeansTilora", withInfo(tlBundleInfo("2.0", "org.tilora.Tilora", ""))},
         InstallCase{"LeftoverBackupIsCleared",
                     [](F& f, Zip&) {
-                        writeBundle(f.install_ + "/.Tilora.old", bundleInfo("0.9"), "Tilora", "older");
+                        tlWriteBundle(f.install_ + "/.Tilora.old", tlBundleInfo("0.9"), "Tilora", "older");
                     }},
         InstallCase{"SignedUpdate", pinned},
         InstallCase{"RenamePairWhereExchangeIsRefused", [](F& f, Zip&) { f.context_.renameExchangeRefused = true; }},
@@ -276,7 +261,7 @@ INSTANTIATE_TEST_SUITE_P(
                         f.elsewhere_ = std::make_unique<QTemporaryDir>("/dev/shm/tilora-e2e-XXXXXX");
                         f.install_ = f.elsewhere_->filePath("Programme");
                         f.bundle_ = f.context_.bundlePath = f.install_ + "/Tilora.app";
-                        writeBundle(f.bundle_, bundleInfo("1.0"), "Tilora", "old executable");
+                        tlWriteBundle(f.bundle_, tlBundleInfo("1.0"), "Tilora", "old executable");
                     }},
         InstallCase{"ModeFoldersWithoutOwnerRights", withFolder("Tilora.app/Contents/Resources", 0)},
         InstallCase{"ModeReadOnlyFolderInTheInstalledBundle", installedWithReadOnlyFolder("/Tilora.app")},
@@ -292,7 +277,7 @@ INSTANTIATE_TEST_SUITE_P(
         InstallCase{"Translocated",
                     [](F& f, Zip&) {
                         f.context_.bundlePath = f.dir_.filePath("AppTranslocation/X/d/Tilora.app");
-                        writeBundle(f.context_.bundlePath, bundleInfo("1.0"), "Tilora", "old executable");
+                        tlWriteBundle(f.context_.bundlePath, tlBundleInfo("1.0"), "Tilora", "old executable");
                     },
                     nullptr, kImpossible, kFolder},
         InstallCase{"NotInABundle", [](F& f, Zip&) { f.context_.bundlePath = f.install_; }, nullptr,
@@ -303,23 +288,23 @@ INSTANTIATE_TEST_SUITE_P(
         InstallCase{"SignatureMissing", pinned, [](F&, Feed& f) { f.remove("signature"); }, kImpossible,
                     kUnsigned},
         InstallCase{"SignedByAnotherKey", pinned,
-                    [](F& f, Feed& feed) { feed["signature"] = sign(makeKey(f.dir_.path()), f.archive_, comment(feed)); },
+                    [](F& f, Feed& feed) { feed["signature"] = tlSign(tlMakeKey(f.dir_.path()), f.archive_, comment(feed)); },
                     kImpossible, kUnsigned},
         InstallCase{"SignedForAnotherVersion", pinned,
-                    [](F& f, Feed& feed) { feed["signature"] = sign(*f.key_, f.archive_, comment(feed, "1.9")); },
+                    [](F& f, Feed& feed) { feed["signature"] = tlSign(*f.key_, f.archive_, comment(feed, "1.9")); },
                     kImpossible, kUnsigned},
         InstallCase{"TrustedCommentEdited", pinned,
                     [](F& f, Feed& feed) {
-                        QStringList lines = sign(*f.key_, f.archive_, comment(feed, "1.9")).split('\n');
+                        QStringList lines = tlSign(*f.key_, f.archive_, comment(feed, "1.9")).split('\n');
                         lines[2] = "trusted comment: " + comment(feed);
                         feed["signature"] = lines.join('\n');
                     },
                     kImpossible, kUnsigned},
         InstallCase{"ArchiveSwappedWithMatchingDigest", pinned,
                     [](F& f, Feed& feed) {
-                        const QByteArray other = f.archiveWith(bundleInfo("2.0", "org.example.Other")).bytes();
+                        const QByteArray other = f.archiveWith(tlBundleInfo("2.0", "org.example.Other")).bytes();
                         f.server_.serve("/Tilora.zip", other);
-                        feed["sha256"] = sha256(other);
+                        feed["sha256"] = tlSha256(other);
                     },
                     kImpossible, kUnsigned},
         InstallCase{"FileUrl", nullptr, setting("url", "file:///etc/passwd"), kFailed, kHttp0},
@@ -327,10 +312,10 @@ INSTANTIATE_TEST_SUITE_P(
                     kFailed, kHttp0},
         // refused after the download
         InstallCase{"SignatureOverOtherBytes", pinned,
-                    [](F& f, Feed& feed) { feed["signature"] = sign(*f.key_, "other bytes", comment(feed)); },
-                    kFailed, kSignatureMismatch},
-        InstallCase{"WrongDigest", nullptr, setting("sha256", QString(64, '0')), kFailed, kDigest},
-        InstallCase{"DigestNotHex", nullptr, setting("sha256", QString(64, 'z')), kFailed, kDigest},
+                    [](F& f, Feed& feed) { feed["signature"] = tlSign(*f.key_, "other bytes", comment(feed)); },
+                    kFailed, V::kSignatureMismatch},
+        InstallCase{"WrongDigest", nullptr, setting("sha256", QString(64, '0')), kFailed, V::kDigestMismatch},
+        InstallCase{"DigestNotHex", nullptr, setting("sha256", QString(64, 'z')), kFailed, V::kDigestMismatch},
         InstallCase{"Http404", nullptr, [](F&, Feed& f) { f["url"] = f["url"].toString() + ".missing"; },
                     kFailed, "Der Server antwortete mit HTTP 404."},
         InstallCase{"ConnectionRefused", nullptr,
@@ -357,9 +342,9 @@ INSTANTIATE_TEST_SUITE_P(
                         };
                     },
                     nullptr, kFailed, TLUpdateVerifier::kOutOfMemory},
-        InstallCase{"NotAZip", [](F&, Zip& z) { z.setRaw("this is no zip archive"); }, nullptr, kFailed,
+        InstallCase{"NotAZip", [](F&, Zip& z) { z.raw = "this is no zip archive"; }, nullptr, kFailed,
                     kUnextractable},
-        InstallCase{"EmptyZip", [](F&, Zip& z) { z.setRaw(QByteArray("PK\x05\x06", 4) + QByteArray(18, '\0')); },
+        InstallCase{"EmptyZip", [](F&, Zip& z) { z.raw = QByteArray("PK\x05\x06", 4) + QByteArray(18, '\0'); },
                     nullptr, kFailed, kUnextractable},
         InstallCase{"TarArchive", [](F&, Zip& z) { z.format = "ustar"; }, nullptr, kFailed, kUnextractable},
         InstallCase{"UnpacksBeyondTheBudget",
@@ -372,33 +357,33 @@ INSTANTIATE_TEST_SUITE_P(
                     nullptr, kFailed, kUnextractable},
         InstallCase{"ExtractorMissing", [](F& f, Zip&) { f.context_.extractTool = "/nonexistent/bsdtar"; },
                     nullptr, kFailed, "bsdtar konnte nicht gestartet werden."},
-        InstallCase{"AppInASubFolder", withInfo(bundleInfo("2.0"), "Update/"), nullptr, kFailed,
+        InstallCase{"AppInASubFolder", withInfo(tlBundleInfo("2.0"), "Update/"), nullptr, kFailed,
                     "Im Archiv steckt keine App."},
-        InstallCase{"ForeignIdentifier", withInfo(bundleInfo("2.0", "org.example.Other")), nullptr, kFailed,
-                    kForeign},
+        InstallCase{"ForeignIdentifier", withInfo(tlBundleInfo("2.0", "org.example.Other")), nullptr, kFailed,
+                    V::kForeignApp},
         InstallCase{"NoInfoPlist",
                     [](F&, Zip& z) { (z = Zip()).addFile("Tilora.app/Contents/MacOS/Tilora", "x"); }, nullptr,
-                    kFailed, kForeign},
-        InstallCase{"InfoPlistNested200000Deep", withInfo(deepInfo(200000)), nullptr, kFailed, kForeign},
-        InstallCase{"Version13Against130", withInfo(bundleInfo("1.3")), setting("version", "1.3.0"), kFailed,
+                    kFailed, V::kForeignApp},
+        InstallCase{"InfoPlistNested200000Deep", withInfo(deepInfo(200000)), nullptr, kFailed, V::kForeignApp},
+        InstallCase{"Version13Against130", withInfo(tlBundleInfo("1.3")), setting("version", "1.3.0"), kFailed,
                     "Die Version im Archiv passt nicht zur Ankündigung — verworfen."},
         InstallCase{"ExecutableNameEscapes",
-                    withInfo(bundleInfo("2.0", "org.tilora.Tilora", "../../../../evil")), nullptr, kFailed,
-                    kForeign},
-        InstallCase{"ExecutableMissing", withInfo(bundleInfo("2.0", "org.tilora.Tilora", "Other")), nullptr,
-                    kFailed, kForeignExecutable},
+                    withInfo(tlBundleInfo("2.0", "org.tilora.Tilora", "../../../../evil")), nullptr, kFailed,
+                    V::kForeignApp},
+        InstallCase{"ExecutableMissing", withInfo(tlBundleInfo("2.0", "org.tilora.Tilora", "Other")), nullptr,
+                    kFailed, V::kForeignExecutable},
         InstallCase{"ExecutableIsAFolder",
                     [](F& f, Zip& z) {
-                        z = f.archiveWith(bundleInfo("2.0", "org.tilora.Tilora", "Dir"));
+                        z = f.archiveWith(tlBundleInfo("2.0", "org.tilora.Tilora", "Dir"));
                         z.addDirectory("Tilora.app/Contents/MacOS/Dir");
                     },
-                    nullptr, kFailed, kForeignExecutable},
+                    nullptr, kFailed, V::kForeignExecutable},
         InstallCase{"ExecutableIsALinkInsideTheBundle",
                     [](F& f, Zip& z) {
-                        z = f.archiveWith(bundleInfo("2.0", "org.tilora.Tilora", "Link"));
+                        z = f.archiveWith(tlBundleInfo("2.0", "org.tilora.Tilora", "Link"));
                         z.addSymlink("Tilora.app/Contents/MacOS/Link", "Tilora");
                     },
-                    nullptr, kFailed, kForeignExecutable},
+                    nullptr, kFailed, V::kForeignExecutable},
         // every escape below would land in the test's folder as "evil"
         InstallCase{"PathTraversal", [](F&, Zip& z) { z.addFile("Tilora.app/../../../../evil", "x"); },
                     nullptr, kFailed, kUnextractable},
@@ -420,7 +405,7 @@ INSTANTIATE_TEST_SUITE_P(
         InstallCase{"ModeLinkInAnUnlistableFolder",
                     [](F&, Zip& z) {
                         (z = Zip()).addDirectory("Tilora.app");
-                        z.addFile("Tilora.app/Contents/Info.plist", bundleInfo("2.0"));
+                        z.addFile("Tilora.app/Contents/Info.plist", tlBundleInfo("2.0"));
                         z.addDirectory("Tilora.app/Contents/MacOS", 0311);
                         z.addSymlink("Tilora.app/Contents/MacOS/Tilora", "../../../../../victim");
                     },
@@ -491,10 +476,10 @@ TEST_F(TLUpdateInstallTest, RecoveryAtStartRestoresOrClearsUnlessAnInstallationR
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         TLFileOps::removeItem(bundle_);
-        writeBundle(bundle_, bundleInfo("1.0"), "Tilora", "old executable");
-        writeBundle(backup, bundleInfo("0.9"), "Tilora", "older");
+        tlWriteBundle(bundle_, tlBundleInfo("1.0"), "Tilora", "old executable");
+        tlWriteBundle(backup, tlBundleInfo("0.9"), "Tilora", "older");
         for (const QString& path : leftovers.mid(1)) {
-            writeBundle(path, "", "x", "x");
+            tlWriteBundle(path, "", "x", "x");
         }
         row.damage();
         {
@@ -503,7 +488,7 @@ TEST_F(TLUpdateInstallTest, RecoveryAtStartRestoresOrClearsUnlessAnInstallationR
                                                       : TLUpdateRecovery::Guard();
             TLUpdateRecovery::recover(bundle_, context_.tempDir, log_);
         }
-        EXPECT_TRUE(readFile(bundle_ + "/Contents/Info.plist").contains(row.version));
+        EXPECT_TRUE(tlText(bundle_ + "/Contents/Info.plist").contains(row.version));
         for (const QString& path : leftovers) {
             EXPECT_EQ(QFileInfo::exists(path), row.guarded) << path.toStdString();
         }
