@@ -107,12 +107,14 @@ protected:
     // closed again as a user would (it only hides).
     bool launchedAndReady(const QString& log = "tilora.log") {
         start(log);
-        const xcb_window_t before =
-            desktop.waitForWindow("Tilora – Einstellungen", std::chrono::milliseconds(300));
+        if (!desktop.waitUntil([&] { return trayIcon() != XCB_WINDOW_NONE; }) ||
+            desktop.waitForWindow("Tilora – Einstellungen", std::chrono::milliseconds(300))) {
+            return false;
+        }
         QProcess* second = start("second.log");
         const xcb_window_t settings = desktop.waitForWindow("Tilora – Einstellungen");
-        return trayIcon() && !before && second->waitForFinished(10000) && second->exitCode() == 0 &&
-               settings && desktop.waitUntil([&] { return desktop.activeWindow() == settings; }) &&
+        return second->waitForFinished(10000) && second->exitCode() == 0 && settings &&
+               desktop.waitUntil([&] { return desktop.activeWindow() == settings; }) &&
                run({"wmctrl", "-i", "-c", QString::number(settings)}) &&
                desktop.waitUntil([&] { return !std::ranges::count(desktop.clientList(), settings); });
     }

@@ -55,21 +55,8 @@ protected:
         return tlWaitFor([&] { return client.grab(key, modifiers); }, 5000);
     }
     // Moves Num Lock from Mod2 to Mod3 in the server's modifier map.
-    bool moveNumLockToMod3() {
-        TLXcbReply<xcb_get_modifier_mapping_reply_t> map(
-            xcb_get_modifier_mapping_reply(user.get(), xcb_get_modifier_mapping(user.get()), nullptr));
-        const int per = map->keycodes_per_modifier;
-        std::vector<xcb_keycode_t> keys(xcb_get_modifier_mapping_keycodes(map.get()),
-                                        xcb_get_modifier_mapping_keycodes(map.get()) + 8 * per);
-        const auto numLock = std::find(keys.begin() + 4 * per, keys.begin() + 5 * per, NumLock);
-        if (numLock == keys.begin() + 5 * per) {
-            return false;
-        }
-        *numLock = 0;
-        keys[5 * per] = NumLock;
-        TLXcbReply<xcb_set_modifier_mapping_reply_t> set(xcb_set_modifier_mapping_reply(
-            user.get(), xcb_set_modifier_mapping(user.get(), std::uint8_t(per), keys.data()), nullptr));
-        return set && set->status == XCB_MAPPING_STATUS_SUCCESS;
+    static bool moveNumLockToMod3() {
+        return tlDesktop().run({"xmodmap", "-e", "remove mod2 = Num_Lock", "-e", "add mod3 = Num_Lock"}) == 0;
     }
     QString label(std::int64_t keyCode, std::uint32_t modifiers = 0) const {
         return TLShortcut::shortcutWithKeyCode(keyCode, modifiers).displayString(keyboard);

@@ -1,4 +1,5 @@
 #include "TLTestDesktop.h"
+#include "TLTestFiles.h"
 
 #include <QDir>
 #include <QProcessEnvironment>
@@ -7,7 +8,7 @@
 #include <sys/prctl.h>
 
 #include <csignal>
-#include <fstream>
+#include <cstring>
 #include <sstream>
 #include <thread>
 
@@ -120,27 +121,21 @@ xcb_atom_t TLTestDesktop::atom(const std::string& name) const {
     return tlInternAtoms(connection(), {name}).front();
 }
 
-std::vector<uint32_t> TLTestDesktop::cardinals(xcb_window_t window, const std::string& property) const {
+std::string TLTestDesktop::property(xcb_window_t window, const std::string& name, int format) const {
     TLXcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
         connection(),
-        xcb_get_property(connection(), 0, window, atom(property), XCB_GET_PROPERTY_TYPE_ANY, 0, 4096),
-        nullptr));
-    if (!reply || reply->format != 32) {
-        return {};
-    }
-    const auto* data = static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
-    return {data, data + xcb_get_property_value_length(reply.get()) / 4};
-}
-
-std::string TLTestDesktop::text(xcb_window_t window, const std::string& property) const {
-    TLXcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-        connection(),
-        xcb_get_property(connection(), 0, window, atom(property), XCB_GET_PROPERTY_TYPE_ANY, 0, 4096),
-        nullptr));
-    return reply && reply->format == 8
+        xcb_get_property(connection(), 0, window, atom(name), XCB_GET_PROPERTY_TYPE_ANY, 0, 4096), nullptr));
+    return reply && reply->format == format
                ? std::string(static_cast<const char*>(xcb_get_property_value(reply.get())),
                              std::size_t(xcb_get_property_value_length(reply.get())))
                : std::string();
+}
+
+std::vector<uint32_t> TLTestDesktop::cardinals(xcb_window_t window, const std::string& name) const {
+    const std::string bytes = property(window, name, 32);
+    std::vector<uint32_t> values(bytes.size() / 4);
+    std::memcpy(values.data(), bytes.data(), bytes.size());
+    return values;
 }
 
 std::vector<std::string> TLTestDesktop::wmClass(xcb_window_t window) const {
@@ -214,12 +209,9 @@ std::optional<TLTestDesktop::Frame> TLTestDesktop::outerFrame(xcb_window_t windo
 
 std::string TLTestDesktop::logs() const {
     std::string all;
-    for (const char* name : {"desktop.log", "xvfb.log", "openbox.log", "tint2.log"}) {
-        std::ifstream in(folder_ + "/" + name);
-        const std::string s{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-        all += s.empty()
-                   ? ""
-                   : "--- " + std::string(name) + "\n" + s.substr(s.size() > 2000 ? s.size() - 2000 : 0);
+    for (const QFileInfo& log : QDir(QString::fromStdString(folder_)).entryInfoList({"*.log"})) {
+        all +=
+            "--- " + log.fileName().toStdString() + "\n" + tlRead(log.filePath()).right(2000).toStdString();
     }
     return all;
 }

@@ -82,7 +82,7 @@ public:
 
     xcb_atom_t atom(const std::string& name) const;
     std::vector<uint32_t> cardinals(xcb_window_t window, const std::string& property) const;
-    std::string text(xcb_window_t window, const std::string& property) const;
+    std::string text(xcb_window_t window, const std::string& name) const { return property(window, name, 8); }
     std::vector<std::string> wmClass(xcb_window_t window) const;
     // Client geometry plus _NET_FRAME_EXTENTS, less a client-side shadow (_GTK_FRAME_EXTENTS).
     std::optional<Frame> outerFrame(xcb_window_t window) const;
@@ -92,6 +92,7 @@ public:
 
 private:
     QStringList environment(const QStringList& extra) const;
+    std::string property(xcb_window_t window, const std::string& name, int format) const;
 
     std::string folder_;
     std::string display_;

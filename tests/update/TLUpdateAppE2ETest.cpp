@@ -16,44 +16,27 @@ namespace {
 // application (its folders and the server from the fixture; the updater runs in the app).
 class TLUpdateApp : public TLUpdaterFixture {
 public:
-    TLUpdateApp() {
-        QFile program(TL_UPDATE_E2E_APP);
-        program.open(QIODevice::ReadOnly);
-        standIn_ = program.readAll();
-    }
-
     void installStandIn(const QString& bundle, const QString& version) const {
         tlWriteBundle(bundle, tlBundleInfo(version), "Tilora", standIn_);
         QFile::setPermissions(bundle + "/Contents/MacOS/Tilora", QFile::ReadOwner | QFile::ExeOwner);
     }
-
-    // Runs a bundle's executable with these arguments; no X display, so that a relaunched
-    // Tilora ends right after its start-up recovery.
-    QProcess::ExitStatus run(const QString& bundle, const QStringList& arguments,
-                             const QMap<QString, QString>& extra = {}) const {
+    // Runs a bundle's executable; no X display, so that a relaunched Tilora ends right after its
+    // start-up recovery. With arguments it checks the feed and installs what it offers.
+    QProcess::ExitStatus run(const QString& bundle, QStringList environment = {}, bool update = false) const {
         QProcess app;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove("DISPLAY");
-        env.remove("QT_QPA_PLATFORM");
-        env.insert("TMPDIR", context_.tempDir);
-        env.insert("XDG_CONFIG_HOME", dir_.filePath("config"));
-        env.insert("TL_E2E_MARKER", marker_);
-        for (auto it = extra.cbegin(); it != extra.cend(); ++it) {
-            env.insert(it.key(), it.value());
-        }
-        app.setProcessEnvironment(env);
+        environment << "DISPLAY="
+                    << "QT_QPA_PLATFORM="
+                    << "TMPDIR=" + context_.tempDir << "XDG_CONFIG_HOME=" + dir_.filePath("config")
+                    << "TL_E2E_MARKER=" + marker_;
+        app.setEnvironment(QProcessEnvironment::systemEnvironment().toStringList() + environment);
         app.setProcessChannelMode(QProcess::ForwardedChannels);
-        app.start(bundle + "/Contents/MacOS/Tilora", arguments);
-        const bool finished = app.waitForFinished(60000);
-        EXPECT_TRUE(finished);
+        app.start(bundle + "/Contents/MacOS/Tilora",
+                  update ? QStringList{server_.url("/appcast.json").toString(), log_, dir_.filePath("pid")}
+                         : QStringList());
+        EXPECT_TRUE(app.waitForFinished(60000));
         EXPECT_TRUE(app.exitStatus() == QProcess::CrashExit || app.exitCode() == 0);
-        return finished ? app.exitStatus() : QProcess::CrashExit;
+        return app.exitStatus();
     }
-    QProcess::ExitStatus update(const QMap<QString, QString>& extra = {}) const {
-        return run(context_.bundlePath, {server_.url("/appcast.json").toString(), log_, dir_.filePath("pid")},
-                   extra);
-    }
-
     // No process is left that works in the test's folders (the extraction tool in particular);
     // any that is gets killed.
     bool noProcessLeft() const {
@@ -61,11 +44,8 @@ public:
         tlWaitFor(
             [&] {
                 left.clear();
-                QDirIterator it("/proc", {"[0-9]*"}, QDir::Dirs);
-                while (it.hasNext()) {
-                    QFile cmdline(it.next() + "/cmdline");
-                    if (cmdline.open(QIODevice::ReadOnly) &&
-                        cmdline.readAll().contains(dir_.path().toUtf8())) {
+                for (QDirIterator it("/proc", {"[0-9]*"}, QDir::Dirs); it.hasNext();) {
+                    if (tlRead(it.next() + "/cmdline").contains(dir_.path().toUtf8())) {
                         left.append(it.fileName().toInt());
                     }
                 }
@@ -78,7 +58,7 @@ public:
         return left.isEmpty();
     }
 
-    QByteArray standIn_;
+    QByteArray standIn_ = tlRead(TL_UPDATE_E2E_APP);
     QString marker_ = dir_.filePath("started");
     QString log_ = dir_.filePath("alerts.log");
 };
@@ -114,7 +94,7 @@ TEST_F(TLUpdateApp, ReleaseIsInstalledAndRelaunched) {
     tlWriteBundle(stale, "", "x", "x");
     QFile::setPermissions(stale + "/Contents", QFile::ReadOwner | QFile::ExeOwner);
 
-    EXPECT_EQ(update({{"TL_E2E_PUBLIC_KEY", key.publicKey}}), QProcess::NormalExit);
+    EXPECT_EQ(run(context_.bundlePath, {"TL_E2E_PUBLIC_KEY=" + key.publicKey}, true), QProcess::NormalExit);
     const QStringList lines = tlText(log_).split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 2) << tlText(log_).toStdString();
     EXPECT_EQ(lines[0], "offer\tTilora " + version +
@@ -167,13 +147,13 @@ TEST_F(TLUpdateApp, KilledAtEveryStepLeavesATiloraThatStarts) {
         QFile::remove(marker_);
         TLFileOps::removeItem(install);
         installStandIn(context_.bundlePath, "1.9");
-        QMap<QString, QString> extra{{"TL_E2E_KILL_AT", row.step}};
+        QStringList extra{QString("TL_E2E_KILL_AT=") + row.step};
         if (row.renamePair) {
-            extra.insert("TL_E2E_RENAME_PAIR", "1");
+            extra << "TL_E2E_RENAME_PAIR=1";
         }
-        EXPECT_EQ(update(extra), QProcess::CrashExit);
+        EXPECT_EQ(run(context_.bundlePath, extra, true), QProcess::CrashExit);
         EXPECT_TRUE(noProcessLeft());
-        run(row.renamePair ? install + "/.Tilora.old" : context_.bundlePath, {});
+        run(row.renamePair ? install + "/.Tilora.old" : context_.bundlePath);
         EXPECT_EQ(tlText(marker_), QStringLiteral("started %1\n").arg(row.version));
         EXPECT_TRUE(tlText(context_.bundlePath + "/Contents/Info.plist").contains(row.version));
         expectNoLeftovers(install);

@@ -32,18 +32,14 @@ QString comment(const QJsonObject& feed, const QString& version = QString()) {
                                              feed["sha256"].toString());
 }
 
+// An installed Tilora 1.0 beside a file no installation may touch, and the process the
+// relaunch waits for (alive until the test ends it).
 class TLUpdateInstallTest : public TLUpdaterFixture {
 public:
     TLUpdateInstallTest() {
-        install_ = dir_.filePath("Programme");
-        bundle_ = context_.bundlePath;
-        marker_ = dir_.filePath("relaunched");
         tlWriteBundle(bundle_, tlBundleInfo("1.0"), "Tilora", "old executable");
-        // A file outside that no installation may touch.
-        QFile victim(dir_.filePath("victim"));
-        victim.open(QIODevice::WriteOnly);
-        victim.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-        // The process the relaunch waits for: alive until the test ends it.
+        tlWrite(dir_.filePath("victim"), "");
+        QFile::setPermissions(dir_.filePath("victim"), QFile::ReadOwner | QFile::WriteOwner);
         oldProcess_.start("/bin/sleep", {"60"});
         context_.runningVersion = "1.0";
         context_.processId = oldProcess_.processId();
@@ -58,63 +54,35 @@ public:
         oldProcess_.kill();
         oldProcess_.waitForFinished();
     }
-
-    // An archive with one bundle whose executable records whether the process it replaced
-    // had already ended when it started. 0644 on purpose: the installation makes it runnable.
+    // An archive with one bundle whose executable records whether the process it replaced had
+    // already ended when it started. 0644 on purpose: the installation makes it runnable.
     TLTestZip archiveWith(const QByteArray& plist, const QString& prefix = QString()) const {
         TLTestZip zip;
         zip.addDirectory(prefix + "Tilora.app");
         zip.addFile(prefix + "Tilora.app/Contents/Info.plist", plist);
         zip.addFile(prefix + "Tilora.app/Contents/MacOS/Tilora",
-                    QStringLiteral("#!/bin/sh\nif kill -0 %1 2>/dev/null; then s=early; else s=after; fi\n"
-                                   "echo \"$s $0\" > '%2'\n")
+                    QString("#!/bin/sh\nif kill -0 %1 2>/dev/null; then s=early; else s=after; fi\necho \"$s "
+                            "$0\" > '%2'\n")
                         .arg(oldProcess_.processId())
                         .arg(marker_)
-                        .toUtf8(),
-                    0644);
+                        .toUtf8());
         return zip;
     }
-
-    QJsonObject serveUpdate(const QByteArray& archive) {
-        archive_ = archive;
-        server_.serve("/Tilora.zip", archive, serving_);
-        QJsonObject feed{{"version", "2.0"},
-                         {"url", server_.url("/Tilora.zip").toString()},
-                         {"sha256", tlSha256(archive)}};
-        if (key_) {
-            feed["signature"] = tlSign(*key_, archive, comment(feed));
-        }
-        return feed;
-    }
-
-    // Pins a throw-away key; serveUpdate signs with it.
-    void pin() {
-        key_ = tlMakeKey(dir_.path());
-        context_.publicKey = key_->publicKey;
-    }
-
-    // Runs the installation and waits for its one outcome.
-    void install(const QJsonObject& feed) {
+    // Runs the installation and waits for its one outcome: the alert, or none when installed.
+    void install(const QJsonObject& feed, const QString& title, const QString& text) {
         QSignalSpy finished(&updater(), &TLUpdater::installationFinished);
         updater().installFromAppcast(feed);
-        if (updater().busy()) {
-            ASSERT_TRUE(finished.wait(15000));
-        }
+        ASSERT_TRUE(!updater().busy() || finished.wait(15000));
         EXPECT_FALSE(updater().busy());
-    }
-
-    void expectFailure(const QString& title, const QString& text) {
-        expectAlert(title, text);
-        EXPECT_EQ(presenter_.terminations, 0);
         expectNoLeftovers(install_);
-        EXPECT_EQ(tlText(bundle_ + "/Contents/MacOS/Tilora"), "old executable");
-        EXPECT_TRUE(tlText(bundle_ + "/Contents/Info.plist").contains("<string>1.0</string>"));
-    }
-
-    void expectInstalled() {
+        EXPECT_EQ(presenter_.terminations, title.isEmpty() ? 1 : 0);
+        if (!title.isEmpty()) {
+            expectAlert(title, text);
+            EXPECT_EQ(tlText(bundle_ + "/Contents/MacOS/Tilora"), "old executable");
+            EXPECT_TRUE(tlText(bundle_ + "/Contents/Info.plist").contains("<string>1.0</string>"));
+            return;
+        }
         EXPECT_TRUE(presenter_.alerts.isEmpty()) << presenter_.alerts.value(0).text.toStdString();
-        EXPECT_EQ(presenter_.terminations, 1);
-        expectNoLeftovers(install_);
         EXPECT_TRUE(tlText(bundle_ + "/Contents/Info.plist").contains("<string>2.0</string>"));
         EXPECT_TRUE(QFileInfo(bundle_ + "/Contents/MacOS/Tilora").isExecutable());
         // The relaunch waits for the old process; only once it has ended does the new one start.
@@ -125,28 +93,26 @@ public:
         EXPECT_EQ(tlText(marker_).trimmed(), "after " + bundle_ + "/Contents/MacOS/Tilora");
     }
 
-    QString install_;
-    QString bundle_;
-    QString marker_;
+    QString install_ = dir_.filePath("Programme"), bundle_ = context_.bundlePath,
+            marker_ = dir_.filePath("relaunched");
     QProcess oldProcess_;
     TLTestHttpServer::Mode serving_ = TLTestHttpServer::Mode::Normal; // how the archive is served
     QByteArray archive_;                                              // as served
-    std::optional<TLTestKey> key_;
+    std::optional<TLTestKey> key_;             // when set, the feed is signed with it and it is pinned
     std::unique_ptr<QTemporaryDir> elsewhere_; // an install folder on another file system
     QMutex stepsMutex_;
     QStringList steps_; // the installation's steps reached
 };
 
-// One installation case: what it changes before the good archive is served (the archive, the
-// surroundings, the server), what it changes in the feed that announces it, and the one
-// alert expected (none: installed and relaunched). Rows named "Mode..." depend on file modes
-// and run only as an unprivileged user (root ignores modes).
+// One installation: what it changes before the good archive is served (the archive, the
+// surroundings, the server), what it changes in the feed that announces it, and the one alert
+// expected (none: installed and relaunched). Rows named "Mode..." depend on file modes and run
+// only as an unprivileged user (root ignores modes).
 struct InstallCase {
     const char* name = "";
     std::function<void(TLUpdateInstallTest&, TLTestZip&)> prepare = {};
     std::function<void(TLUpdateInstallTest&, QJsonObject&)> feed = {};
-    QString title = {};
-    QString text = {};
+    QString title = {}, text = {};
 };
 
 void PrintTo(const InstallCase& c, std::ostream* os) {
@@ -154,8 +120,6 @@ void PrintTo(const InstallCase& c, std::ostream* os) {
 }
 
 class TLUpdateInstallCase : public TLUpdateInstallTest, public ::testing::WithParamInterface<InstallCase> {};
-
-const char* const kModeRows = "Installation/TLUpdateInstallCase.EndsWithOneOutcome/Mode*";
 
 } // namespace
 
@@ -168,16 +132,18 @@ TEST_P(TLUpdateInstallCase, EndsWithOneOutcome) {
     if (c.prepare) {
         c.prepare(*this, zip);
     }
-    QJsonObject feed = serveUpdate(zip.bytes());
+    archive_ = zip.bytes();
+    server_.serve("/Tilora.zip", archive_, serving_);
+    QJsonObject feed{
+        {"version", "2.0"}, {"url", server_.url("/Tilora.zip").toString()}, {"sha256", tlSha256(archive_)}};
+    if (key_) {
+        context_.publicKey = key_->publicKey;
+        feed["signature"] = tlSign(*key_, archive_, comment(feed));
+    }
     if (c.feed) {
         c.feed(*this, feed);
     }
-    install(feed);
-    if (c.title.isEmpty()) {
-        expectInstalled();
-    } else {
-        expectFailure(c.title, c.text);
-    }
+    install(feed, c.title, c.text);
     if (c.title == kImpossible || c.text == kHttp0) {
         EXPECT_EQ(server_.requestCount("/Tilora.zip"), 0); // refused before any download
     }
@@ -208,7 +174,7 @@ std::function<void(F&, Feed&)> setting(const char* key, const QJsonValue& value)
     return [=](F&, Feed& f) { f[key] = value; };
 }
 void pinned(F& f, Zip&) {
-    f.pin();
+    f.key_ = tlMakeKey(f.dir_.path());
 }
 std::function<void(F&, Zip&)> withFolder(const QString& name, int mode) {
     return [=](F&, Zip& z) {
@@ -431,7 +397,7 @@ TEST(TLUpdateUnprivileged, ModeRowsRunAsAnUnprivilegedUser) {
     pass.setProcessEnvironment(env);
     pass.setProcessChannelMode(QProcess::ForwardedChannels);
     pass.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", binary,
-                           QStringLiteral("--gtest_filter=%1").arg(kModeRows)});
+                           "--gtest_filter=Installation/TLUpdateInstallCase.EndsWithOneOutcome/Mode*"});
     ASSERT_TRUE(pass.waitForFinished(120000));
     EXPECT_EQ(pass.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(pass.exitCode(), 0);
@@ -452,7 +418,9 @@ TEST_F(TLUpdateInstallTest, FailedMovesLeaveTheInstalledBundle) {
         presenter_.alerts.clear();
         QDir().mkpath(workDir + "/extract/Tilora.app");
         updater().swapBundle(row.bundle, row.newApp, workDir);
-        expectFailure(kFailed, presenter_.alerts.value(0).text);
+        expectAlert(kFailed, presenter_.alerts.value(0).text);
+        expectNoLeftovers(install_);
+        EXPECT_EQ(tlText(bundle_ + "/Contents/MacOS/Tilora"), "old executable");
         EXPECT_TRUE(presenter_.alerts.value(0).text.contains(row.named));
     }
 }

@@ -1,6 +1,7 @@
 #include "TLUpdateTestSupport.h"
 
 #include "TLFileOps.h"
+#include "TLPropertyList.h"
 
 #include <QCryptographicHash>
 #include <QProcess>
@@ -9,16 +10,11 @@
 #include <stdexcept>
 
 QByteArray tlBundleInfo(const QString& version, const QString& identifier, const QString& executable) {
-    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
-                     "\t<key>CFBundleIdentifier</key>\n\t<string>" +
-                     identifier.toUtf8() +
-                     "</string>\n"
-                     "\t<key>CFBundleShortVersionString</key>\n\t<string>" +
-                     version.toUtf8() + "</string>\n";
+    QVariantMap info{{"CFBundleIdentifier", identifier}, {"CFBundleShortVersionString", version}};
     if (!executable.isEmpty()) {
-        xml += "\t<key>CFBundleExecutable</key>\n\t<string>" + executable.toUtf8() + "</string>\n";
+        info.insert("CFBundleExecutable", executable);
     }
-    return xml + "</dict>\n</plist>\n";
+    return TLPropertyList::toXml(TLPropertyList::fromVariant(info).get());
 }
 
 void tlWriteBundle(const QString& path, const QByteArray& info, const QString& executable,
