@@ -1,13 +1,7 @@
 // The built bundle as a user runs it: a separate Tilora process on a private desktop with two
 // monitors, openbox and a tint2 tray, driven with real key presses and clicks.
+#include "TLTest.h"
 #include "TLTestDesktop.h"
-#include "TLTestFiles.h"
-
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
-#include <set>
 
 namespace {
 
@@ -133,17 +127,7 @@ protected:
     std::vector<TLTestDesktop::Process> processes;
 };
 
-TEST_F(AppBundle, TheBundleCarriesItsInformationAndNeedsAnXServer) {
-    const QString bundle = kExecutable.section('/', 0, -4);
-    EXPECT_TRUE(bundle.endsWith("/Tilora.app"));
-    const QByteArray info = tlRead(bundle + "/Contents/Info.plist");
-    for (const auto& [key, value] : {std::pair("CFBundleIdentifier", TL_BUNDLE_IDENTIFIER),
-                                     std::pair("CFBundleShortVersionString", TL_PROJECT_VERSION),
-                                     std::pair("CFBundleExecutable", "Tilora")}) {
-        EXPECT_TRUE(info.contains(QByteArray("<key>") + key + "</key>\n\t<string>" + value + "</string>"))
-            << key;
-    }
-    EXPECT_GT(QFileInfo(bundle + "/Contents/Resources/tilora.png").size(), 100);
+TEST_F(AppBundle, WithoutAnXServerItSaysSoAndEnds) {
     for (const char* display : {"", ":4242"}) {
         std::string output;
         QProcess p;
@@ -159,29 +143,22 @@ TEST_F(AppBundle, TheBundleCarriesItsInformationAndNeedsAnXServer) {
 
 TEST_F(AppBundle, AUserTilesWindowsWithHotKeysAndTheTrayMenuAndQuits) {
     ASSERT_TRUE(launchedAndReady()) << log().toStdString() << desktop.logs();
-    // On the left monitor (the one with the panel) and the primary one: the left half of the
-    // visible area of the monitor the window is on.
-    for (const auto& m : TLTestDesktop::kMonitors) {
-        const xcb_window_t w = clientOn(m, std::string("Tilora probe ") + m.name);
-        ASSERT_TRUE(run({"xdotool", "key", "ctrl+alt+Left"}));
-        const int panel = std::string(m.name) == "LEFT" ? TLTestDesktop::kPanelHeight : 0;
-        EXPECT_TRUE(desktop.waitUntil([&] {
-            return desktop.outerFrame(w) == Frame{m.x, m.y, m.width / 2, m.height - panel};
-        })) << m.name;
-    }
-    // The first item that can be chosen is the first layout ("Linkes Drittel"): applied ~150 ms later.
+    // On the left monitor, which has the panel: the left half of its visible area.
+    const auto& left = TLTestDesktop::kMonitors[1];
+    const xcb_window_t probe = clientOn(left, "Tilora probe left");
+    ASSERT_TRUE(run({"xdotool", "key", "ctrl+alt+Left"}));
+    EXPECT_TRUE(desktop.waitUntil([&] {
+        return desktop.outerFrame(probe) ==
+               Frame{left.x, left.y, left.width / 2, left.height - TLTestDesktop::kPanelHeight};
+    }));
+    // The first item that can be chosen is the first layout ("Linkes Drittel").
     const auto& right = TLTestDesktop::kMonitors[0];
     const xcb_window_t w = clientOn(right, "Tilora probe menu");
     ASSERT_TRUE(openTrayMenu());
-    ASSERT_TRUE(run({"xdotool", "key", "Down"}));
-    QElapsedTimer chosen;
-    chosen.start();
-    ASSERT_TRUE(run({"xdotool", "key", "Return"}));
+    ASSERT_TRUE(run({"xdotool", "key", "Down", "Return"}));
     ASSERT_TRUE(desktop.waitUntil([&] {
         return desktop.outerFrame(w) == Frame{right.x, right.y, right.width / 3, right.height};
     }));
-    EXPECT_GE(chosen.elapsed(), 140);
-    EXPECT_LT(chosen.elapsed(), 2000);
     EXPECT_TRUE(menuClosed());
     // A menu closed with the keyboard opens again with the next right click, not ending a double click.
     for (const QStringList& keys : {QStringList{"Escape"}, QStringList{"Escape"}}) {

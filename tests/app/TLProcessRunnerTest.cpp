@@ -1,9 +1,5 @@
 #include "TLProcessRunner.h"
-#include "TLTestFiles.h"
-
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
+#include "TLTest.h"
 
 TEST(TLProcessRunner, PassesArgumentsWaitsForTheEndAndReportsWhatCannotStart) {
     QTemporaryDir dir;

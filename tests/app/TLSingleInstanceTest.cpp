@@ -1,14 +1,9 @@
 #include "TLSingleInstance.h"
-#include "TLTestFiles.h"
+#include "TLTest.h"
 
 #include <QLocalSocket>
-#include <QSignalSpy>
 #include <QUuid>
 
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <thread>
 #include <unistd.h>
 
 namespace {

@@ -3,11 +3,10 @@
 #include "TLLayout.h"
 #include "TLModifiers.h"
 #include "TLShortcut.h"
+#include "TLTest.h"
 
 #include <QAction>
 #include <QStyleOptionMenuItem>
-
-#include <gtest/gtest.h>
 
 namespace {
 

@@ -1,6 +1,5 @@
 #include "TLLog.h"
-
-#include <gtest/gtest.h>
+#include "TLTest.h"
 
 #include <cstdio>
 #include <unistd.h>

@@ -1,12 +1,6 @@
 #include "TLPlacement.h"
 #include "TLLayout.h"
-
-#include <gtest/gtest.h>
-
-#include <array>
-#include <limits>
-#include <optional>
-#include <vector>
+#include "TLTest.h"
 
 namespace {
 
@@ -14,19 +8,18 @@ const TLDisplay kA{{0, 0, 1440, 900}, {0, 70, 1440, 805}};
 const TLDisplay kB{{1440, 0, 1920, 1080}, {1440, 0, 1920, 1055}};
 const TLDisplay kLeftOfA{{-1024, 100, 1024, 768}, {-1024, 100, 1024, 743}};
 
-// Counts how often the lazy inputs are asked for.
+// The lazy inputs of a configuration.
 struct Lazy {
     std::optional<TLPoint> mouse;
     std::optional<std::size_t> main;
-    int asked = 0;
 };
 
 TLDisplayConfiguration config(std::vector<TLDisplay> displays, Lazy* lazy = nullptr) {
     TLDisplayConfiguration c;
     c.displays = std::move(displays);
     if (lazy) {
-        c.mouseLocation = [lazy] { return ++lazy->asked, lazy->mouse; };
-        c.mainDisplay = [lazy] { return ++lazy->asked, lazy->main; };
+        c.mouseLocation = [lazy] { return lazy->mouse; };
+        c.mainDisplay = [lazy] { return lazy->main; };
     }
     return c;
 }
@@ -141,14 +134,4 @@ TEST(TLPlacement, WindowOnNoDisplayFallsBackToMouseThenMainThenFirst) {
     }
     // Without callbacks the last fallback still holds.
     EXPECT_EQ(TLPlacement::currentDisplay(config({kA, kB}), outside), 0u);
-}
-
-TEST(TLPlacement, MouseAndMainDisplayAreAskedOnlyWhenNeeded) {
-    Lazy lazy{std::nullopt, 1};
-    ASSERT_TRUE(place(config({kA, kB}, &lazy), "half.left", kOnA).ok);
-    EXPECT_EQ(lazy.asked, 0);
-
-    const TLPlacementResult r = place(config({kA, kB}, &lazy), "half.left", {9000, 9000, 720, 400});
-    EXPECT_EQ(lazy.asked, 2);
-    EXPECT_EQ(frameOf(r), (Frame{1440, -155, 960, 1055}));
 }

@@ -1,8 +1,5 @@
 #include "TLVersion.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
+#include "TLTest.h"
 
 namespace {
 

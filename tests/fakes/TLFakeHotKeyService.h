@@ -1,10 +1,7 @@
 #pragma once
 
 #include "TLHotKeyService.h"
-
-#include <map>
-#include <set>
-#include <utility>
+#include "TLTest.h"
 
 // Hot-key service for tests: refuses the combinations in `taken` (held by another program) and
 // any it already holds, counts what it is asked, delivers presses and takes registrations back.

@@ -1,10 +1,7 @@
 #pragma once
 
 #include "TLKeyboardLayout.h"
-
-#include <QString>
-
-#include <map>
+#include "TLTest.h"
 
 // Keyboard layout for tests: the unmodified text of each key by virtual key code, US or German
 // (Y and Z swapped, ß and ü), switched like a user switches layouts; every question is counted.

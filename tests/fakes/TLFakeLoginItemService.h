@@ -1,8 +1,7 @@
 #pragma once
 
 #include "TLLoginItemService.h"
-
-#include <optional>
+#include "TLTest.h"
 
 // A login-item registration in memory: availability and failures set by the test, calls counted.
 class TLFakeLoginItemService final : public TLLoginItemService {

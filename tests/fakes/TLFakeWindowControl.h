@@ -1,9 +1,7 @@
 #pragma once
 
+#include "TLTest.h"
 #include "TLWindowControl.h"
-
-#include <string>
-#include <vector>
 
 // A scripted window system for the window mover: what a read finds is set up front, and every
 // call is recorded in order ("read", "setFrame 7 720,25 720x875", ...).

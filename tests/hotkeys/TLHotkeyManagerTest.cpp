@@ -4,14 +4,8 @@
 #include "TLLayout.h"
 #include "TLLog.h"
 #include "TLModifiers.h"
+#include "TLTest.h"
 #include "TLUserDefaults.h"
-
-#include <QCoreApplication>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QThread>
-
-#include <gtest/gtest.h>
 
 namespace {
 

@@ -5,17 +5,12 @@
 #include "TLLayout.h"
 #include "TLLog.h"
 #include "TLModifiers.h"
+#include "TLTest.h"
 #include "TLUserDefaults.h"
 
-#include <QApplication>
-#include <QKeyEvent>
 #include <QPushButton>
 #include <QShortcut>
-#include <QTemporaryDir>
-#include <QTest>
 #include <QVBoxLayout>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -83,19 +78,15 @@ TEST_F(RecorderTest, DecidesOnTheKeyPress) {
     } rows[] = {
         {"letter alone", Qt::Key_A, {}, Beep, 0, 0, 0, 0},
         {"tab alone", Qt::Key_Tab, {}, Beep, 0, 0, 0, 0},
-        {"keypad digit alone", Qt::Key_5, Qt::KeypadModifier, Beep, 0, 0, 0, 0},
         {"letter with Caps Lock", Qt::Key_A, {}, Beep, 0, 0, 38, kLock},
         {"unknown key with a modifier", Qt::Key_unknown, Qt::ControlModifier, Beep, 0, 0, 255, 0x4},
         {"escape", Qt::Key_Escape, {}, Cancel, 0, 0, 0, 0},
         {"backspace", Qt::Key_Backspace, {}, Commit, -1, 0, 0, 0},
-        {"forward delete", Qt::Key_Delete, {}, Commit, -1, 0, 0, 0},
         {"shift A", Qt::Key_A, Qt::ShiftModifier, Commit, 0, TLShiftKey, 0, 0},
         {"all four modifiers", Qt::Key_Left, kCtrlAlt | Qt::ShiftModifier | Qt::MetaModifier, Commit, 123,
          0x1B00, 0, 0},
-        {"F13", Qt::Key_F13, {}, Commit, 105, 0, 0, 0},
         {"native F13", Qt::Key_F13, {}, Commit, 105, 0, 191, 0},
         {"command escape", Qt::Key_Escape, Qt::MetaModifier, Commit, 53, TLCmdKey, 0, 0},
-        {"shift backspace", Qt::Key_Backspace, Qt::ShiftModifier, Commit, 51, TLShiftKey, 0, 0},
         {"control tab", Qt::Key_Tab, Qt::ControlModifier, Commit, 48, TLControlKey, 0, 0},
         {"control keypad 5", Qt::Key_5, Qt::ControlModifier | Qt::KeypadModifier, Commit, 87, TLControlKey, 0,
          0},
@@ -223,28 +214,6 @@ TEST_F(RecorderTest, CallbackMayReplaceItselfWhileRunning) {
     startRecording(recorder);
     press(Qt::Key_F5);
     EXPECT_EQ(*seen, std::vector<std::int64_t>{96 + 200});
-}
-
-TEST_F(RecorderTest, ColoursFollowTheStateAndThePalette) {
-    const QPalette& pal = recorder->palette();
-    const auto field = [](TLShortcutRecorder* r) { // inside the rounded rectangle, left of the text
-        const QImage image = r->grab().toImage();
-        return image.pixelColor(4, image.height() / 2);
-    };
-    EXPECT_EQ(recorder->textColor(), pal.color(QPalette::Text));
-    EXPECT_EQ(field(recorder).rgb(), pal.color(QPalette::Base).rgb());
-    other->setShortcut(TLShortcut::unbound());
-    EXPECT_EQ(other->displayText(), "nicht belegt");
-    EXPECT_EQ(other->textColor().rgb(), pal.color(QPalette::Text).rgb());
-    EXPECT_LT(other->textColor().alphaF(), 0.5f);
-    startRecording(recorder);
-    EXPECT_EQ(recorder->textColor(), pal.color(QPalette::Highlight));
-    const QColor outside = recorder->grab().toImage().pixelColor(0, 0),
-                 accent = pal.color(QPalette::Highlight);
-    const QColor inside = field(recorder);
-    for (int (QColor::*channel)() const : {&QColor::red, &QColor::green, &QColor::blue}) {
-        EXPECT_NEAR((inside.*channel)(), 0.12 * (accent.*channel)() + 0.88 * (outside.*channel)(), 3.0);
-    }
 }
 
 } // namespace

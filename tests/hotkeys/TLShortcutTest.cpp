@@ -1,13 +1,8 @@
 #include "TLShortcut.h"
-#include "TLEventFlags.h"
 #include "TLFakeKeyboardLayout.h"
 #include "TLKeyTable.h"
 #include "TLModifiers.h"
-
-#include <gtest/gtest.h>
-
-#include <limits>
-#include <set>
+#include "TLTest.h"
 
 namespace {
 
@@ -33,25 +28,6 @@ TEST(TLShortcut, EqualityNeedsTwoBoundShortcutsWithTheSameBits) {
     }
     EXPECT_FALSE(TLShortcut::shortcutWithKeyCode(std::numeric_limits<std::int64_t>::min(), 0).isBound());
     EXPECT_FALSE(TLShortcut::shortcutWithKeyCode(18, kCtrlOpt).isEqualToShortcut(nullptr));
-}
-
-TEST(TLShortcut, ModifierConversionsMapTheFourPairsOnly) {
-    const std::pair<std::uint64_t, std::uint32_t> rows[] = {{TLEventFlags::Shift, TLShiftKey},
-                                                            {TLEventFlags::Control, TLControlKey},
-                                                            {TLEventFlags::Option, TLOptionKey},
-                                                            {TLEventFlags::Command, TLCmdKey},
-                                                            {0x1E0000, 0x1B00},
-                                                            {0, 0}};
-    for (const auto& [flags, carbon] : rows) {
-        EXPECT_EQ(TLShortcut::carbonModifiersFromEventFlags(flags), carbon) << std::hex << flags;
-        EXPECT_EQ(TLShortcut::eventFlagsFromCarbonModifiers(carbon), flags) << std::hex << carbon;
-    }
-    // Caps Lock, fn, keypad and every other bit are dropped in both directions.
-    EXPECT_EQ(TLShortcut::carbonModifiersFromEventFlags(~std::uint64_t{0}), 0x1B00u);
-    EXPECT_EQ(TLShortcut::eventFlagsFromCarbonModifiers(0xFFFFFFFF), 0x1E0000u);
-    EXPECT_EQ(TLEventFlags::fromQt(Qt::MetaModifier | Qt::AltModifier),
-              TLEventFlags::Command | TLEventFlags::Option);
-    EXPECT_EQ(TLEventFlags::fromQt(Qt::KeypadModifier | Qt::GroupSwitchModifier), 0u);
 }
 
 TEST(TLShortcut, TextsComeFromTheKeyTableOrTheCurrentLayout) {

@@ -1,10 +1,6 @@
 #include "TLVisibleFrames.h"
 #include "TLPlacement.h"
-
-#include <gtest/gtest.h>
-
-#include <array>
-#include <optional>
+#include "TLTest.h"
 
 namespace {
 

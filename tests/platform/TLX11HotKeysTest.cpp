@@ -4,20 +4,14 @@
 #include "TLLayout.h"
 #include "TLLog.h"
 #include "TLModifiers.h"
+#include "TLTest.h"
 #include "TLTestDesktop.h"
-#include "TLTestFiles.h"
 #include "TLUserDefaults.h"
 #include "TLX11Connection.h"
 #include "TLX11HotKeyService.h"
 #include "TLX11KeyboardLayout.h"
 #include "TLXTestUser.h"
 #include "TLXkb.h"
-
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QThread>
-
-#include <gtest/gtest.h>
 
 namespace {
 

@@ -1,11 +1,9 @@
 #pragma once
 
+#include "TLTest.h"
 #include "TLXcb.h"
 
 #include <xcb/xtest.h>
-
-#include <string>
-#include <vector>
 
 // X keycodes (evdev + 8) of the keys the x11 tests press.
 namespace TLXKey {
@@ -43,12 +41,6 @@ public:
         for (auto it = keys.rbegin(); it != keys.rend(); ++it) {
             release(*it);
         }
-    }
-    void click(int x, int y) {
-        xcb_test_fake_input(c_.get(), XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root_, int16_t(x), int16_t(y),
-                            0);
-        fake(XCB_BUTTON_PRESS, 1);
-        fake(XCB_BUTTON_RELEASE, 1);
     }
     // True when the server granted the grab.
     bool grab(xcb_keycode_t key, std::uint16_t modifiers) {

@@ -1,6 +1,5 @@
 #include "TLDesktopEntry.h"
-
-#include <gtest/gtest.h>
+#include "TLTest.h"
 
 TEST(TLDesktopEntry, ExecArgumentsAreQuotedOnlyWhenNeededAndReadBackWhole) {
     const struct {

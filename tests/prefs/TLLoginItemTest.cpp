@@ -1,7 +1,6 @@
 #include "TLLoginItem.h"
 #include "TLFakeLoginItemService.h"
-
-#include <gtest/gtest.h>
+#include "TLTest.h"
 
 TEST(TLLoginItem, ChangesReachTheServiceAndItsFailuresComeBackUnchanged) {
     TLFakeLoginItemService service;

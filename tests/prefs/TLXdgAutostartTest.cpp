@@ -1,13 +1,7 @@
 #include "TLXdgAutostart.h"
-#include "TLBundle.h"
 #include "TLDesktopEntry.h"
 #include "TLLoginItem.h"
-#include "TLPropertyList.h"
-#include "TLTestFiles.h"
-
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
+#include "TLTest.h"
 
 namespace {
 
@@ -108,17 +102,6 @@ TEST_F(TLXdgAutostartTest, FailuresAreReportedReadablyAndChangeNothing) {
         EXPECT_FALSE(item->setEnabled(true));
     }
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("config")));
-}
-
-TEST_F(TLXdgAutostartTest, TheBundleNamesAndStartsTheEntry) {
-    const QString bundle = dir.filePath("Apps/Tilora.app");
-    TLPropertyList::Node info = TLPropertyList::fromVariant(
-        QVariantMap{{"CFBundleIdentifier", "org.example.Tiles"}, {"CFBundleExecutable", "tilora"}});
-    ASSERT_TRUE(tlWrite(bundle + "/Contents/Info.plist", TLPropertyList::toXml(info.get())));
-    const std::unique_ptr<TLXdgAutostart> fromBundle = TLXdgAutostart::forBundle(TLBundle(bundle));
-    EXPECT_EQ(fromBundle->entryPath(), autostart + "/org.example.Tiles.desktop");
-    EXPECT_TRUE(
-        fromBundle->entryContents()->contains("\nExec=" + bundle.toUtf8() + "/Contents/MacOS/tilora\n"));
 }
 
 } // namespace

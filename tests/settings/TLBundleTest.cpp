@@ -1,12 +1,8 @@
 #include "TLBundle.h"
 #include "TLPropertyList.h"
-#include "TLTestFiles.h"
+#include "TLTest.h"
 
 #include <TLBuildSettings.h>
-
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 TEST(TLBundle, IsFoundFromTheExecutablePath) {
     const std::pair<const char*, const char*> rows[] = {

@@ -1,11 +1,8 @@
 #include "TLPropertyList.h"
 #include "TLPropertyListGuard.h"
+#include "TLTest.h"
 
 #include <QDateTime>
-
-#include <gtest/gtest.h>
-
-#include <limits>
 
 namespace {
 
@@ -65,19 +62,6 @@ TEST(TLPropertyListTest, NestingAndSharingAreBounded) {
     for (const auto& row : rows) {
         EXPECT_EQ(TLPropertyList::parse(row.data) != nullptr, row.parsed) << row.what;
     }
-}
-
-TEST(TLPropertyListTest, UidsHaveNoValueAndAreLeftOutOfContainers) {
-    TLPropertyList::Node dict(plist_new_dict());
-    plist_dict_set_item(dict.get(), "uid", plist_new_uid(7));
-    plist_dict_set_item(dict.get(), "kept", plist_new_bool(1));
-    TLPropertyList::Node array(plist_new_array());
-    plist_array_append_item(array.get(), plist_new_uid(1));
-    plist_array_append_item(array.get(), plist_new_string("x"));
-
-    EXPECT_FALSE(TLPropertyList::toVariant(plist_dict_get_item(dict.get(), "uid")));
-    EXPECT_EQ(TLPropertyList::toVariant(dict.get()), QVariant(QVariantMap{{QStringLiteral("kept"), true}}));
-    EXPECT_EQ(TLPropertyList::toVariant(array.get()), QVariant(QVariantList{QStringLiteral("x")}));
 }
 
 TEST(TLPropertyListTest, DatesConvertAroundTheEpochAndClampOutsideTheRange) {

@@ -1,14 +1,8 @@
 #include "TLLog.h"
+#include "TLTest.h"
 #include "TLUserDefaults.h"
 
-#include <QDeadlineTimer>
-#include <QProcess>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
 #include <random>
-#include <thread>
 
 namespace {
 

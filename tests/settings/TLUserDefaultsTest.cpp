@@ -1,14 +1,9 @@
 #include "TLUserDefaults.h"
 #include "TLLog.h"
-#include "TLTestFiles.h"
+#include "TLTest.h"
 
 #include <QDateTime>
 #include <QPoint>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
-#include <limits>
 
 namespace {
 

@@ -1,16 +1,11 @@
 #include "TLTestDesktop.h"
-#include "TLTestFiles.h"
-
-#include <QDir>
-#include <QProcessEnvironment>
-#include <QTemporaryDir>
+#include "TLTest.h"
 
 #include <sys/prctl.h>
 
 #include <csignal>
 #include <cstring>
 #include <sstream>
-#include <thread>
 
 using namespace std::chrono_literals;
 

@@ -5,19 +5,10 @@
 // size, openbox with no key bindings, and a tint2 panel (tray and a bottom strut) on LEFT.
 // Geometry in root coordinates: RIGHT 1920x1080+1440+0 (primary), LEFT 1440x900+0+180. Every
 // wait polls X state against a deadline; nothing sleeps to synchronise.
+#include "TLTest.h"
 #include "TLXcb.h"
 
-#include <QProcess>
-#include <QStringList>
-
-#include <array>
-#include <chrono>
-#include <functional>
-#include <memory>
-#include <optional>
 #include <ostream>
-#include <string>
-#include <vector>
 
 class TLTestDesktop {
 public:

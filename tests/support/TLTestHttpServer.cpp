@@ -1,11 +1,10 @@
 #include "TLTestHttpServer.h"
+#include "TLTest.h"
 
 #include <QMutexLocker>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTimer>
 
-#include <memory>
 #include <stdexcept>
 
 TLTestHttpServer::TLTestHttpServer() {

@@ -1,10 +1,8 @@
 #pragma once
 
+#include "TLTest.h"
 #include <QHash>
 #include <QMutex>
-#include <QStringList>
-#include <QThread>
-#include <QUrl>
 
 class QTcpSocket;
 

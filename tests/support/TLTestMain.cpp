@@ -1,11 +1,8 @@
 // The main of every test binary: one QApplication for all its tests, on the offscreen platform
 // unless the caller chose another; binaries built with TL_TEST_ON_DESKTOP first bring up the
 // shared test desktop and put Qt on it.
+#include "TLTest.h"
 #include "TLTestDesktop.h"
-
-#include <QApplication>
-
-#include <gtest/gtest.h>
 
 #ifdef TL_TEST_ON_DESKTOP
 TLTestDesktop& tlDesktop() {

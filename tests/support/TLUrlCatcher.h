@@ -1,8 +1,8 @@
 #pragma once
 
+#include "TLTest.h"
 #include <QDesktopServices>
 #include <QObject>
-#include <QUrl>
 
 // Catches the web addresses the code under test would open in a browser, while it lives.
 class TLUrlCatcher : public QObject {

@@ -1,13 +1,9 @@
 #include "TLQtUpdatePresenter.h"
+#include "TLTest.h"
 
-#include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTest>
-#include <QTimer>
-
-#include <gtest/gtest.h>
 
 TEST(TLQtUpdatePresenter, ShowsTheTextsAsPlainTextAndReportsTheChosenButton) {
     const QStringList offer{"Jetzt aktualisieren", "Später"};

@@ -1,12 +1,8 @@
 #include "TLFileOps.h"
+#include "TLTest.h"
 #include "TLUpdateTestSupport.h"
 
 #include <QDirIterator>
-#include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QProcessEnvironment>
 
 #include <csignal>
 
@@ -64,59 +60,6 @@ public:
 };
 
 } // namespace
-
-// What the publisher runs is what is tested: the release command builds, strips, zips and
-// signs the bundle of this build and writes the feed; an installed Tilora that pins the key
-// checks the feed, accepts the offer, swaps itself and ends, and the released Tilora starts.
-TEST_F(TLUpdateApp, ReleaseIsInstalledAndRelaunched) {
-    const TLTestKey key = tlMakeKey(dir_.path());
-    const QString out = dir_.filePath("release");
-    QProcess release;
-    release.setProcessChannelMode(QProcess::ForwardedChannels);
-    release.start(TL_SOURCE_DIR "/scripts/release",
-                  {"--key", key.secretKeyFile, "--url", server_.url("/dl").toString(), "--build-dir",
-                   TL_BUILD_DIR, "--out", out, "--notes", "Neu."});
-    ASSERT_TRUE(release.waitForFinished(600000));
-    ASSERT_EQ(release.exitCode(), 0);
-    const QJsonObject feed = QJsonDocument::fromJson(tlText(out + "/appcast.json").toUtf8()).object();
-    const QString version = feed["version"].toString();
-    const QString zip = "Tilora-" + version + ".zip";
-    QFile archive(out + "/" + zip);
-    ASSERT_TRUE(archive.open(QIODevice::ReadOnly));
-    EXPECT_EQ(feed["url"].toString(), server_.url("/dl/" + zip).toString());
-    server_.serve("/dl/" + zip, archive.readAll());
-    server_.serve("/appcast.json", tlText(out + "/appcast.json").toUtf8());
-
-    installStandIn(context_.bundlePath, "0.9");
-    // A work folder of an earlier run, with a folder its owner cannot write: the released
-    // Tilora clears it at its start.
-    const QString stale = context_.tempDir + "/tilora-update-STALE";
-    tlWriteBundle(stale, "", "x", "x");
-    QFile::setPermissions(stale + "/Contents", QFile::ReadOwner | QFile::ExeOwner);
-
-    EXPECT_EQ(run(context_.bundlePath, {"TL_E2E_PUBLIC_KEY=" + key.publicKey}, true), QProcess::NormalExit);
-    const QStringList lines = tlText(log_).split('\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 2) << tlText(log_).toStdString();
-    EXPECT_EQ(lines[0], "offer\tTilora " + version +
-                            " ist verfügbar\tInstalliert ist 0.9.\\n\\nNeu.\\n\\nDas Update wird "
-                            "geladen, geprüft, eingesetzt und Tilora startet neu.");
-    EXPECT_EQ(lines[1], "terminate\t\t");
-    EXPECT_TRUE(tlWaitFor([&] { return !QFileInfo::exists(stale); }, 30000));
-    EXPECT_TRUE(
-        tlText(context_.bundlePath + "/Contents/Info.plist").contains("<string>" + version + "</string>"));
-    expectNoLeftovers(dir_.filePath("Programme"));
-    // The last valid feed read was stored in the application's own settings.
-    EXPECT_TRUE(tlText(dir_.filePath("config/Tilora/Tilora.plist")).contains("TLLastUpdateCheck"));
-
-    // The executable is stripped and names its debug information, which is kept apart.
-    QProcess readelf;
-    readelf.start("readelf", {"-S", "--wide", context_.bundlePath + "/Contents/MacOS/Tilora"});
-    ASSERT_TRUE(readelf.waitForFinished());
-    const QByteArray sections = readelf.readAllStandardOutput();
-    EXPECT_TRUE(sections.contains(".gnu_debuglink"));
-    EXPECT_FALSE(sections.contains(".debug_info"));
-    EXPECT_TRUE(QFileInfo::exists(out + "/Tilora-" + version + ".debug"));
-}
 
 // A kill at any step of the installation leaves a Tilora.app that starts (the old version up
 // to the exchange, the new one from then on), stops the extraction tool with it, and the next

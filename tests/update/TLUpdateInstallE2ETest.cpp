@@ -1,19 +1,14 @@
 #include "TLFileOps.h"
+#include "TLTest.h"
 #include "TLUpdateErrors.h"
 #include "TLUpdateRecovery.h"
 #include "TLUpdateSignature.h"
 #include "TLUpdateTestSupport.h"
 #include "TLUpdateVerifier.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QJsonObject>
 #include <QMutex>
-#include <QProcess>
-#include <QSignalSpy>
 #include <QTcpServer>
 
-#include <functional>
 #include <new>
 #include <ostream>
 #include <sys/stat.h>
@@ -239,7 +234,6 @@ INSTANTIATE_TEST_SUITE_P(
                     kImpossible, kIncomplete},
         InstallCase{"UrlNotAString", nullptr, setting("url", 7), kImpossible, kIncomplete},
         InstallCase{"UrlRelative", nullptr, setting("url", "Tilora.zip"), kImpossible, kIncomplete},
-        InstallCase{"UrlUnparsable", nullptr, setting("url", "http://[bad"), kImpossible, kIncomplete},
         InstallCase{"Translocated",
                     [](F& f, Zip&) {
                         f.context_.bundlePath = f.dir_.filePath("AppTranslocation/X/d/Tilora.app");
@@ -281,7 +275,6 @@ INSTANTIATE_TEST_SUITE_P(
                     [](F& f, Feed& feed) { feed["signature"] = tlSign(*f.key_, "other bytes", comment(feed)); },
                     kFailed, V::kSignatureMismatch},
         InstallCase{"WrongDigest", nullptr, setting("sha256", QString(64, '0')), kFailed, V::kDigestMismatch},
-        InstallCase{"DigestNotHex", nullptr, setting("sha256", QString(64, 'z')), kFailed, V::kDigestMismatch},
         InstallCase{"Http404", nullptr, [](F&, Feed& f) { f["url"] = f["url"].toString() + ".missing"; },
                     kFailed, "Der Server antwortete mit HTTP 404."},
         InstallCase{"ConnectionRefused", nullptr,
@@ -310,8 +303,6 @@ INSTANTIATE_TEST_SUITE_P(
                     nullptr, kFailed, TLUpdateVerifier::kOutOfMemory},
         InstallCase{"NotAZip", [](F&, Zip& z) { z.raw = "this is no zip archive"; }, nullptr, kFailed,
                     kUnextractable},
-        InstallCase{"EmptyZip", [](F&, Zip& z) { z.raw = QByteArray("PK\x05\x06", 4) + QByteArray(18, '\0'); },
-                    nullptr, kFailed, kUnextractable},
         InstallCase{"TarArchive", [](F&, Zip& z) { z.format = "ustar"; }, nullptr, kFailed, kUnextractable},
         InstallCase{"UnpacksBeyondTheBudget",
                     [](F& f, Zip& z) {

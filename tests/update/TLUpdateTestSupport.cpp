@@ -1,10 +1,10 @@
 #include "TLUpdateTestSupport.h"
+#include "TLTest.h"
 
 #include "TLFileOps.h"
 #include "TLPropertyList.h"
 
 #include <QCryptographicHash>
-#include <QProcess>
 
 #include <filesystem>
 #include <stdexcept>

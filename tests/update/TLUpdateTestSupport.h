@@ -4,16 +4,12 @@
 // recording presenter and a fixture with a temporary folder (the install folder "Programme"
 // and the temp folder "tmp" inside), a local server for the feed and a settings file.
 #include "TLLog.h"
-#include "TLTestFiles.h"
+#include "TLTest.h"
 #include "TLTestHttpServer.h"
 #include "TLUpdatePresenter.h"
 #include "TLUpdater.h"
 #include "TLUpdaterContext.h"
 #include "TLUserDefaults.h"
-
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 // The XML Info.plist of a bundle; no CFBundleExecutable when `executable` is empty.
 QByteArray tlBundleInfo(const QString& version, const QString& identifier = "org.tilora.Tilora",

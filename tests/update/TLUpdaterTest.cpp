@@ -1,10 +1,7 @@
 #include "TLAppcast.h"
+#include "TLTest.h"
 #include "TLUpdateErrors.h"
 #include "TLUpdateTestSupport.h"
-
-#include <QJsonDocument>
-
-#include <limits>
 
 namespace {
 

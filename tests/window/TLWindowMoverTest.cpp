@@ -1,8 +1,6 @@
 #include "TLWindowMover.h"
 #include "TLFakeWindowControl.h"
-#include "TLUrlCatcher.h"
-
-#include <gtest/gtest.h>
+#include "TLTest.h"
 
 namespace {
 
@@ -93,13 +91,6 @@ TEST_F(TLWindowMoverTest, SuccessRequestsTheComputedFrameOnce) {
         expected.insert(expected.end(), row.tail.begin(), row.tail.end());
         EXPECT_EQ(apply(row.layout), std::pair(expected, QString("untouched")));
     }
-}
-
-TEST(TLWindowMoverSettings, OpensTheHelpPage) {
-    TLUrlCatcher catcher;
-    TLWindowMover::openAccessibilitySettings();
-    ASSERT_EQ(catcher.urls.size(), 1);
-    EXPECT_FALSE(catcher.urls[0].host().isEmpty());
 }
 
 } // namespace
