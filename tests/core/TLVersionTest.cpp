@@ -42,8 +42,3 @@ TEST(TLVersion, OrdersByTable) {
         EXPECT_EQ(sign(TLVersion::compare(row.b, row.a)), -row.expected);
     }
 }
-
-TEST(TLVersion, IsNewerOnlyWhenRunningOrdersBefore) {
-    EXPECT_TRUE(TLVersion::isNewer("1.10", "1.9"));
-    EXPECT_FALSE(TLVersion::isNewer("2.0", "2.0"));
-}

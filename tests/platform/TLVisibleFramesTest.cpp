@@ -1,5 +1,4 @@
 #include "TLVisibleFrames.h"
-#include "TLPlacement.h"
 #include "TLTest.h"
 
 namespace {
@@ -84,21 +83,6 @@ TEST(TLVisibleFrames, GlobalCoordinatesAnchorAtThePrimaryBottomLeft) {
     EXPECT_TRUE(TLVisibleFrames::toDisplays({}, {}, 0).empty());
     EXPECT_TRUE(TLVisibleFrames::toDisplays(kMonitors, {kLeft}, 0).empty());
     EXPECT_EQ(TLVisibleFrames::toDisplays(kMonitors, kVisible, 7).size(), 2u);
-}
-
-TEST(TLVisibleFrames, PlacementLandsOnTheVisibleAreaInRootCoordinates) {
-    // Filling each monitor must give its visible area back, through both conversions.
-    TLDisplayConfiguration config;
-    config.displays = TLVisibleFrames::toDisplays(kMonitors, kVisible, 1);
-    for (const TLX11Rect& area : kVisible) {
-        TLPoint inside = TLVisibleFrames::toAccessibility(area.x + 10, area.y + 10, kRight);
-        TLPlacementResult r = TLPlacement::place(config, inside, {200, 100}, TLLayoutKindFrac, {0, 0, 1, 1});
-        ASSERT_TRUE(r.ok);
-        TLPoint expected = TLVisibleFrames::toAccessibility(area.x, area.y, kRight);
-        EXPECT_EQ((std::array<double, 4>{double(r.position.x), double(r.position.y), double(r.size.width),
-                                         double(r.size.height)}),
-                  (std::array<double, 4>{expected.x, expected.y, double(area.width), double(area.height)}));
-    }
 }
 
 } // namespace

@@ -25,7 +25,7 @@ TLHotKeyRequest request(std::uint32_t keyCode, std::uint32_t id) {
 
 class X11HotKeys : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { connection = TLX11Connection::open(); }
+    static void SetUpTestSuite() { connection = TLX11Connection::open(tlDesktop().displayName().c_str()); }
     static void TearDownTestSuite() { connection.reset(); }
     void SetUp() override {
         ASSERT_EQ(usLayout, 0);

@@ -52,7 +52,7 @@ Frame expectedFrame(const TLLayout& layout, const Frame& from) {
 class X11Window : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        connection = TLX11Connection::open();
+        connection = TLX11Connection::open(tlDesktop().displayName().c_str());
         control = std::make_unique<TLX11WindowControl>(*connection);
         mover = std::make_unique<TLWindowMover>(*control);
     }

@@ -59,6 +59,16 @@ int TLTestDesktop::run(const QStringList& argv, std::string* output, const QStri
     return finished && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
+TLTestDesktop& tlDesktop() {
+    static TLTestDesktop desktop;
+    std::string error;
+    if (!desktop.connection() && !desktop.start(&error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+    }
+    qputenv("DISPLAY", desktop.displayName().c_str());
+    return desktop;
+}
+
 bool TLTestDesktop::start(std::string* error, bool bare) {
     stop();
     QTemporaryDir folder(QDir::tempPath() + "/tl-desktop-XXXXXX");
