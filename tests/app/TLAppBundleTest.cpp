@@ -127,20 +127,6 @@ protected:
     std::vector<TLTestDesktop::Process> processes;
 };
 
-TEST_F(AppBundle, WithoutAnXServerItSaysSoAndEnds) {
-    for (const char* display : {"", ":4242"}) {
-        std::string output;
-        QProcess p;
-        p.setEnvironment(QProcessEnvironment::systemEnvironment().toStringList()
-                         << QString("DISPLAY=") + display);
-        p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start(kExecutable);
-        ASSERT_TRUE(p.waitForFinished(10000)) << display;
-        EXPECT_EQ(p.exitCode(), 1) << display;
-        EXPECT_TRUE(p.readAll().contains("Tilora braucht eine X11-Sitzung")) << display;
-    }
-}
-
 TEST_F(AppBundle, AUserTilesWindowsWithHotKeysAndTheTrayMenuAndQuits) {
     ASSERT_TRUE(launchedAndReady()) << log().toStdString() << desktop.logs();
     // On the left monitor, which has the panel: the left half of its visible area.

@@ -67,24 +67,15 @@ TEST(TLStatusMenu, ShortcutsBecomeKeyEquivalentsOrTitles) {
     ProbedMenu menu;
     menu.keyboard.keys[105] = ""; // a key the layout has no text for: shown as #105
     const QStringList lines =
-        menu.build({{"G", "Ohne"},
-                    {"G", "Pfeil"},
-                    {"G", "Buchstabe"},
-                    {"G", "Funktion"},
-                    {"G", "Enter"},
-                    {"G", "Nummer"},
-                    {"G", "Befehl"}},
+        menu.build({{"G", "Ohne"}, {"G", "Pfeil"}, {"G", "Buchstabe"}, {"G", "Nummer"}, {"G", "Befehl"}},
                    {{1, TLShortcut::shortcutWithKeyCode(123, TLControlKey | TLOptionKey)},
                     {2, TLShortcut::shortcutWithKeyCode(3, TLControlKey | TLShiftKey)}, // the key F
-                    {3, TLShortcut::shortcutWithKeyCode(96, TLOptionKey)},              // F5
-                    {4, TLShortcut::shortcutWithKeyCode(76, TLControlKey)},             // keypad enter
-                    {5, TLShortcut::shortcutWithKeyCode(105, TLControlKey | TLOptionKey)},
-                    {6, TLShortcut::shortcutWithKeyCode(18, TLCmdKey)}});
+                    {3, TLShortcut::shortcutWithKeyCode(105, TLControlKey | TLOptionKey)},
+                    {4, TLShortcut::shortcutWithKeyCode(18, TLCmdKey)}});
     // Without a key equivalent the whole shortcut text joins the name after three blanks.
-    EXPECT_EQ(lines.mid(0, 8),
-              (QStringList{"[H] G", "    Ohne", "    Pfeil {Ctrl+Alt+Left}", "    Buchstabe {Ctrl+Shift+F}",
-                           "    Funktion {Alt+F5}", "    Enter {Ctrl+⌤}", "    Nummer   ⌃⌥#105",
-                           "    Befehl {Meta+1}"}));
+    EXPECT_EQ(lines.mid(1, 5),
+              (QStringList{"    Ohne", "    Pfeil {Ctrl+Alt+Left}", "    Buchstabe {Ctrl+Shift+F}",
+                           "    Nummer   ⌃⌥#105", "    Befehl {Meta+1}"}));
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "TLVisibleFrames.h"
 #include "TLWindowMover.h"
 #include "TLX11Connection.h"
+#include "TLX11HotKeyService.h"
 #include "TLX11WindowControl.h"
 
 namespace {
@@ -253,30 +254,25 @@ TEST_F(X11Window, AWindowClosedBeforeItsWriteFailsNothingAndLeavesNoState) {
 
 TEST_F(X11Window, WithoutAWindowManagerNothingIsTrustedAndAnUnconfirmedRestoreWritesAtItsDeadline) {
     EXPECT_TRUE(mover->isTrusted());
+    EXPECT_FALSE(TLX11Connection::open(":999999"));
     TLTestDesktop bare;
     std::string error;
     ASSERT_TRUE(bare.start(&error, true)) << error;
     auto bareConnection = TLX11Connection::open(bare.displayName().c_str());
     TLX11WindowControl bareControl(*bareConnection);
+    TLX11HotKeyService hotKeys(*bareConnection);
     EXPECT_FALSE(bareControl.isTrusted());
     EXPECT_FALSE(bareControl.readFrontmostWindow().hasApplication);
     EXPECT_EQ(bareControl.readFrontmostWindow().displays.size(), 2u);
-    // No window manager keeps a client list: the windows are the root's children, by name.
+    // No window manager keeps a client list: the windows are found by name.
     TLTestDesktop::Process a = bare.launchTestClient("A", "tlprobe", 300, 200),
                            b = bare.launchTestClient("B", "tlprobe", 300, 200);
     xcb_window_t windows[2] = {};
-    ASSERT_TRUE(bare.waitUntil([&] {
-        TLXcbReply<xcb_query_tree_reply_t> tree(
-            xcb_query_tree_reply(bare.connection(), xcb_query_tree(bare.connection(), bare.root()), nullptr));
-        for (int i = 0; tree && i < xcb_query_tree_children_length(tree.get()); ++i) {
-            const xcb_window_t child = xcb_query_tree_children(tree.get())[i];
-            const std::string name = bare.text(child, "_NET_WM_NAME");
-            if (name == "A" || name == "B") {
-                windows[name == "B"] = child;
-            }
-        }
-        return windows[0] && windows[1];
-    }));
+    for (int i = 0; i < 2; ++i) {
+        std::string id;
+        ASSERT_EQ(bare.run({"xdotool", "search", "--sync", "--name", i ? "^B$" : "^A$"}, &id), 0) << id;
+        windows[i] = xcb_window_t(std::stoul(id));
+    }
     const xcb_atom_t maximized = bare.atom("_NET_WM_STATE_MAXIMIZED_VERT");
     xcb_change_property(bare.connection(), XCB_PROP_MODE_REPLACE, windows[0], bare.atom("_NET_WM_STATE"),
                         XCB_ATOM_ATOM, 32, 1, &maximized);
@@ -295,12 +291,15 @@ TEST_F(X11Window, WithoutAWindowManagerNothingIsTrustedAndAnUnconfirmedRestoreWr
     EXPECT_EQ(settleAt(windows[1], {1840, 20, 300, 200}, bare), (Frame{1840, 20, 300, 200}));
     tlWaitFor([] { return false; }, int((TLX11FrameWriter::kRestoreTimeout + 200ms).count()));
     EXPECT_EQ(bare.outerFrame(windows[0]), (Frame{1450, 10, 300, 200}));
-    // The server goes away under a live connection: every call fails quietly.
+    // The server goes away under a live connection: every call fails quietly, nothing is registered.
     bare.stop();
     EXPECT_FALSE(bareControl.isTrusted());
     EXPECT_TRUE(bareControl.readFrontmostWindow().displays.empty());
     EXPECT_FALSE(bareControl.mouseLocation());
     bareControl.setFrame(1, {0, 0}, {10, 10});
+    EXPECT_FALSE(hotKeys.registerHotKeys({{18, 0x1800, {1, 0}}}).at(0));
+    hotKeys.unregisterHotKey(1);
+    bareConnection->dispatchPending();
     EXPECT_FALSE(bareConnection->isConnected());
 }
 

@@ -96,10 +96,12 @@ TEST_F(TLXdgAutostartTest, FailuresAreReportedReadablyAndChangeNothing) {
         EXPECT_FALSE(item->setEnabled(true, &error));
         EXPECT_EQ(error.code, TLXdgAutostart::kUnusableProgram);
     }
+    // Then the login item refuses with its own message.
     for (const QString& name : {QString("../escape"), QString(".hidden"), QString()}) {
         install(name, executable);
-        EXPECT_FALSE(item->isAvailable()) << name.toStdString();
-        EXPECT_FALSE(item->setEnabled(true));
+        TLError error;
+        EXPECT_FALSE(item->isAvailable() || item->setEnabled(true, &error)) << name.toStdString();
+        EXPECT_EQ(error.localizedDescription, TLLoginItem::unavailableError().localizedDescription);
     }
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("config")));
 }
