@@ -44,8 +44,6 @@ TEST(TLShortcut, TextsComeFromTheKeyTableOrTheCurrentLayout) {
         {0, 0x1B00, "⌃⌥⇧⌘A"},
         {0, TLAlphaLockKey | 0xFFFF0000 | TLOptionKey, "⌥A"},
         {96, 0, "F5"},
-        {36, 0, "↩"},
-        {76, 0, "⌤"},
         {121, 0, "⇟"},
         {105, 0, "#105"},
         {64, kCtrlOpt, "⌃⌥#64"},
@@ -83,14 +81,10 @@ TEST(TLKeyTable, KeysMapToTheirPhysicalPositionAndQtKeyOnce) {
     EXPECT_EQ(TLKeyTable::byQtKey(Qt::Key_Return, true)->virtualKeyCode, 36);
     EXPECT_EQ(TLKeyTable::byQtKey(Qt::Key_Asterisk, false), nullptr);
     std::set<int> evdevCodes;
-    int functionKeys = 0, labels = 0;
     for (const TLKey& key : TLKeyTable::keys()) {
         EXPECT_TRUE(evdevCodes.insert(key.evdev).second) << "evdev " << key.evdev << " twice";
         EXPECT_EQ(TLKeyTable::byVirtualKeyCode(key.virtualKeyCode), &key);
-        functionKeys += key.isFunctionKey();
-        labels += key.label != nullptr;
     }
-    EXPECT_EQ(std::pair(functionKeys, labels), std::pair(20, 27));
     // Modifier keys and codes outside the X range have no counterpart.
     for (std::int64_t code : {55, 56, 57, 58, 59, 60, 61, 62, 63, -1, 127, 0x10000}) {
         EXPECT_FALSE(TLKeyTable::xKeycodeFromVirtualKeyCode(code)) << code;

@@ -72,14 +72,9 @@ TEST(TLVisibleFrames, ReservationsCutOnlyTheMonitorTheyCover) {
 }
 
 TEST(TLVisibleFrames, GlobalCoordinatesAnchorAtThePrimaryBottomLeft) {
-    std::vector<TLDisplay> displays = TLVisibleFrames::toDisplays(kMonitors, kVisible, 1);
-    ASSERT_EQ(displays.size(), 2u);
-    auto values = [](const TLRect& r) { return std::array<double, 4>{r.x, r.y, r.width, r.height}; };
-    EXPECT_EQ(values(displays[0].frame), (std::array<double, 4>{0, 0, 1920, 1080}));
-    EXPECT_EQ(values(displays[0].visibleFrame), (std::array<double, 4>{0, 0, 1920, 1050}));
-    EXPECT_EQ(values(displays[1].frame), (std::array<double, 4>{-1440, 0, 1440, 900}));
-    EXPECT_EQ(values(displays[1].visibleFrame), (std::array<double, 4>{-1440, 32, 1440, 868}));
-
+    EXPECT_EQ(TLVisibleFrames::toDisplays(kMonitors, kVisible, 1),
+              (std::vector<TLDisplay>{{{0, 0, 1920, 1080}, {0, 0, 1920, 1050}},
+                                      {{-1440, 0, 1440, 900}, {-1440, 32, 1440, 868}}}));
     EXPECT_TRUE(TLVisibleFrames::toDisplays({}, {}, 0).empty());
     EXPECT_TRUE(TLVisibleFrames::toDisplays(kMonitors, {kLeft}, 0).empty());
     EXPECT_EQ(TLVisibleFrames::toDisplays(kMonitors, kVisible, 7).size(), 2u);

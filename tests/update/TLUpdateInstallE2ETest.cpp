@@ -187,13 +187,11 @@ std::function<void(F&, Zip&)> installedWithReadOnlyFolder(const char* bundle) {
         QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
     };
 }
-// The standard archive whose Info.plist names another executable: missing, a folder or a link.
-std::function<void(F&, Zip&)> executableAs(const QString& name, char kind) {
+// The standard archive whose Info.plist names another executable, missing or a folder.
+std::function<void(F&, Zip&)> executableAs(const QString& name, bool folder) {
     return [=](F& f, Zip& z) {
         z = f.archiveWith(tlBundleInfo("2.0", "org.tilora.Tilora", name));
-        kind == 'd'   ? z.addDirectory("Tilora.app/Contents/MacOS/" + name)
-        : kind == 'l' ? z.addSymlink("Tilora.app/Contents/MacOS/" + name, "Tilora")
-                      : void();
+        folder ? z.addDirectory("Tilora.app/Contents/MacOS/" + name) : void();
     };
 }
 quint16 closedPort() {
@@ -234,9 +232,6 @@ INSTANTIATE_TEST_SUITE_P(
         // refused before the download
         InstallCase{"Digest63", nullptr, [](F&, Feed& f) { f["sha256"] = f["sha256"].toString().left(63); },
                     kImpossible, kIncomplete},
-        InstallCase{"Digest65", nullptr, [](F&, Feed& f) { f["sha256"] = f["sha256"].toString() + "0"; },
-                    kImpossible, kIncomplete},
-        InstallCase{"UrlNotAString", nullptr, setting("url", 7), kImpossible, kIncomplete},
         InstallCase{"UrlRelative", nullptr, setting("url", "Tilora.zip"), kImpossible, kIncomplete},
         InstallCase{"Translocated",
                     [](F& f, Zip&) {
@@ -330,10 +325,8 @@ INSTANTIATE_TEST_SUITE_P(
         InstallCase{"ExecutableNameEscapes",
                     withInfo(tlBundleInfo("2.0", "org.tilora.Tilora", "../../../../evil")), nullptr, kFailed,
                     V::kForeignApp},
-        InstallCase{"ExecutableMissing", executableAs("Other", 0), nullptr, kFailed, V::kForeignExecutable},
-        InstallCase{"ExecutableIsAFolder", executableAs("Dir", 'd'), nullptr, kFailed, V::kForeignExecutable},
-        InstallCase{"ExecutableIsALinkInsideTheBundle", executableAs("Link", 'l'), nullptr, kFailed,
-                    V::kForeignExecutable},
+        InstallCase{"ExecutableMissing", executableAs("Other", false), nullptr, kFailed, V::kForeignExecutable},
+        InstallCase{"ExecutableIsAFolder", executableAs("Dir", true), nullptr, kFailed, V::kForeignExecutable},
         // every escape below would land in the test's folder as "evil"
         InstallCase{"PathTraversal", [](F&, Zip& z) { z.addFile("Tilora.app/../../../../evil", "x"); },
                     nullptr, kFailed, kUnextractable},
