@@ -9,22 +9,17 @@ namespace {
 constexpr std::uint32_t kCtrlOpt = TLControlKey | TLOptionKey;
 
 TEST(TLShortcut, EqualityNeedsTwoBoundShortcutsWithTheSameBits) {
-    const struct {
-        std::int64_t keyA;
-        std::uint32_t modsA;
-        std::int64_t keyB;
-        std::uint32_t modsB;
-        bool equal;
-    } rows[] = {{18, kCtrlOpt, 18, kCtrlOpt, true},
-                {0, 0, 0, 0, true}, // key 0 is a key
-                {18, kCtrlOpt, 19, kCtrlOpt, false},
-                {18, kCtrlOpt, 18, TLControlKey, false},
-                {18, kCtrlOpt, 18, kCtrlOpt | 0x10000, false},
-                {-5, kCtrlOpt, -5, kCtrlOpt, false}};
-    for (const auto& row : rows) {
-        const TLShortcut a = TLShortcut::shortcutWithKeyCode(row.keyA, row.modsA);
-        const TLShortcut b = TLShortcut::shortcutWithKeyCode(row.keyB, row.modsB);
-        EXPECT_EQ(a.isEqualToShortcut(&b), row.equal) << row.keyA << " " << row.modsB;
+    const std::tuple<std::int64_t, std::uint32_t, std::int64_t, std::uint32_t, bool> rows[] = {
+        {18, kCtrlOpt, 18, kCtrlOpt, true},
+        {0, 0, 0, 0, true}, // key 0 is a key
+        {18, kCtrlOpt, 19, kCtrlOpt, false},
+        {18, kCtrlOpt, 18, TLControlKey, false},
+        {18, kCtrlOpt, 18, kCtrlOpt | 0x10000, false},
+        {-5, kCtrlOpt, -5, kCtrlOpt, false}};
+    for (const auto& [keyA, modsA, keyB, modsB, equal] : rows) {
+        const TLShortcut b = TLShortcut::shortcutWithKeyCode(keyB, modsB);
+        EXPECT_EQ(TLShortcut::shortcutWithKeyCode(keyA, modsA).isEqualToShortcut(&b), equal)
+            << keyA << " " << modsB;
     }
     EXPECT_FALSE(TLShortcut::shortcutWithKeyCode(std::numeric_limits<std::int64_t>::min(), 0).isBound());
     EXPECT_FALSE(TLShortcut::shortcutWithKeyCode(18, kCtrlOpt).isEqualToShortcut(nullptr));

@@ -101,7 +101,7 @@ protected:
     std::vector<TLTestDesktop::Process> clients;
 };
 
-TEST_F(X11Window, DisplaysFollowPanelsAsTheyComeAndGoAndTheMouse) {
+TEST_F(X11Window, DisplaysFollowPanelsAndMonitorsAsTheyComeAndGoAndTheMouse) {
     // Struts, not _NET_WORKAREA (which cuts the panel off the whole screen): the right monitor
     // keeps its full height.
     EXPECT_EQ(control->readFrontmostWindow().displays, Truth().displays);
@@ -110,6 +110,12 @@ TEST_F(X11Window, DisplaysFollowPanelsAsTheyComeAndGoAndTheMouse) {
                                           {"--type", "DOCK", "--strut", "0,0,20,0"});
     EXPECT_TRUE(tlWaitFor([&] { return control->readFrontmostWindow().displays == Truth(20).displays; }));
     panel.reset();
+    EXPECT_TRUE(tlWaitFor([&] { return control->readFrontmostWindow().displays == Truth().displays; }));
+    // A monitor goes and comes back (LEFT stands for the screen's output: removing it would bring
+    // back the output's own monitor).
+    ASSERT_EQ(desktop.run({"xrandr", "--delmonitor", "RIGHT"}), 0);
+    EXPECT_TRUE(tlWaitFor([&] { return control->readFrontmostWindow().displays.size() == 1; }));
+    ASSERT_EQ(desktop.run({"xrandr", "--setmonitor", "*RIGHT", "1920/508x1080/286+1440+0", "none"}), 0);
     EXPECT_TRUE(tlWaitFor([&] { return control->readFrontmostWindow().displays == Truth().displays; }));
     xcb_warp_pointer(desktop.connection(), XCB_WINDOW_NONE, desktop.root(), 0, 0, 0, 0, 100, 500);
     xcb_flush(desktop.connection());
