@@ -66,31 +66,6 @@ TEST(TLPropertyListTest, NestingAndSharingAreBounded) {
     }
 }
 
-TEST(TLPropertyListTest, DatesConvertAroundTheEpochAndClampOutsideTheRange) {
-    const struct {
-        QDateTime date;
-        int32_t seconds;
-        int32_t microseconds;
-    } rows[] = {
-        {QDateTime(QDate(2000, 12, 31), QTime(23, 59, 59, 500), Qt::UTC), -1, 500000},
-        {QDateTime(QDate(2200, 1, 1), QTime(0, 0), Qt::UTC), std::numeric_limits<int32_t>::max(), 0},
-        {QDateTime(QDate(1800, 1, 1), QTime(0, 0), Qt::UTC), std::numeric_limits<int32_t>::min(), 0},
-    };
-    for (const auto& row : rows) {
-        int32_t seconds = 7;
-        int32_t microseconds = 7;
-        TLPropertyList::dateToPlist(row.date, &seconds, &microseconds);
-        EXPECT_EQ(std::pair(seconds, microseconds), std::pair(row.seconds, row.microseconds))
-            << row.date.toString(Qt::ISODateWithMs).toStdString();
-    }
-    EXPECT_EQ(TLPropertyList::dateFromPlist(-1, 500000), rows[0].date);
-    // A local time is stored as the same instant.
-    const QDateTime local(QDate(2026, 6, 1), QTime(12, 0), Qt::OffsetFromUTC, 7200);
-    TLPropertyList::Node node = TLPropertyList::fromVariant(local);
-    EXPECT_EQ(TLPropertyList::toVariant(node.get())->toDateTime().toMSecsSinceEpoch(),
-              local.toMSecsSinceEpoch());
-}
-
 } // namespace
 
 TEST(TLBundle, IsFoundFromTheExecutablePath) {
