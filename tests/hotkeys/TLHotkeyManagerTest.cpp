@@ -174,12 +174,6 @@ TEST_F(TLHotkeyManagerTest, SuspensionReleasesEverythingAndRegistersNothing) {
     EXPECT_EQ(service.batchCount, batches + 1) << "resuming twice registers once";
     EXPECT_EQ(service.registered.size(), 29u);
     EXPECT_EQ(changed.count(), 0);
-    // A layout outside the catalogue has no shortcut and takes none.
-    const TLLayout stranger("not.in.catalogue", "G", "N", TLLayoutKindFrac, {0, 0, 1, 1}, 5, kCtrlOpt);
-    EXPECT_FALSE(manager().shortcutForLayout(stranger).isBound());
-    manager().setShortcut(TLShortcut::shortcutWithKeyCode(18, kCtrlOpt), stranger);
-    EXPECT_EQ(changed.count(), 0);
-    EXPECT_TRUE(table().isEmpty());
 }
 
 TEST_F(TLHotkeyManagerTest, PressesReachTheHandlerInALaterTurnUnlessForeignOrSuspended) {

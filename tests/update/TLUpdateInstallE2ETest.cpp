@@ -209,7 +209,6 @@ INSTANTIATE_TEST_SUITE_P(
         InstallCase{"GoodUpdate"},
         InstallCase{"UpperCaseDigest", nullptr,
                     [](F&, Feed& f) { f["sha256"] = f["sha256"].toString().toUpper(); }},
-        InstallCase{"TextFileBesideTheApp", [](F&, Zip& z) { z.addFile("LIESMICH.txt", "Hallo"); }},
         InstallCase{"LinkInsideTheBundle",
                     [](F&, Zip& z) { z.addSymlink("Tilora.app/Contents/Current", "MacOS"); }},
         InstallCase{"NoExecutableKeyMeansTilora", withInfo(tlBundleInfo("2.0", "org.tilora.Tilora", ""))},
@@ -233,12 +232,6 @@ INSTANTIATE_TEST_SUITE_P(
         InstallCase{"Digest63", nullptr, [](F&, Feed& f) { f["sha256"] = f["sha256"].toString().left(63); },
                     kImpossible, kIncomplete},
         InstallCase{"UrlRelative", nullptr, setting("url", "Tilora.zip"), kImpossible, kIncomplete},
-        InstallCase{"Translocated",
-                    [](F& f, Zip&) {
-                        f.context_.bundlePath = f.dir_.filePath("AppTranslocation/X/d/Tilora.app");
-                        tlWriteBundle(f.context_.bundlePath, tlBundleInfo("1.0"), "Tilora", "old executable");
-                    },
-                    nullptr, kImpossible, kFolder},
         InstallCase{"NotInABundle", [](F& f, Zip&) { f.context_.bundlePath = f.install_; }, nullptr,
                     kImpossible, kFolder},
         InstallCase{"ModeUnwritableInstallFolder",
@@ -302,7 +295,6 @@ INSTANTIATE_TEST_SUITE_P(
                     nullptr, kFailed, TLUpdateVerifier::kOutOfMemory},
         InstallCase{"NotAZip", [](F&, Zip& z) { z.raw = "this is no zip archive"; }, nullptr, kFailed,
                     kUnextractable},
-        InstallCase{"TarArchive", [](F&, Zip& z) { z.format = "ustar"; }, nullptr, kFailed, kUnextractable},
         InstallCase{"UnpacksBeyondTheBudget",
                     [](F& f, Zip& z) {
                         f.context_.extractionBudget.maxBytes = 4 << 20;
