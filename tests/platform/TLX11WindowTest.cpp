@@ -213,7 +213,10 @@ TEST_F(X11Window, AWindowClosedBeforeItsWriteFailsNothingAndLeavesNoState) {
         clients.back().reset();
         ASSERT_TRUE(desktop.waitUntil([&] { return !desktop.outerFrame(w); }));
         control->setFrame(w, {0, 0}, {400, 300});
-        EXPECT_TRUE(tlWaitFor([&] { return !control->restoring(); })) << state;
+        // A restore for the gone window ends at once, long before its deadline.
+        EXPECT_TRUE(tlWaitFor([&] { return !control->restoring(); },
+                              int(TLX11FrameWriter::kRestoreTimeout.count()) / 2))
+            << state;
     }
     // The connection survived every error, and the next window is read afresh.
     EXPECT_TRUE(connection->isConnected());
