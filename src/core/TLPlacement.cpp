@@ -1,5 +1,6 @@
 #include "TLPlacement.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -31,6 +32,22 @@ double positiveOr0(double a) {
 // A fraction of a length, guarded against an empty length (a panel covering a whole monitor).
 double fraction(double part, double whole) {
     return whole > 0 ? part / whole : 0;
+}
+
+// Origin and size are rounded apart, so the far edge can land one point past the area: the
+// right edge, or the bottom one on screen (the low y edge here). The size gives up the overshoot;
+// the origin, and so the near edges, stay as computed.
+void keepFarEdgesInside(const TLRect& area, std::int64_t X, std::int64_t& Y, std::int64_t& W,
+                        std::int64_t& H) {
+    const std::int64_t right = TLPlacement::nearest(std::floor(area.maxX()));
+    if (X + W > right) {
+        W = std::max<std::int64_t>(right - X, 0);
+    }
+    const std::int64_t bottom = TLPlacement::nearest(std::ceil(area.minY()));
+    if (Y < bottom) {
+        H = std::max<std::int64_t>(Y + H - bottom, 0);
+        Y = bottom;
+    }
 }
 
 } // namespace
@@ -120,6 +137,7 @@ TLPlacementResult TLPlacement::place(const TLDisplayConfiguration& config, TLPoi
         H = nearest(frac.h * v.height);
         X = nearest(frac.x * v.width + v.x);
         Y = nearest((v.height + v.y) - frac.y * v.height - static_cast<double>(H));
+        keepFarEdgesInside(v, X, Y, W, H);
     } else {
         const std::size_t n = displays.size();
         const std::size_t s = kind == TLLayoutKindScreenNext ? 1 : 0;
@@ -138,6 +156,7 @@ TLPlacementResult TLPlacement::place(const TLDisplayConfiguration& config, TLPoi
         H = nearest(rh * D.height);
         X = nearest(rx * D.width + D.x);
         Y = nearest((D.y + D.height) - D.height * rt - static_cast<double>(H));
+        keepFarEdgesInside(D, X, Y, W, H);
     }
 
     // Back to accessibility coordinates; the axis is a whole number for every real display,

@@ -99,6 +99,31 @@ TEST(TLPlacement, WorkedExamples) {
     }
 }
 
+TEST(TLPlacement, RoundedFramesGiveUpWhatPassesTheFarEdges) {
+    // 1875 x 1169 visible: a 45-point panel on the left, 31 points at the top.
+    const TLDisplay odd{{0, 0, 1920, 1200}, {45, 0, 1875, 1169}};
+    const TLDisplay oddRightOfA{{1440, 0, 1920, 1200}, {1485, 0, 1875, 1169}};
+    struct Row {
+        std::vector<TLDisplay> displays;
+        const char* layout;
+        Frame window, expected;
+    };
+    const Row rows[] = {
+        {{odd}, "half.right", kOnA, {983, 31, 937, 1169}},
+        {{odd}, "half.left", kOnA, {45, 31, 938, 1169}}, // meets half.right, unchanged
+        {{odd}, "quarter.tr", kOnA, {983, 31, 937, 585}},
+        {{odd}, "quarter.br", kOnA, {983, 616, 937, 584}}, // meets quarter.tr
+        {{odd}, "half.bottom", kOnA, {45, 616, 1875, 584}},
+        {{kA, oddRightOfA}, "screen.next", {720, 427.5, 720, 402.5}, {2423, 316, 937, 584}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.layout);
+        const TLPlacementResult r = place(config(row.displays), row.layout, row.window);
+        ASSERT_TRUE(r.ok) << r.failure;
+        EXPECT_EQ(frameOf(r), row.expected);
+    }
+}
+
 TEST(TLPlacement, TooFewDisplaysFailWithoutAFrame) {
     struct Case {
         std::vector<TLDisplay> displays;
