@@ -34,6 +34,19 @@ double fraction(double part, double whole) {
     return whole > 0 ? part / whole : 0;
 }
 
+// Far beyond any screen, and small enough that whole numbers stay exact through the arithmetic.
+constexpr double kMaxCoordinate = 1e9;
+
+bool isCoordinate(double value) {
+    return std::isfinite(value) && std::fabs(value) <= kMaxCoordinate;
+}
+
+// An area a frame can be computed in: finite, not inverted, within the coordinate range.
+bool isUsableArea(const TLRect& r) {
+    return isCoordinate(r.x) && isCoordinate(r.y) && isCoordinate(r.width) && isCoordinate(r.height) &&
+           r.width >= 0 && r.height >= 0;
+}
+
 // Origin and size are rounded apart, so the far edge can land one point past the area: the
 // right edge, or the bottom one on screen (the low y edge here). The size gives up the overshoot;
 // the origin, and so the near edges, stay as computed.
@@ -125,6 +138,15 @@ TLPlacementResult TLPlacement::place(const TLDisplayConfiguration& config, TLPoi
     const double top = primaryTop(displays);
     const TLRect window{position.x, (top - position.y) - size.height, size.width, size.height};
     const std::size_t current = *currentDisplay(config, window);
+    const std::size_t n = displays.size();
+    const std::size_t s = kind == TLLayoutKindScreenNext ? 1 : 0;
+    const std::size_t target = displayMove ? (n + current + 2 * s - 1) % n : current;
+    // A broken display report (not a number, infinite, inverted) gives no frame rather than
+    // one off screen.
+    if (!isCoordinate(top) || !isUsableArea(displays[target].visibleFrame)) {
+        result.failure = kNoDisplayFailure;
+        return result;
+    }
 
     std::int64_t X = 0;
     std::int64_t Y = 0;
@@ -139,14 +161,12 @@ TLPlacementResult TLPlacement::place(const TLDisplayConfiguration& config, TLPoi
         Y = nearest((v.height + v.y) - frac.y * v.height - static_cast<double>(H));
         keepFarEdgesInside(v, X, Y, W, H);
     } else {
-        const std::size_t n = displays.size();
-        const std::size_t s = kind == TLLayoutKindScreenNext ? 1 : 0;
-        const std::size_t target = (n + current + 2 * s - 1) % n;
         const TLRect& S = displays[current].visibleFrame;
         const TLRect& D = displays[target].visibleFrame;
 
-        const double rw = S.width > 0 ? smallerOf(window.width / S.width, 1) : 1;
-        const double rh = S.height > 0 ? smallerOf(window.height / S.height, 1) : 1;
+        // A window reported with a negative size has none.
+        const double rw = S.width > 0 ? positiveOr0(smallerOf(window.width / S.width, 1)) : 1;
+        const double rh = S.height > 0 ? positiveOr0(smallerOf(window.height / S.height, 1)) : 1;
         double rx = fraction(window.x - S.x, S.width);
         double rt = fraction((S.height + S.y) - (window.height + window.y), S.height);
         rx = positiveOr0(smallerOf(rx, 1 - rw));

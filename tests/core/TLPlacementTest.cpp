@@ -84,6 +84,7 @@ TEST(TLPlacement, WorkedExamples) {
         {"capped and clamped", {kA, kLeftOfA}, "screen.next", {20, 30, 1400, 850}, {-1010, 57, 996, 743}},
         {"out left: flush left", two, "screen.next", {-300, 125, 720, 400}, {1440, -24, 960, 524}},
         {"out right: flush right", two, "screen.prev", {1000, 125, 720, 400}, {2400, -24, 960, 524}},
+        {"negative size counts as none", two, "screen.next", {100, 125, -720, -400}, {1573, -24, 0, 0}},
         // A panel covering the whole source leaves an empty visible frame: the window fills it.
         {"empty source area",
          {{kA.frame, {0, 900, 1440, 0}}, kB},
@@ -124,17 +125,25 @@ TEST(TLPlacement, RoundedFramesGiveUpWhatPassesTheFarEdges) {
     }
 }
 
-TEST(TLPlacement, TooFewDisplaysFailWithoutAFrame) {
+TEST(TLPlacement, NoFrameWithoutUsableDisplays) {
     struct Case {
         std::vector<TLDisplay> displays;
         const char* layout;
         const char* failure;
     };
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const char* none = "Kein Bildschirm gefunden.";
     const Case cases[] = {
         {{kA}, "screen.next", "Nur ein Bildschirm angeschlossen."},
         {{kA}, "screen.prev", "Nur ein Bildschirm angeschlossen."},
         {{}, "screen.next", "Nur ein Bildschirm angeschlossen."},
-        {{}, "third.left", "Kein Bildschirm gefunden."}, // nothing sensible without a display
+        {{}, "third.left", none}, // nothing sensible without a display
+        // Broken display reports.
+        {{{kA.frame, {0, 70, nan, 805}}}, "third.left", none},
+        {{{kA.frame, {0, 70, -1440, 805}}}, "third.left", none},
+        {{{{0, 0, inf, inf}, kA.visibleFrame}}, "third.left", none},
+        {{kA, {kB.frame, {1440, 0, 1e300, 1055}}}, "screen.next", none},
     };
     for (const Case& c : cases) {
         const TLPlacementResult r = place(config(c.displays), c.layout, kOnA);
