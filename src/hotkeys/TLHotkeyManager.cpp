@@ -92,6 +92,10 @@ std::optional<TLShortcut> storedShortcut(const QVariant& entry) {
     return TLShortcut::shortcutWithKeyCode(*keyCode, modifiers);
 }
 
+bool fitsHotKey(const TLShortcut& shortcut) {
+    return shortcut.keyCode() <= std::int64_t{std::numeric_limits<std::uint32_t>::max()};
+}
+
 } // namespace
 
 TLHotkeyManager::TLHotkeyManager(TLUserDefaults& defaults, TLHotKeyService& service, QObject* parent)
@@ -211,31 +215,37 @@ QStringList TLHotkeyManager::registerAll() {
         return {};
     }
     const std::vector<TLLayout>& all = TLLayout::allLayouts();
+    std::vector<std::size_t> bound; // catalogue indices
     std::vector<TLHotKeyRequest> requests;
-    std::vector<std::size_t> layoutIndices;
     for (std::size_t i = 0; i < all.size(); ++i) {
-        const auto it = shortcuts_.find(all[i].identifier());
-        if (it == shortcuts_.end() || !it->second.isBound()) {
+        const TLShortcut s = shortcutForLayout(all[i]);
+        if (!s.isBound()) {
             continue;
         }
-        requests.push_back({static_cast<std::uint32_t>(it->second.keyCode()),
-                            it->second.modifiers(),
-                            {TLHotKeySignature, static_cast<std::uint32_t>(i)}});
-        layoutIndices.push_back(i);
+        bound.push_back(i);
+        // A key code beyond what a hot key carries names no key: cut down, it would grab another.
+        if (fitsHotKey(s)) {
+            requests.push_back({static_cast<std::uint32_t>(s.keyCode()),
+                                s.modifiers(),
+                                {TLHotKeySignature, static_cast<std::uint32_t>(i)}});
+        }
     }
-    if (requests.empty()) {
-        return {};
-    }
-    const std::vector<std::optional<TLHotKeyRef>> results = service_.registerHotKeys(requests);
+    const std::vector<std::optional<TLHotKeyRef>> results =
+        requests.empty() ? std::vector<std::optional<TLHotKeyRef>>() : service_.registerHotKeys(requests);
     QStringList failures;
-    for (std::size_t k = 0; k < requests.size(); ++k) {
-        if (k < results.size() && results[k]) {
-            registeredRefs_.push_back(*results[k]);
+    std::size_t k = 0;
+    for (const std::size_t i : bound) {
+        const TLShortcut s = shortcutForLayout(all[i]);
+        std::optional<TLHotKeyRef> ref;
+        if (fitsHotKey(s)) {
+            ref = k < results.size() ? results[k] : std::nullopt;
+            ++k;
+        }
+        if (ref) {
+            registeredRefs_.push_back(*ref);
             continue;
         }
-        const TLLayout& layout = all[layoutIndices[k]];
-        failures << QStringLiteral("%1 (%2)").arg(QString::fromStdString(layout.name()),
-                                                  shortcutForLayout(layout).displayString());
+        failures << QStringLiteral("%1 (%2)").arg(QString::fromStdString(all[i].name()), s.displayString());
     }
     return failures;
 }

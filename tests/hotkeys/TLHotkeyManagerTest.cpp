@@ -237,6 +237,13 @@ TEST_F(TLHotkeyManagerTest, LoadedDuplicatesAreReportedByTheRegistration) {
     EXPECT_EQ(manager().shortcutForLayout(layout("third.right")).keyCode(), 19) << "a refused shortcut stays";
 }
 
+TEST_F(TLHotkeyManagerTest, KeyCodesBeyondWhatAHotKeyCarriesAreRefusedNotCutDown) {
+    // Cut to 32 bits this would be ⌃⌥← and take it from "Linke Hälfte".
+    defaults->setObject(QVariantMap{{"third.left", entry(qint64{0x10000007B}, qint64{kCtrlOpt})}},
+                        kShortcuts);
+    EXPECT_EQ(manager().registerAll(), QStringList{"Linkes Drittel (⌃⌥#4294967419)"});
+}
+
 TEST_F(TLHotkeyManagerTest, RefusedCombinationsAreReportedInCatalogueOrder) {
     service.taken = {
         {123, kCtrlOpt}, {20, kCtrlOpt}, {18, kCtrlOpt}, {124, TLControlKey | TLOptionKey | TLShiftKey}};
