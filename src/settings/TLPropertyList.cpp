@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
 
@@ -73,7 +74,18 @@ TLPropertyList::Node TLPropertyList::readFile(const QString& path) {
     if (!file.open(QIODevice::ReadOnly)) {
         return nullptr;
     }
-    return parse(file.read(kMaxDataSize + 1));
+    // As large as the file was seen: one buffer of the whole limit would cost 32 MiB for every
+    // read of a file of a few hundred bytes. A file that grew since is read on, in pieces, up to
+    // one byte past the limit.
+    QByteArray data = file.read(info.size() + 1);
+    while (data.size() > info.size() && data.size() <= kMaxDataSize) {
+        const QByteArray more = file.read(std::min<qint64>(64 * 1024, kMaxDataSize + 1 - data.size()));
+        if (more.isEmpty()) {
+            break;
+        }
+        data += more;
+    }
+    return parse(data);
 }
 
 QDateTime TLPropertyList::dateFromPlist(int32_t seconds, int32_t microseconds) {

@@ -1,6 +1,8 @@
 #include "TLPropertyList.h"
 
 #include <QDateTime>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -34,6 +36,21 @@ TEST(TLPropertyListTest, ParseRefusesWhatIsNoPropertyList) {
         EXPECT_FALSE(TLPropertyList::parse(input)) << input.left(40).toStdString();
     }
     EXPECT_FALSE(TLPropertyList::readFile(QStringLiteral("/nonexistent/Info.plist")));
+}
+
+TEST(TLPropertyListTest, ReadFileTakesWholeFilesUpToTheLimitOnly) {
+    QTemporaryDir dir;
+    const QString text(300 * 1024, QLatin1Char('x')); // read in several pieces
+    const QByteArray xml = "<plist version=\"1.0\"><string>" + text.toUtf8() + "</string></plist>";
+    for (const QByteArray& content : {xml, xml + QByteArray(TLPropertyList::kMaxDataSize, ' ')}) {
+        QFile file(dir.filePath(QStringLiteral("Info.plist")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        file.close();
+        const TLPropertyList::Node node = TLPropertyList::readFile(file.fileName());
+        EXPECT_EQ(TLPropertyList::toVariant(node.get()), content.size() <= TLPropertyList::kMaxDataSize
+                                                             ? std::optional(QVariant(text))
+                                                             : std::nullopt);
+    }
 }
 
 TEST(TLPropertyListTest, DatesConvertAroundTheEpochAndClampOutsideTheRange) {
