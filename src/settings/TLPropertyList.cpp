@@ -48,7 +48,14 @@ TLPropertyList::Node TLPropertyList::parse(const QByteArray& data) {
     }
     plist_t root = nullptr;
     plist_from_memory(data.constData(), static_cast<uint32_t>(data.size()), &root);
-    return Node(root);
+    Node node(root);
+    if (node && plist_is_binary(data.constData(), static_cast<uint32_t>(data.size()))) {
+        // Taken through the XML form, the form the settings file is written in: libplist aborts the
+        // process on reading a dictionary key with a NUL byte, which only the binary form carries.
+        // Written as XML, such a key (and any string) ends at the NUL.
+        node = parse(toXml(node.get()));
+    }
+    return node;
 }
 
 QByteArray TLPropertyList::toXml(plist_t node) {

@@ -38,6 +38,16 @@ TEST(TLPropertyListTest, ParseRefusesWhatIsNoPropertyList) {
     EXPECT_FALSE(TLPropertyList::readFile(QStringLiteral("/nonexistent/Info.plist")));
 }
 
+TEST(TLPropertyListTest, ABinaryKeyWithANulByteEndsThere) {
+    // {"a\0ä": true}; reading such a key used to abort the process inside libplist.
+    const QByteArray binary(
+        "bplist00\xd1\x01\x02\x63\x00\x61\x00\x00\x00\xe4\x09\x08\x0b\x12\0\0\0\0\0\0\x01\x01"
+        "\0\0\0\0\0\0\0\x03\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x13",
+        54);
+    const TLPropertyList::Node node = TLPropertyList::parse(binary);
+    EXPECT_EQ(TLPropertyList::toVariant(node.get()), QVariant(QVariantMap{{QStringLiteral("a"), true}}));
+}
+
 TEST(TLPropertyListTest, ReadFileTakesWholeFilesUpToTheLimitOnly) {
     QTemporaryDir dir;
     const QString text(300 * 1024, QLatin1Char('x')); // read in several pieces
