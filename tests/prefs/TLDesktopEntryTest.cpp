@@ -55,6 +55,7 @@ TEST(TLDesktopEntryTest, ReadGroupTakesOnlyTheNamedGroup) {
                                "Exec=first\n"
                                "Exec=second\n"
                                "Name[de]=Fenster\n"
+                               "Path= /opt/x\u00a0\u2028\t\n" // only spaces and tabs are trimmed
                                "   \n"
                                "NoEquals\n"
                                "[Other]\n"
@@ -64,6 +65,7 @@ TEST(TLDesktopEntryTest, ReadGroupTakesOnlyTheNamedGroup) {
     EXPECT_EQ(keys->value("Type"), QStringLiteral("Application"));
     EXPECT_EQ(keys->value("Exec"), QStringLiteral("first"));
     EXPECT_EQ(keys->value("Name[de]"), QStringLiteral("Fenster"));
+    EXPECT_EQ(keys->value("Path"), QStringLiteral("/opt/x\u00a0\u2028"));
     EXPECT_FALSE(keys->contains("Hidden"));
     EXPECT_FALSE(keys->contains("NoEquals"));
 
