@@ -13,6 +13,9 @@ namespace {
 const TLDisplay kA{{0, 0, 1440, 900}, {0, 70, 1440, 805}};
 const TLDisplay kB{{1440, 0, 1920, 1080}, {1440, 0, 1920, 1055}};
 const TLDisplay kLeftOfA{{-1024, 100, 1024, 768}, {-1024, 100, 1024, 743}};
+// 1875 x 1169 visible: a 45-point panel on the left, 31 points at the top.
+const TLDisplay kOdd{{0, 0, 1920, 1200}, {45, 0, 1875, 1169}};
+const TLDisplay kOddRightOfA{{1440, 0, 1920, 1200}, {1485, 0, 1875, 1169}};
 
 // Counts how often the lazy inputs are asked for.
 struct Lazy {
@@ -85,6 +88,17 @@ TEST(TLPlacement, WorkedExamples) {
         {"out left: flush left", two, "screen.next", {-300, 125, 720, 400}, {1440, -24, 960, 524}},
         {"out right: flush right", two, "screen.prev", {1000, 125, 720, 400}, {2400, -24, 960, 524}},
         {"negative size counts as none", two, "screen.next", {100, 125, -720, -400}, {1573, -24, 0, 0}},
+        // Rounded origin plus rounded size past the far edge: the size gives up the overshoot.
+        {"odd width: right half ends at the edge", {kOdd}, "half.right", kOnA, {983, 31, 937, 1169}},
+        {"odd width: left half meets it", {kOdd}, "half.left", kOnA, {45, 31, 938, 1169}},
+        {"odd height: top quarter", {kOdd}, "quarter.tr", kOnA, {983, 31, 937, 585}},
+        {"odd height: bottom quarter meets it", {kOdd}, "quarter.br", kOnA, {983, 616, 937, 584}},
+        {"odd height: bottom half", {kOdd}, "half.bottom", kOnA, {45, 616, 1875, 584}},
+        {"odd target of a move",
+         {kA, kOddRightOfA},
+         "screen.next",
+         {720, 427.5, 720, 402.5},
+         {2423, 316, 937, 584}},
         // A panel covering the whole source leaves an empty visible frame: the window fills it.
         {"empty source area",
          {{kA.frame, {0, 900, 1440, 0}}, kB},
@@ -97,31 +111,6 @@ TEST(TLPlacement, WorkedExamples) {
         const TLPlacementResult r = place(config(e.displays), e.layout, e.window);
         ASSERT_TRUE(r.ok) << r.failure;
         EXPECT_EQ(frameOf(r), e.expected);
-    }
-}
-
-TEST(TLPlacement, RoundedFramesGiveUpWhatPassesTheFarEdges) {
-    // 1875 x 1169 visible: a 45-point panel on the left, 31 points at the top.
-    const TLDisplay odd{{0, 0, 1920, 1200}, {45, 0, 1875, 1169}};
-    const TLDisplay oddRightOfA{{1440, 0, 1920, 1200}, {1485, 0, 1875, 1169}};
-    struct Row {
-        std::vector<TLDisplay> displays;
-        const char* layout;
-        Frame window, expected;
-    };
-    const Row rows[] = {
-        {{odd}, "half.right", kOnA, {983, 31, 937, 1169}},
-        {{odd}, "half.left", kOnA, {45, 31, 938, 1169}}, // meets half.right, unchanged
-        {{odd}, "quarter.tr", kOnA, {983, 31, 937, 585}},
-        {{odd}, "quarter.br", kOnA, {983, 616, 937, 584}}, // meets quarter.tr
-        {{odd}, "half.bottom", kOnA, {45, 616, 1875, 584}},
-        {{kA, oddRightOfA}, "screen.next", {720, 427.5, 720, 402.5}, {2423, 316, 937, 584}},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.layout);
-        const TLPlacementResult r = place(config(row.displays), row.layout, row.window);
-        ASSERT_TRUE(r.ok) << r.failure;
-        EXPECT_EQ(frameOf(r), row.expected);
     }
 }
 
