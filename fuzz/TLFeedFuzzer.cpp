@@ -64,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         TL_FUZZ_CHECK(alert.title == text(TLUpdater::kUpToDateTitle));
     }
 
-    // The pre-checks take an absolute address and the digest as given, lower-cased.
+    // The pre-checks take an absolute address and the digest as given, lower-cased. A signature
+    // field, once the feed has one, belongs with these checks.
     if (const std::optional<QUrl> url = TLAppcast::archiveUrl(*feed)) {
         TL_FUZZ_CHECK(url->isValid() && !url->isRelative() && !url->scheme().isEmpty());
     }
