@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -33,6 +34,63 @@ bool isLargeUnsigned(plist_t node, uint64_t value) {
     return !plist_compare_node_value(probe.get(), node);
 }
 
+// A key as stored, NUL bytes included. libplist hands keys out only as C strings, and aborts the
+// process where the stored length says otherwise; its binary writer takes the whole key.
+QByteArray storedKey(plist_t key) {
+    char* raw = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(key, &raw, &length);
+    const CString bin(raw);
+    plist_t root = nullptr;
+    if (bin) {
+        plist_from_bin(bin.get(), length, &root);
+    }
+    const TLPropertyList::Node string(root);
+    uint64_t size = 0;
+    const char* text = plist_get_string_ptr(string.get(), &size);
+    return text ? QByteArray(text, static_cast<qsizetype>(size)) : QByteArray();
+}
+
+// Leaves out the entries whose key holds a NUL byte, which a UTF-16 key of the binary form can
+// carry and libplist aborts the program on reading. Walked without recursion: the nesting depth
+// is the input's.
+void dropKeysWithNul(plist_t root) {
+    std::vector<plist_t> pending{root};
+    while (!pending.empty()) {
+        const plist_t node = pending.back();
+        pending.pop_back();
+        const bool isArray = plist_get_node_type(node) == PLIST_ARRAY;
+        if (!isArray && plist_get_node_type(node) != PLIST_DICT) {
+            continue;
+        }
+        void* rawIter = nullptr;
+        isArray ? plist_array_new_iter(node, &rawIter) : plist_dict_new_iter(node, &rawIter);
+        const std::unique_ptr<void, IterDeleter> iter(rawIter);
+        std::vector<plist_t> broken;
+        for (plist_t item = nullptr; iter;) {
+            isArray ? plist_array_next_item(node, iter.get(), &item)
+                    : plist_dict_next_item(node, iter.get(), nullptr, &item);
+            if (!item) {
+                break;
+            }
+            if (!isArray && storedKey(plist_dict_item_get_key(item)).contains('\0')) {
+                broken.push_back(plist_dict_item_get_key(item));
+            } else {
+                pending.push_back(item);
+            }
+        }
+        // libplist removes by name only: each goes by a name of its own first.
+        for (const plist_t key : broken) {
+            QByteArray name = "\x7f";
+            while (plist_dict_get_item(node, name.constData())) {
+                name += '\x7f';
+            }
+            plist_set_key_val(key, name.constData());
+            plist_dict_remove_item(node, name.constData());
+        }
+    }
+}
+
 TLPropertyList::Node newLargeUnsigned(quint64 value) {
     // Only the parser creates the unsigned form of a value beyond the signed range.
     const QByteArray xml =
@@ -50,10 +108,7 @@ TLPropertyList::Node TLPropertyList::parse(const QByteArray& data) {
     plist_from_memory(data.constData(), static_cast<uint32_t>(data.size()), &root);
     Node node(root);
     if (node && plist_is_binary(data.constData(), static_cast<uint32_t>(data.size()))) {
-        // Taken through the XML form, the form the settings file is written in: libplist aborts the
-        // process on reading a dictionary key with a NUL byte, which only the binary form carries.
-        // Written as XML, such a key (and any string) ends at the NUL.
-        node = parse(toXml(node.get()));
+        dropKeysWithNul(node.get());
     }
     return node;
 }
@@ -159,11 +214,18 @@ std::optional<QVariant> TLPropertyList::toVariant(plist_t node) {
         return QVariant(dateFromPlist(seconds, microseconds));
     }
     case PLIST_ARRAY: {
+        // By iterator: libplist finds an item by its index from the start of the array.
         QVariantList list;
-        const uint32_t count = plist_array_get_size(node);
-        for (uint32_t i = 0; i < count; ++i) {
-            if (auto item = toVariant(plist_array_get_item(node, i))) {
-                list.append(*item);
+        plist_array_iter rawIter = nullptr;
+        plist_array_new_iter(node, &rawIter);
+        const std::unique_ptr<void, IterDeleter> iter(rawIter);
+        for (plist_t item = nullptr; iter;) {
+            plist_array_next_item(node, iter.get(), &item);
+            if (!item) {
+                break;
+            }
+            if (auto value = toVariant(item)) {
+                list.append(*value);
             }
         }
         return QVariant(list);
