@@ -51,10 +51,10 @@ QByteArray storedKey(plist_t key) {
     return text ? QByteArray(text, static_cast<qsizetype>(size)) : QByteArray();
 }
 
-// Leaves out the entries whose key holds a NUL byte, which a UTF-16 key of the binary form can
-// carry and libplist aborts the program on reading. Walked without recursion: the nesting depth
-// is the input's.
-void dropKeysWithNul(plist_t root) {
+// Whether a dictionary key somewhere holds a NUL byte, which a UTF-16 key of the binary form can
+// carry and libplist aborts the program on reading. Walked without recursion: the nesting depth is
+// the input's.
+bool hasKeyWithNul(plist_t root) {
     std::vector<plist_t> pending{root};
     while (!pending.empty()) {
         const plist_t node = pending.back();
@@ -66,7 +66,6 @@ void dropKeysWithNul(plist_t root) {
         void* rawIter = nullptr;
         isArray ? plist_array_new_iter(node, &rawIter) : plist_dict_new_iter(node, &rawIter);
         const std::unique_ptr<void, IterDeleter> iter(rawIter);
-        std::vector<plist_t> broken;
         for (plist_t item = nullptr; iter;) {
             isArray ? plist_array_next_item(node, iter.get(), &item)
                     : plist_dict_next_item(node, iter.get(), nullptr, &item);
@@ -74,21 +73,12 @@ void dropKeysWithNul(plist_t root) {
                 break;
             }
             if (!isArray && storedKey(plist_dict_item_get_key(item)).contains('\0')) {
-                broken.push_back(plist_dict_item_get_key(item));
-            } else {
-                pending.push_back(item);
+                return true;
             }
-        }
-        // libplist removes by name only: each goes by a name of its own first.
-        for (const plist_t key : broken) {
-            QByteArray name = "\x7f";
-            while (plist_dict_get_item(node, name.constData())) {
-                name += '\x7f';
-            }
-            plist_set_key_val(key, name.constData());
-            plist_dict_remove_item(node, name.constData());
+            pending.push_back(item);
         }
     }
+    return false;
 }
 
 TLPropertyList::Node newLargeUnsigned(quint64 value) {
@@ -107,8 +97,10 @@ TLPropertyList::Node TLPropertyList::parse(const QByteArray& data) {
     plist_t root = nullptr;
     plist_from_memory(data.constData(), static_cast<uint32_t>(data.size()), &root);
     Node node(root);
-    if (node && plist_is_binary(data.constData(), static_cast<uint32_t>(data.size()))) {
-        dropKeysWithNul(node.get());
+    // No key of the program's holds a NUL byte: a list with one is broken.
+    if (node && plist_is_binary(data.constData(), static_cast<uint32_t>(data.size())) &&
+        hasKeyWithNul(node.get())) {
+        return nullptr;
     }
     return node;
 }
