@@ -13,6 +13,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 
 namespace {
 
@@ -28,7 +29,7 @@ bool same(const QVariant& a, const QVariant& b) {
         return x == y || (std::isnan(x) && std::isnan(y));
     }
     case QMetaType::QDateTime:
-        return a.toDateTime().toSecsSinceEpoch() == b.toDateTime().toSecsSinceEpoch();
+        return std::llabs(a.toDateTime().toMSecsSinceEpoch() - b.toDateTime().toMSecsSinceEpoch()) < 1000;
     case QMetaType::QVariantList: {
         const QVariantList x = a.toList();
         const QVariantList y = b.toList();

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QStringList>
 
 #include <algorithm>
@@ -51,10 +52,11 @@ QByteArray storedKey(plist_t key) {
     return text ? QByteArray(text, static_cast<qsizetype>(size)) : QByteArray();
 }
 
-// Whether a dictionary key somewhere holds a NUL byte, which a UTF-16 key of the binary form can
-// carry and libplist aborts the program on reading. Walked without recursion: the nesting depth is
-// the input's.
-bool hasKeyWithNul(plist_t root) {
+// Whether a dictionary holds a key with a NUL byte, or a key twice. The binary form can carry
+// both; libplist aborts the program on reading the first, and of the second it finds the first
+// occurrence where its XML form keeps the last. Walked without recursion: the nesting depth is the
+// input's.
+bool hasBrokenKeys(plist_t root) {
     std::vector<plist_t> pending{root};
     while (!pending.empty()) {
         const plist_t node = pending.back();
@@ -66,14 +68,19 @@ bool hasKeyWithNul(plist_t root) {
         void* rawIter = nullptr;
         isArray ? plist_array_new_iter(node, &rawIter) : plist_dict_new_iter(node, &rawIter);
         const std::unique_ptr<void, IterDeleter> iter(rawIter);
+        QSet<QByteArray> keys;
         for (plist_t item = nullptr; iter;) {
             isArray ? plist_array_next_item(node, iter.get(), &item)
                     : plist_dict_next_item(node, iter.get(), nullptr, &item);
             if (!item) {
                 break;
             }
-            if (!isArray && storedKey(plist_dict_item_get_key(item)).contains('\0')) {
-                return true;
+            if (!isArray) {
+                const QByteArray key = storedKey(plist_dict_item_get_key(item));
+                if (key.contains('\0') || keys.contains(key)) {
+                    return true;
+                }
+                keys.insert(key);
             }
             pending.push_back(item);
         }
@@ -97,9 +104,8 @@ TLPropertyList::Node TLPropertyList::parse(const QByteArray& data) {
     plist_t root = nullptr;
     plist_from_memory(data.constData(), static_cast<uint32_t>(data.size()), &root);
     Node node(root);
-    // No key of the program's holds a NUL byte: a list with one is broken.
     if (node && plist_is_binary(data.constData(), static_cast<uint32_t>(data.size())) &&
-        hasKeyWithNul(node.get())) {
+        hasBrokenKeys(node.get())) {
         return nullptr;
     }
     return node;
@@ -143,8 +149,11 @@ TLPropertyList::Node TLPropertyList::readFile(const QString& path) {
 }
 
 QDateTime TLPropertyList::dateFromPlist(int32_t seconds, int32_t microseconds) {
-    const qint64 msecs = kPlistEpochMSecs + qint64(seconds) * 1000 + microseconds / 1000;
-    return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC);
+    // libplist leaves any number in the microseconds of a binary date beyond its range.
+    constexpr qint64 lo = qint64{std::numeric_limits<int32_t>::min()} * 1000;
+    constexpr qint64 hi = qint64{std::numeric_limits<int32_t>::max()} * 1000 + 999;
+    const qint64 msecs = std::clamp(qint64{seconds} * 1000 + microseconds / 1000, lo, hi);
+    return QDateTime::fromMSecsSinceEpoch(kPlistEpochMSecs + msecs, Qt::UTC);
 }
 
 void TLPropertyList::dateToPlist(const QDateTime& date, int32_t* seconds, int32_t* microseconds) {

@@ -38,13 +38,22 @@ TEST(TLPropertyListTest, ParseRefusesWhatIsNoPropertyList) {
     EXPECT_FALSE(TLPropertyList::readFile(QStringLiteral("/nonexistent/Info.plist")));
 }
 
-TEST(TLPropertyListTest, ABinaryKeyWithANulByteMakesTheListUnreadable) {
-    // {"a\0ä": true, "b": 1}; reading such a key used to abort the process inside libplist.
-    const QByteArray binary(
-        "bplist00\xd2\x01\x02\x03\x04\x63\x00\x61\x00\x00\x00\xe4\x51\x62\x09\x10\x01\x08\x0d"
-        "\x14\x16\x17\0\0\0\0\0\0\x01\x01\0\0\0\0\0\0\0\x05\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x19",
-        62);
-    EXPECT_FALSE(TLPropertyList::parse(binary));
+TEST(TLPropertyListTest, BinaryListsWithKeysNoDictionaryCanHoldAreUnreadable) {
+    const QByteArray rows[] = {
+        // {"a\0ä": true, "b": 1}: reading that key aborted the process inside libplist.
+        QByteArray(
+            "bplist00\xd2\x01\x02\x03\x04\x63\x00\x61\x00\x00\x00\xe4\x51\x62\x09\x10\x01\x08\x0d\x14\x16"
+            "\x17\0\0\0\0\0\0\x01\x01\0\0\0\0\0\0\0\x05\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x19",
+            62),
+        // {"a": 1, "a": 2}: read as 1, and as 2 once written out as XML.
+        QByteArray(
+            "bplist00\xd2\x01\x02\x03\x04\x51\x61\x51\x61\x10\x01\x10\x02\x08\x0d\x0f\x11\x13\0\0\0\0\0\0"
+            "\x01\x01\0\0\0\0\0\0\0\x05\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x15",
+            58),
+    };
+    for (const QByteArray& binary : rows) {
+        EXPECT_FALSE(TLPropertyList::parse(binary)) << binary.toHex().toStdString();
+    }
 }
 
 TEST(TLPropertyListTest, ReadFileTakesWholeFilesUpToTheLimitOnly) {
@@ -83,6 +92,9 @@ TEST(TLPropertyListTest, DatesConvertAroundTheEpochAndClampOutsideTheRange) {
         EXPECT_EQ(microseconds, row.microseconds) << row.date.toString(Qt::ISODateWithMs).toStdString();
     }
     EXPECT_EQ(TLPropertyList::dateFromPlist(-1, 500000), rows[2].date);
+    // What libplist leaves in the microseconds of a date beyond its range stays in the range.
+    const int32_t min = std::numeric_limits<int32_t>::min();
+    EXPECT_EQ(TLPropertyList::dateFromPlist(min, min), TLPropertyList::dateFromPlist(min, 0));
     // A local time is stored as the same instant.
     const QDateTime local(QDate(2026, 6, 1), QTime(12, 0), Qt::OffsetFromUTC, 7200);
     TLPropertyList::Node node = TLPropertyList::fromVariant(local);
