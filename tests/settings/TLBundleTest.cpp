@@ -111,6 +111,11 @@ TEST_F(TLBundleFilesTest, MissingBadOrWrongTypedInfoIsNotUsed) {
         EXPECT_FALSE(bundle.shortVersion());
         EXPECT_FALSE(bundle.executablePath()) << row.executable.toString().toStdString();
     }
+    // XML can carry a NUL byte raw; the system would end the name there, at "..".
+    const char xml[] =
+        "<plist version=\"1.0\"><dict><key>CFBundleExecutable</key><string>..\0x</string></dict></plist>";
+    writeInfo(QByteArray(xml, sizeof xml - 1));
+    EXPECT_FALSE(TLBundle(bundle_).executablePath());
 }
 
 TEST_F(TLBundleFilesTest, TheRunningVersionIsTheOneReadFirst) {
