@@ -35,8 +35,9 @@ bool isLargeUnsigned(plist_t node, uint64_t value) {
     return !plist_compare_node_value(probe.get(), node);
 }
 
-// A key as stored, NUL bytes included. libplist hands keys out only as C strings, and aborts the
-// process where the stored length says otherwise; its binary writer takes the whole key.
+// A key as its binary form writes it: the whole key where it holds a character beyond ASCII, else
+// up to a NUL byte, as the XML form writes it and a lookup by name sees it. libplist hands keys out
+// only as C strings otherwise, and aborts the program where the stored length says more.
 QByteArray storedKey(plist_t key) {
     char* raw = nullptr;
     uint32_t length = 0;
@@ -53,9 +54,8 @@ QByteArray storedKey(plist_t key) {
 }
 
 // Whether a dictionary holds a key with a NUL byte, or a key twice. The binary form can carry
-// both; libplist aborts the program on reading the first, and of the second it finds the first
-// occurrence where its XML form keeps the last. Walked without recursion: the nesting depth is the
-// input's.
+// both; of a key held twice, libplist finds the first occurrence where its XML form keeps the last.
+// Walked without recursion: the nesting depth is the input's.
 bool hasBrokenKeys(plist_t root) {
     std::vector<plist_t> pending{root};
     while (!pending.empty()) {
@@ -240,15 +240,13 @@ std::optional<QVariant> TLPropertyList::toVariant(plist_t node) {
             return QVariant(map);
         }
         for (;;) {
-            char* rawKey = nullptr;
             plist_t value = nullptr;
-            plist_dict_next_item(node, iter.get(), &rawKey, &value);
-            CString key(rawKey);
+            plist_dict_next_item(node, iter.get(), nullptr, &value);
             if (!value) {
                 break;
             }
-            if (auto item = toVariant(value); item && key) {
-                map.insert(QString::fromUtf8(key.get()), *item);
+            if (auto item = toVariant(value)) {
+                map.insert(QString::fromUtf8(storedKey(plist_dict_item_get_key(value))), *item);
             }
         }
         return QVariant(map);

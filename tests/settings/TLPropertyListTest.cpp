@@ -38,7 +38,7 @@ TEST(TLPropertyListTest, ParseRefusesWhatIsNoPropertyList) {
     EXPECT_FALSE(TLPropertyList::readFile(QStringLiteral("/nonexistent/Info.plist")));
 }
 
-TEST(TLPropertyListTest, BinaryListsWithKeysNoDictionaryCanHoldAreUnreadable) {
+TEST(TLPropertyListTest, BinaryKeysWithANulByteOrHeldTwice) {
     const QByteArray rows[] = {
         // {"a\0ä": true, "b": 1}: reading that key aborted the process inside libplist.
         QByteArray(
@@ -54,6 +54,11 @@ TEST(TLPropertyListTest, BinaryListsWithKeysNoDictionaryCanHoldAreUnreadable) {
     for (const QByteArray& binary : rows) {
         EXPECT_FALSE(TLPropertyList::parse(binary)) << binary.toHex().toStdString();
     }
+    // A key of ASCII characters ends at its NUL byte, as the XML form writes it.
+    QByteArray ascii = rows[0];
+    ascii[19] = 'b'; // "a\0b"
+    const TLPropertyList::Node node = TLPropertyList::parse(ascii);
+    EXPECT_EQ(TLPropertyList::toVariant(node.get()), QVariant(QVariantMap{{"a", true}, {"b", 1LL}}));
 }
 
 TEST(TLPropertyListTest, ReadFileTakesWholeFilesUpToTheLimitOnly) {
