@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -95,7 +96,7 @@ std::optional<long> residentKilobytes(pid_t pid) {
 double percentile(std::vector<double> values, double p) {
     std::sort(values.begin(), values.end());
     const std::size_t index =
-        std::min(values.size() - 1, static_cast<std::size_t>(p * (values.size() - 1) + 0.5));
+        std::min(values.size() - 1, static_cast<std::size_t>(std::lround(p * double(values.size() - 1))));
     return values[index];
 }
 

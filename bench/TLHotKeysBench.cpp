@@ -1,10 +1,12 @@
 // Hot-key registration and key labels against the private X test desktop: registerAll for
 // the thirty default combinations (one round trip for all grab checks), and the labels of a
-// whole menu (one round trip each, to see the current layout).
+// whole menu (from memory: no round trip).
 #include "TLHotkeyManager.h"
 #include "TLLayout.h"
+#include "TLLog.h"
 #include "TLTestDesktop.h"
 #include "TLUserDefaults.h"
+#include "TLX11Connection.h"
 #include "TLX11HotKeyService.h"
 #include "TLX11KeyboardLayout.h"
 
@@ -18,13 +20,15 @@
 
 namespace {
 
-TLTestDesktop* desktop = nullptr;
+TLX11Connection* connection = nullptr;
 
 void BM_RegisterAllDefaults(benchmark::State& state) {
     QTemporaryDir dir;
-    TLUserDefaults defaults(dir.filePath("Tilora.plist"));
-    TLX11HotKeyService service(desktop->displayName().c_str());
-    TLHotkeyManager manager(defaults, service);
+    const TLLog log{nullptr};
+    TLUserDefaults defaults(dir.filePath("Tilora.plist"), log);
+    TLX11HotKeyService service(*connection);
+    TLX11KeyboardLayout keyboard(*connection);
+    TLHotkeyManager manager(defaults, service, keyboard);
     for (auto _ : state) {
         const QStringList failures = manager.registerAll();
         if (!failures.isEmpty()) {
@@ -38,16 +42,14 @@ void BM_RegisterAllDefaults(benchmark::State& state) {
 BENCHMARK(BM_RegisterAllDefaults)->Unit(benchmark::kMillisecond);
 
 void BM_DisplayStringsOfAllDefaults(benchmark::State& state) {
-    TLX11KeyboardLayout keyboard(desktop->displayName().c_str());
-    TLKeyboardLayout::install(&keyboard);
+    TLX11KeyboardLayout keyboard(*connection);
     for (auto _ : state) {
         for (const TLLayout& layout : TLLayout::allLayouts()) {
             QString text = TLShortcut::shortcutWithKeyCode(layout.defaultKeyCode(), layout.defaultModifiers())
-                               .displayString();
+                               .displayString(keyboard);
             benchmark::DoNotOptimize(text);
         }
     }
-    TLKeyboardLayout::install(nullptr);
 }
 BENCHMARK(BM_DisplayStringsOfAllDefaults)->Unit(benchmark::kMillisecond);
 
@@ -61,7 +63,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "test desktop: %s\n", error.c_str());
         return 1;
     }
-    desktop = &testDesktop;
+    auto x11 = TLX11Connection::open(testDesktop.displayName().c_str());
+    connection = x11.get();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

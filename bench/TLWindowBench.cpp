@@ -3,7 +3,9 @@
 //   (a) floor: one bare _NET_MOVERESIZE_WINDOW request;
 //   (b) TLWindowMover::applyLayout with the X11 backends;
 //   (c) the shell command a user would otherwise bind (xdotool), from process start.
-// Layouts alternate so that every application changes the geometry.
+// (a) and (b) run side by side with 10 and with 500 windows open; besides the latency, the
+// X server's CPU time per application. Layouts alternate so that every application changes
+// the geometry.
 //
 //   bench_window [samples]      (default 200 per method)
 
@@ -11,18 +13,22 @@
 #include "TLPlacement.h"
 #include "TLTestDesktop.h"
 #include "TLWindowMover.h"
-#include "TLX11Accessibility.h"
-#include "TLX11Displays.h"
-#include "TLX11Session.h"
+#include "TLX11Connection.h"
+#include "TLX11WindowControl.h"
 #include "TLXcb.h"
 
+#include <QCoreApplication>
+
 #include <poll.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -123,8 +129,29 @@ private:
 
 struct Stats {
     double median = 0, p95 = 0;
+    double serverMs = 0; // X server CPU time per application
     int failures = 0;
 };
+
+// User and system CPU time of a process so far, in milliseconds.
+double cpuMs(pid_t pid) {
+    FILE* file = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
+    if (!file) {
+        return 0;
+    }
+    char buffer[1024] = {};
+    const std::size_t n = std::fread(buffer, 1, sizeof buffer - 1, file);
+    std::fclose(file);
+    // Fields after the command name (which ends with the last ')'): utime and stime are 14 and 15.
+    buffer[n] = '\0';
+    const char* p = std::strrchr(buffer, ')');
+    unsigned long utime = 0, stime = 0;
+    if (!p ||
+        std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime) != 2) {
+        return 0;
+    }
+    return 1000.0 * double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+}
 
 Stats stats(std::vector<double> ms, int failures) {
     Stats s;
@@ -149,6 +176,7 @@ void moveresize(TLTestDesktop& desktop, xcb_window_t window, const Geometry& out
 } // namespace
 
 int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
     const int samples = argc > 1 ? std::max(10, std::atoi(argv[1])) : 200;
     TLTestDesktop desktop;
     std::string error;
@@ -156,14 +184,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_window: %s\n", error.c_str());
         return 1;
     }
-    auto session = TLX11Session::open(desktop.displayName().c_str());
-    if (!session) {
+    auto connection = TLX11Connection::open(desktop.displayName().c_str());
+    if (!connection) {
         std::fprintf(stderr, "bench_window: no connection to %s\n", desktop.displayName().c_str());
         return 1;
     }
-    TLX11Accessibility accessibility(session);
-    TLX11Displays displays(session);
-    TLWindowMover::setPlatform(&accessibility, &displays);
+    TLX11WindowControl control(*connection);
+    TLWindowMover mover(control);
 
     auto client = desktop.launchTestClient("Bench probe", "tlbench", 500, 400);
     xcb_window_t window = desktop.waitForWindow(TLTestDesktop::WindowMatch::byTitle("Bench probe"));
@@ -186,7 +213,7 @@ int main(int argc, char** argv) {
         const TLTestDesktop::Frame now = *desktop.outerFrame(window);
         const auto& primary = TLTestDesktop::monitors().front();
         TLDisplayConfiguration config;
-        config.displays = displays.displays();
+        config.displays = control.readFrontmostWindow().displays;
         for (int i = 0; i < 2; ++i) {
             TLPlacementResult r = TLPlacement::place(
                 config, {double(now.x - primary.x), double(now.y - primary.y)},
@@ -225,52 +252,109 @@ int main(int argc, char** argv) {
         }
     }
 
-    auto run = [&](const char* name, const std::function<void(int)>& apply, const Geometry* targets) {
-        // Start from the other layout so the first sample moves too.
-        std::vector<double> ms;
+    struct Method {
+        const char* name;
+        std::function<void(int)> apply;
+        const Geometry* targets;
+        std::vector<double> ms{};
+        double serverMs = 0;
         int failures = 0;
-        TLWindowMover::applyLayout(*layouts[1]);
+    };
+    // The methods take turns, two applications each (one per layout), so that a drift of the
+    // desktop's load meets them alike.
+    auto run = [&](std::vector<Method> methods) {
+        mover.applyLayout(*layouts[1]);
         TLTestDesktop::waitUntil([&] { return watcher.read() == target[1]; }, 2s);
-        for (int n = 0; n < samples; ++n) {
+        for (int n = 0; n < samples * int(methods.size()); ++n) {
             const int i = n % 2;
+            Method& method = methods[std::size_t(n / 2) % methods.size()];
             watcher.drain();
+            const double serverBefore = cpuMs(desktop.serverPid());
             const auto start = Clock::now();
-            apply(i);
-            if (watcher.waitFor(targets[i])) {
-                ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+            method.apply(i);
+            if (watcher.waitFor(method.targets[i])) {
+                method.ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
             } else {
-                ++failures;
+                ++method.failures;
+            }
+            method.serverMs += cpuMs(desktop.serverPid()) - serverBefore;
+        }
+        std::vector<Stats> result;
+        for (Method& method : methods) {
+            Stats s = stats(method.ms, method.failures);
+            s.serverMs = method.serverMs / samples;
+            std::printf("%-38s median %7.3f ms   p95 %7.3f ms   X server %6.3f ms   (%zu samples, %d lost)\n",
+                        method.name, s.median, s.p95, s.serverMs, method.ms.size(), method.failures);
+            result.push_back(s);
+        }
+        return result;
+    };
+    auto bare = [&](int i) {
+        moveresize(desktop, window, {0, 0, target[i].width, target[i].height}, frame[i].x, frame[i].y);
+    };
+    auto apply = [&](int i) { mover.applyLayout(*layouts[i]); };
+    // Waits until the X server has had nothing to do for a while.
+    auto settle = [&] {
+        for (int round = 0; round < 150; ++round) {
+            const double before = cpuMs(desktop.serverPid());
+            std::this_thread::sleep_for(200ms);
+            if (cpuMs(desktop.serverPid()) - before < 15) {
+                return;
             }
         }
-        Stats s = stats(ms, failures);
-        std::printf("%-38s median %7.3f ms   p95 %7.3f ms   (%zu samples, %d lost)\n", name, s.median, s.p95,
-                    ms.size(), failures);
-        return s;
     };
 
     std::printf("bench_window on %s, %d applications per method\n", desktop.displayName().c_str(), samples);
-    Stats a = run(
-        "(a) _NET_MOVERESIZE_WINDOW (floor)",
-        [&](int i) {
-            moveresize(desktop, window, {0, 0, target[i].width, target[i].height}, frame[i].x, frame[i].y);
-        },
-        target);
-    Stats b = run(
-        "(b) TLWindowMover::applyLayout", [&](int i) { TLWindowMover::applyLayout(*layouts[i]); }, target);
-    Stats c = run(
-        "(c) xdotool windowsize + windowmove",
-        [&](int i) {
-            // Reaped after the geometry arrived; its exit is not part of the latency.
-            static std::vector<std::unique_ptr<TLTestProcess>> running;
-            running.push_back(desktop.launch(xdotoolCommand(i)));
-            if (running.size() > 8) {
-                running.erase(running.begin());
+    int failures = 0;
+    std::vector<std::pair<int, double>> ratios;
+    for (const int open : {10, 500}) {
+        // The panel and the probe are windows too. The others are put on the left monitor, out
+        // of the probe's way, so that its moves expose none of them.
+        const int copies = open - 3;
+        auto filler =
+            desktop.launchTestClient("Filler", "tlfill", 120, 90, {"--copies", std::to_string(copies)});
+        if (!filler ||
+            !TLTestDesktop::waitUntil([&] { return int(desktop.clientList().size()) >= open; }, 60s)) {
+            std::fprintf(stderr, "bench_window: %d windows did not appear\n", open);
+            return 1;
+        }
+        for (xcb_window_t w : desktop.clientList()) {
+            if (w != window && desktop.wmClass(w) == std::vector<std::string>{"tlfill", "tlfill"}) {
+                moveresize(desktop, w, {0, 0, 120, 90}, 40, 220);
             }
-        },
-        shellTarget);
-
-    std::printf("(b)/(a) median %.2fx (target <= 1.3x);  (c)/(b) median %.1fx (target >= 3x)\n",
-                a.median > 0 ? b.median / a.median : 0.0, b.median > 0 ? c.median / b.median : 0.0);
-    TLWindowMover::setPlatform(nullptr, nullptr);
-    return (a.failures + b.failures + c.failures) == 0 ? 0 : 2;
+        }
+        settle();
+        if (!desktop.activate(window)) {
+            std::fprintf(stderr, "bench_window: the probe could not be activated\n");
+            return 1;
+        }
+        std::printf("-- %zu windows open\n", desktop.clientList().size());
+        const std::vector<Stats> ab = run({{"(a) _NET_MOVERESIZE_WINDOW (floor)", bare, target},
+                                           {"(b) TLWindowMover::applyLayout", apply, target}});
+        const Stats &a = ab[0], &b = ab[1];
+        failures += a.failures + b.failures;
+        ratios.emplace_back(open, a.median > 0 ? b.median / a.median : 0.0);
+        std::printf("(b)/(a) median %.2fx, X server time %.2fx\n", ratios.back().second,
+                    a.serverMs > 0 ? b.serverMs / a.serverMs : 0.0);
+        if (open == 10) {
+            std::vector<std::unique_ptr<TLTestProcess>> running;
+            const Stats c = run({{"(c) xdotool windowsize + windowmove",
+                                  [&](int i) {
+                                      // Reaped later; its exit is not part of the latency.
+                                      running.push_back(desktop.launch(xdotoolCommand(i)));
+                                      if (running.size() > 8) {
+                                          running.erase(running.begin());
+                                      }
+                                  },
+                                  shellTarget}})
+                                .front();
+            failures += c.failures;
+            std::printf("(c)/(b) median %.1fx (target >= 3x)\n", b.median > 0 ? c.median / b.median : 0.0);
+        }
+        filler.reset();
+        TLTestDesktop::waitUntil([&] { return int(desktop.clientList().size()) <= 2; }, 60s);
+    }
+    std::printf("(b)/(a) median with 10 windows %.2fx, with 500 windows %.2fx (target <= 1.2x)\n",
+                ratios[0].second, ratios[1].second);
+    return failures == 0 ? 0 : 2;
 }

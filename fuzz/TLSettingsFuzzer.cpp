@@ -3,9 +3,11 @@
 // table's combinations, and what is saved reads back as it was read, also after a reassignment
 // under the conflict rule.
 #include "TLFakeHotKeyService.h"
+#include "TLFakeKeyboardLayout.h"
 #include "TLFuzzCheck.h"
 #include "TLHotkeyManager.h"
 #include "TLLayout.h"
+#include "TLLog.h"
 #include "TLUpdateSchedule.h"
 #include "TLUserDefaults.h"
 
@@ -20,11 +22,8 @@
 namespace {
 
 // The store logs every file it cannot read; a fuzz run would drown in those lines.
-struct Quiet {
-    Quiet() {
-        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-    }
-} quiet;
+const TLLog kQuiet{nullptr};
+const TLFakeKeyboardLayout kLabels;
 
 using Table = std::vector<std::pair<std::int64_t, std::uint32_t>>;
 const QDateTime kNow = QDateTime::fromSecsSinceEpoch(1780000000, Qt::UTC);
@@ -52,9 +51,9 @@ struct Reading {
 };
 
 Reading read(const QString& path) {
-    TLUserDefaults defaults(path);
+    TLUserDefaults defaults(path, kQuiet);
     TLFakeHotKeyService service;
-    TLHotkeyManager manager(defaults, service);
+    TLHotkeyManager manager(defaults, service, kLabels);
     const bool automatic = !defaults.objectForKey(key(TLUserDefaults::kAutoUpdateEnabled)) ||
                            defaults.boolForKey(key(TLUserDefaults::kAutoUpdateEnabled));
     return {
@@ -105,9 +104,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<TLLayout>& layouts = TLLayout::allLayouts();
     TL_FUZZ_CHECK(first.table.size() == layouts.size());
     {
-        TLUserDefaults defaults(path);
+        TLUserDefaults defaults(path, kQuiet);
         TLFakeHotKeyService service;
-        TLHotkeyManager manager(defaults, service);
+        TLHotkeyManager manager(defaults, service, kLabels);
         // A layout the file names no shortcut for has its default.
         const QVariantMap stored =
             defaults.dictionaryForKey(key(TLUserDefaults::kShortcuts)).value_or(QVariantMap());
@@ -128,9 +127,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const TLLayout& holder = layouts[(size / layouts.size()) % layouts.size()];
     Table expected;
     {
-        TLUserDefaults defaults(path);
+        TLUserDefaults defaults(path, kQuiet);
         TLFakeHotKeyService service;
-        TLHotkeyManager manager(defaults, service);
+        TLHotkeyManager manager(defaults, service, kLabels);
         const TLShortcut taken = manager.shortcutForLayout(holder);
         manager.setShortcut(taken, taker);
         for (const TLLayout& layout : layouts) {

@@ -25,9 +25,9 @@
 #include <functional>
 
 TLAppDelegate::TLAppDelegate(TLHotkeyManager& hotkeys, TLUserDefaults& defaults, TLAppServices& services,
-                             QObject* parent)
-    : QObject(parent), hotkeys_(hotkeys), defaults_(defaults), services_(services),
-      terminate_([] { QCoreApplication::quit(); }) {}
+                             const TLKeyboardLayout& labels, const TLLog& log, QObject* parent)
+    : QObject(parent), hotkeys_(hotkeys), defaults_(defaults), services_(services), labels_(labels),
+      log_(log), terminate_([] { QCoreApplication::quit(); }) {}
 
 TLAppDelegate::~TLAppDelegate() {
     // The manager outlives the delegate; its handler must not call into a deleted one.
@@ -131,13 +131,13 @@ void TLAppDelegate::rebuildMenu() {
     actions.terminate = [this] { terminate(); };
     menu_->rebuild(
         TLLayout::allLayouts(), [this](const TLLayout& layout) { return hotkeys_.shortcutForLayout(layout); },
-        actions);
+        labels_, actions);
 }
 
 void TLAppDelegate::apply(const TLLayout& layout) {
     QString error;
     if (!services_.applyLayout(layout, &error)) {
-        TLLog::write(QStringLiteral("Tilora: %1 – %2").arg(QString::fromStdString(layout.name()), error));
+        log_.write(QStringLiteral("Tilora: %1 – %2").arg(QString::fromStdString(layout.name()), error));
     }
 }
 
@@ -197,7 +197,7 @@ void TLAppDelegate::recoverAccessibilityAfterUpdate() {
     if (!services_.runTool(resetToolPath_,
                            {QStringLiteral("reset"), QStringLiteral("Accessibility"), identifier},
                            &failure)) {
-        TLLog::write(QStringLiteral("Tilora: tccutil nicht verfügbar: %1").arg(failure));
+        log_.write(QStringLiteral("Tilora: tccutil nicht verfügbar: %1").arg(failure));
     }
 }
 

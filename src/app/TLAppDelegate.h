@@ -13,7 +13,9 @@ class QSystemTrayIcon;
 class TLAboutPanel;
 class TLAppServices;
 class TLHotkeyManager;
+class TLKeyboardLayout;
 class TLLayout;
+class TLLog;
 class TLMainMenu;
 class TLStatusMenu;
 class TLUserDefaults;
@@ -31,8 +33,9 @@ public:
     // previously focused window active again.
     static constexpr int kMenuApplyDelayMs = 150;
 
+    // labels name the keys of the menu's shortcuts; failures are written to log.
     TLAppDelegate(TLHotkeyManager& hotkeys, TLUserDefaults& defaults, TLAppServices& services,
-                  QObject* parent = nullptr);
+                  const TLKeyboardLayout& labels, const TLLog& log, QObject* parent = nullptr);
     ~TLAppDelegate() override;
 
     // The launch sequence, once, on the main thread.
@@ -75,6 +78,8 @@ private:
     TLHotkeyManager& hotkeys_;
     TLUserDefaults& defaults_;
     TLAppServices& services_;
+    const TLKeyboardLayout& labels_;
+    const TLLog& log_;
     std::unique_ptr<TLStatusMenu> menu_;
     std::unique_ptr<QSystemTrayIcon> statusItem_;
     std::unique_ptr<TLMainMenu> mainMenu_;

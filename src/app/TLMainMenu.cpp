@@ -5,12 +5,14 @@
 #include <QEvent>
 #include <QWidget>
 
+#include <utility>
+
 TLMainMenu::TLMainMenu(std::function<void()> showPreferences, std::function<void()> terminate,
                        QObject* parent)
     : QObject(parent), menu_(QStringLiteral("Tilora")) {
     preferences_ = menu_.addAction(QStringLiteral("Einstellungen…"));
     preferences_->setShortcut(QKeySequence(Qt::ControlModifier | Qt::Key_Comma));
-    connect(preferences_, &QAction::triggered, this, [showPreferences] {
+    connect(preferences_, &QAction::triggered, this, [showPreferences = std::move(showPreferences)] {
         if (showPreferences) {
             showPreferences();
         }
@@ -25,7 +27,7 @@ TLMainMenu::TLMainMenu(std::function<void()> showPreferences, std::function<void
     });
     quit_ = menu_.addAction(QStringLiteral("Tilora beenden"));
     quit_->setShortcut(QKeySequence(Qt::ControlModifier | Qt::Key_Q));
-    connect(quit_, &QAction::triggered, this, [terminate] {
+    connect(quit_, &QAction::triggered, this, [terminate = std::move(terminate)] {
         if (terminate) {
             terminate();
         }

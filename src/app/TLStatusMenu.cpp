@@ -37,7 +37,7 @@ TLStatusMenu::TLStatusMenu(QWidget* parent) : QMenu(QStringLiteral("Tilora"), pa
 
 void TLStatusMenu::rebuild(std::span<const TLLayout> layouts,
                            const std::function<TLShortcut(const TLLayout&)>& shortcutFor,
-                           const Actions& actions) {
+                           const TLKeyboardLayout& labels, const Actions& actions) {
     // clear() deletes the actions the menu owns, and with them their connections.
     clear();
 
@@ -49,13 +49,11 @@ void TLStatusMenu::rebuild(std::span<const TLLayout> layouts,
             }
             QAction* header = addAction(menuTitle(qtext(layout.group())));
             header->setEnabled(false);
-            header->setProperty(kIndentationProperty, 0);
             group = layout.group();
         }
 
         QAction* item = addAction(menuTitle(qtext(layout.name())));
-        item->setProperty(kIndentationProperty, 1);
-        item->setData(QVariant::fromValue(reinterpret_cast<quintptr>(&layout)));
+        item->setData(qtext(layout.identifier()));
         if (actions.menuApply) {
             connect(item, &QAction::triggered, item, [item, apply = actions.menuApply] { apply(item); });
         }
@@ -64,13 +62,13 @@ void TLStatusMenu::rebuild(std::span<const TLLayout> layouts,
         if (!shortcut.isBound()) {
             continue; // the name alone, no key equivalent
         }
-        const QString bare = TLShortcut::shortcutWithKeyCode(shortcut.keyCode(), 0).displayString();
+        const QString bare = TLShortcut::shortcutWithKeyCode(shortcut.keyCode(), 0).displayString(labels);
         if (const std::optional<char16_t> key = TLKeyEquivalent::forKeyCode(shortcut.keyCode(), bare)) {
             item->setShortcut(TLKeyEquivalent::keySequence(
                 *key, TLShortcut::eventFlagsFromCarbonModifiers(shortcut.modifiers())));
         } else {
-            item->setText(
-                menuTitle(QStringLiteral("%1   %2").arg(qtext(layout.name()), shortcut.displayString())));
+            item->setText(menuTitle(
+                QStringLiteral("%1   %2").arg(qtext(layout.name()), shortcut.displayString(labels))));
         }
     }
 
@@ -89,17 +87,19 @@ QString TLStatusMenu::itemTitle(const QAction* action) {
     return action ? action->text().replace(QStringLiteral("&&"), QStringLiteral("&")) : QString();
 }
 
+QString TLStatusMenu::layoutIdentifier(const QAction* action) {
+    return action ? action->data().toString() : QString();
+}
+
 const TLLayout* TLStatusMenu::layoutForAction(const QAction* action) {
-    if (!action || action->property(kIndentationProperty).toInt() != 1) {
-        return nullptr;
-    }
-    return reinterpret_cast<const TLLayout*>(action->data().value<quintptr>());
+    const QString identifier = layoutIdentifier(action);
+    return identifier.isEmpty() ? nullptr : TLLayout::layoutWithIdentifier(identifier.toStdString());
 }
 
 void TLStatusMenu::initStyleOption(QStyleOptionMenuItem* option, const QAction* action) const {
     QMenu::initStyleOption(option, action);
     // Menus have no indentation levels; a layout item is moved in by a few blanks under its header.
-    if (action && action->property(kIndentationProperty).toInt() > 0) {
+    if (!layoutIdentifier(action).isEmpty()) {
         option->text.prepend(QStringLiteral("    "));
     }
 }

@@ -5,6 +5,7 @@
 #include <functional>
 #include <span>
 
+class TLKeyboardLayout;
 class TLLayout;
 class TLShortcut;
 
@@ -23,18 +24,20 @@ public:
         std::function<void()> terminate;
     };
 
-    static constexpr const char* kIndentationProperty = "indentationLevel";
-
     explicit TLStatusMenu(QWidget* parent = nullptr);
 
-    // Throws every item away and fills the menu again from the layouts and their shortcuts.
+    // Throws every item away and fills the menu again from the layouts and their shortcuts,
+    // shown with the labels of `labels`.
     void rebuild(std::span<const TLLayout> layouts,
-                 const std::function<TLShortcut(const TLLayout&)>& shortcutFor, const Actions& actions);
+                 const std::function<TLShortcut(const TLLayout&)>& shortcutFor,
+                 const TLKeyboardLayout& labels, const Actions& actions);
 
     // An item's title as the user reads it (menu texts double a literal '&').
     static QString itemTitle(const QAction* action);
 
-    // The layout a layout item stands for; nullptr for any other item.
+    // The identifier of the layout an item stands for; empty for any other item.
+    static QString layoutIdentifier(const QAction* action);
+    // The catalogue layout an item stands for; nullptr for any other item.
     static const TLLayout* layoutForAction(const QAction* action);
 
 protected:

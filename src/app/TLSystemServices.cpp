@@ -10,48 +10,48 @@
 #include <QDesktopServices>
 
 bool TLSystemServices::isTrusted() {
-    return TLWindowMover::isTrusted();
+    return mover_.isTrusted();
 }
 
 void TLSystemServices::requestTrust() {
-    TLWindowMover::requestTrust();
+    mover_.requestTrust();
 }
 
 bool TLSystemServices::applyLayout(const TLLayout& layout, QString* error) {
-    return TLWindowMover::applyLayout(layout, error);
+    return mover_.applyLayout(layout, error);
 }
 
 void TLSystemServices::showPreferences() {
-    TLPreferencesWindowController::shared().showAndActivate();
+    preferences_.showAndActivate();
 }
 
 bool TLSystemServices::loginItemAvailable() {
-    return TLLoginItem::isAvailable();
+    return loginItem_.isAvailable();
 }
 
 bool TLSystemServices::enableLoginItem() {
-    return TLLoginItem::setEnabled(true);
+    return loginItem_.setEnabled(true);
 }
 
 void TLSystemServices::scheduleAutomaticChecks() {
-    TLUpdater::shared().scheduleAutomaticChecks();
+    updater_.scheduleAutomaticChecks();
 }
 
 void TLSystemServices::checkForUpdatesInteractive() {
-    TLUpdater::shared().checkForUpdatesInteractive(true);
+    updater_.checkForUpdatesInteractive(true);
 }
 
 QString TLSystemServices::bundlePath() {
-    return TLBundle::main().bundlePath();
+    return bundle_.bundlePath();
 }
 
 std::optional<QString> TLSystemServices::shortVersion() {
-    return TLBundle::main().shortVersion();
+    return bundle_.shortVersion();
 }
 
 std::optional<QString> TLSystemServices::bundleIdentifier() {
     // What the bundle itself says; the caller falls back to the built-in identifier.
-    const QVariant value = TLBundle::main().infoDictionary().value(QStringLiteral("CFBundleIdentifier"));
+    const QVariant value = bundle_.infoDictionary().value(QStringLiteral("CFBundleIdentifier"));
     if (value.typeId() == QMetaType::QString && !value.toString().isEmpty()) {
         return value.toString();
     }

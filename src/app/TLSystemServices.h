@@ -2,10 +2,21 @@
 
 #include "TLAppServices.h"
 
+class TLBundle;
+class TLLoginItem;
+class TLPreferencesWindowController;
+class TLUpdater;
+class TLWindowMover;
+
 // The application's services: the window mover, the settings window, the login item, the
-// updater and the running bundle, as their singletons and class operations provide them.
+// updater and the running bundle, as main made them.
 class TLSystemServices final : public TLAppServices {
 public:
+    TLSystemServices(TLWindowMover& mover, TLPreferencesWindowController& preferences, TLLoginItem& loginItem,
+                     TLUpdater& updater, const TLBundle& bundle)
+        : mover_(mover), preferences_(preferences), loginItem_(loginItem), updater_(updater),
+          bundle_(bundle) {}
+
     bool isTrusted() override;
     void requestTrust() override;
     bool applyLayout(const TLLayout& layout, QString* error) override;
@@ -19,4 +30,11 @@ public:
     std::optional<QString> bundleIdentifier() override;
     bool runTool(const QString& program, const QStringList& arguments, QString* failure) override;
     void openUrl(const QUrl& url) override;
+
+private:
+    TLWindowMover& mover_;
+    TLPreferencesWindowController& preferences_;
+    TLLoginItem& loginItem_;
+    TLUpdater& updater_;
+    const TLBundle& bundle_;
 };

@@ -1,39 +1,25 @@
 #include "TLAppDelegate.h"
-#include "TLHotkeyManager.h"
-#include "TLPlatformBackends.h"
+#include "TLApplication.h"
+#include "TLBundle.h"
+#include "TLLog.h"
 #include "TLSingleInstance.h"
 #include "TLStatusIcon.h"
-#include "TLSystemServices.h"
-#include "TLUserDefaults.h"
+#include "TLUpdateRecovery.h"
+#include "TLX11Connection.h"
 
 #include <QApplication>
 #include <QTimer>
 
-#include <xcb/xcb.h>
-
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-
-namespace {
-
-// Qt aborts when its X11 platform finds no server; a user starting Tilora outside an X11 session
-// gets a sentence and an exit status instead.
-bool x11Reachable() {
-    const char* platform = std::getenv("QT_QPA_PLATFORM");
-    if (platform && *platform && std::strcmp(platform, "xcb") != 0) {
-        return true; // another platform was chosen on purpose
-    }
-    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-    const bool reachable = xcb_connection_has_error(connection) == 0;
-    xcb_disconnect(connection);
-    return reachable;
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
-    if (!x11Reachable()) {
+    // Before anything else: finish or undo an update that was interrupted.
+    TLUpdateRecovery::recoverAtLaunch(TLLog());
+    // The program's one X connection, opened first: Qt aborts when its X11 platform finds no
+    // server, and a user starting Tilora outside an X11 session gets a sentence instead.
+    std::unique_ptr<TLX11Connection> connection = TLX11Connection::open();
+    if (!connection) {
         std::fprintf(stderr, "Tilora braucht eine X11-Sitzung: keine Verbindung zum X-Server (DISPLAY=%s).\n",
                      std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "");
         return 1;
@@ -48,9 +34,8 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    TLPlatformBackends::install();
-    TLSystemServices services;
-    TLAppDelegate delegate(TLHotkeyManager::shared(), TLUserDefaults::standard(), services);
+    TLApplication tilora(std::move(connection), TLBundle::ofRunningExecutable());
+    TLAppDelegate& delegate = tilora.delegate();
     QObject::connect(&instance, &TLSingleInstance::activationRequested, &delegate,
                      &TLAppDelegate::showPreferences);
 

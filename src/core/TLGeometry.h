@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 
 // Plain geometry values in points. Which coordinate system a value is in is said where it is used.
 struct TLPoint {
@@ -43,3 +44,11 @@ struct TLDisplay {
     TLRect frame;
     TLRect visibleFrame;
 };
+
+// How test failures print them (GoogleTest's PrintTo), as "{x, y, width, height}" and the like.
+void PrintTo(const TLPoint& point, std::ostream* os);
+void PrintTo(const TLSize& size, std::ostream* os);
+void PrintTo(const TLRect& rect, std::ostream* os);
+void PrintTo(const TLIntPoint& point, std::ostream* os);
+void PrintTo(const TLIntSize& size, std::ostream* os);
+void PrintTo(const TLDisplay& display, std::ostream* os);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -60,4 +61,9 @@ public:
 
     // One handler per service; a later call replaces it, a null proc removes it.
     virtual void installEventHandler(TLEventHandlerProc proc, void* userData) = 0;
+
+    // Registrations the system took back later (a changed keyboard mapping whose new lock-key
+    // variants another program holds). They are released whole and count as unregistered.
+    using LossHandler = std::function<void(const std::vector<TLHotKeyRef>& lost)>;
+    virtual void installLossHandler(LossHandler handler) = 0;
 };

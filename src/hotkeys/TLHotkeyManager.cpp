@@ -1,33 +1,20 @@
 #include "TLHotkeyManager.h"
 
 #include "TLLayout.h"
+#include "TLShared.h"
 #include "TLUserDefaults.h"
 
-#include <QCoreApplication>
 #include <QMetaObject>
 #include <QMetaType>
 #include <QVariant>
 #include <QVariantMap>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <utility>
 
 namespace {
-
-TLHotKeyService* installedService = nullptr;
-
-// Stands in when the application installed no backend: every combination is refused, so
-// the settings window shows that no hot key is active instead of pretending they are.
-class RefusingHotKeyService final : public TLHotKeyService {
-public:
-    std::vector<std::optional<TLHotKeyRef>>
-    registerHotKeys(const std::vector<TLHotKeyRequest>& requests) override {
-        return std::vector<std::optional<TLHotKeyRef>>(requests.size());
-    }
-    void unregisterHotKey(TLHotKeyRef) override {}
-    void installEventHandler(TLEventHandlerProc, void*) override {}
-};
 
 const QString kKeyCode = QStringLiteral("keyCode");
 const QString kModifiers = QStringLiteral("modifiers");
@@ -98,39 +85,23 @@ bool fitsHotKey(const TLShortcut& shortcut) {
 
 } // namespace
 
-TLHotkeyManager::TLHotkeyManager(TLUserDefaults& defaults, TLHotKeyService& service, QObject* parent)
-    : QObject(parent), defaults_(defaults), service_(service) {
+TLHotkeyManager::TLHotkeyManager(TLUserDefaults& defaults, TLHotKeyService& service,
+                                 const TLKeyboardLayout& labels, QObject* parent)
+    : QObject(parent), defaults_(defaults), service_(service), labels_(labels) {
     load();
     service_.installEventHandler(&TLHotKeyPressed, this);
+    service_.installLossHandler([this](const std::vector<TLHotKeyRef>& refs) { lose(refs); });
 }
 
 TLHotkeyManager::~TLHotkeyManager() {
-    // shared() is never destroyed; a manager built by a test leaves its service clean.
+    // The service outlives the manager: leave it clean.
     unregisterAll();
     service_.installEventHandler(nullptr, nullptr);
+    service_.installLossHandler(nullptr);
 }
 
 TLHotkeyManager& TLHotkeyManager::shared() {
-    // Created once, also under concurrent first calls, and kept until the process ends.
-    static TLHotkeyManager* const instance = [] {
-        TLHotKeyService* service = installedService;
-        if (service == nullptr) {
-            static RefusingHotKeyService refusing;
-            service = &refusing;
-        }
-        auto* manager = new TLHotkeyManager(TLUserDefaults::standard(), *service);
-        // Presses are handed over through the manager's thread: make that the main thread,
-        // whichever thread came first.
-        if (QCoreApplication* app = QCoreApplication::instance()) {
-            manager->moveToThread(app->thread());
-        }
-        return manager;
-    }();
-    return *instance;
-}
-
-void TLHotkeyManager::installHotKeyService(TLHotKeyService* service) {
-    installedService = service;
+    return TLShared<TLHotkeyManager>::get();
 }
 
 void TLHotkeyManager::load() {
@@ -235,23 +206,48 @@ QStringList TLHotkeyManager::registerAll() {
     QStringList failures;
     std::size_t k = 0;
     for (const std::size_t i : bound) {
-        const TLShortcut s = shortcutForLayout(all[i]);
         std::optional<TLHotKeyRef> ref;
-        if (fitsHotKey(s)) {
+        if (fitsHotKey(shortcutForLayout(all[i]))) {
             ref = k < results.size() ? results[k] : std::nullopt;
             ++k;
         }
         if (ref) {
-            registeredRefs_.push_back(*ref);
-            continue;
+            registeredRefs_.emplace_back(*ref, i);
+        } else {
+            failures << failureText(i);
         }
-        failures << QStringLiteral("%1 (%2)").arg(QString::fromStdString(all[i].name()), s.displayString());
     }
     return failures;
 }
 
+QString TLHotkeyManager::failureText(std::size_t layoutIndex) const {
+    const TLLayout& layout = TLLayout::allLayouts()[layoutIndex];
+    return QStringLiteral("%1 (%2)").arg(QString::fromStdString(layout.name()),
+                                         shortcutForLayout(layout).displayString(labels_));
+}
+
+void TLHotkeyManager::lose(const std::vector<TLHotKeyRef>& refs) {
+    std::vector<std::size_t> indices;
+    std::erase_if(registeredRefs_, [&](const auto& registered) {
+        const bool lost = std::ranges::find(refs, registered.first) != refs.end();
+        if (lost) {
+            indices.push_back(registered.second);
+        }
+        return lost;
+    });
+    if (indices.empty()) {
+        return;
+    }
+    std::ranges::sort(indices);
+    QStringList failures;
+    for (std::size_t index : indices) {
+        failures << failureText(index);
+    }
+    emit hotkeysLost(failures);
+}
+
 void TLHotkeyManager::unregisterAll() {
-    for (TLHotKeyRef ref : registeredRefs_) {
+    for (const auto& [ref, index] : registeredRefs_) {
         service_.unregisterHotKey(ref);
     }
     registeredRefs_.clear();

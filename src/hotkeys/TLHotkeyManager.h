@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+class TLKeyboardLayout;
 class TLLayout;
 class TLUserDefaults;
 
@@ -32,14 +33,14 @@ class TLHotkeyManager : public QObject {
 public:
     using Handler = std::function<void(const TLLayout&)>;
 
-    // Loads the table and installs the press callback; registers nothing yet.
-    TLHotkeyManager(TLUserDefaults& defaults, TLHotKeyService& service, QObject* parent = nullptr);
+    // Loads the table and installs the press callback; registers nothing yet. Failure texts
+    // name shortcuts with the labels of `labels`.
+    TLHotkeyManager(TLUserDefaults& defaults, TLHotKeyService& service, const TLKeyboardLayout& labels,
+                    QObject* parent = nullptr);
     ~TLHotkeyManager() override;
 
-    // The process-wide manager over the standard user defaults and the installed service.
+    // The application's manager: the one main made.
     static TLHotkeyManager& shared();
-    // The service shared() registers with; call once before the first shared().
-    static void installHotKeyService(TLHotKeyService* service);
 
     void load();
     void save();
@@ -64,12 +65,18 @@ public:
 
 signals:
     void hotkeysDidChange();
+    // Registered hot keys the system took back later, one "Name (⌃⌥1)" each, in catalogue order.
+    void hotkeysLost(const QStringList& failures);
 
 private:
+    QString failureText(std::size_t layoutIndex) const;
+    void lose(const std::vector<TLHotKeyRef>& refs);
+
     TLUserDefaults& defaults_;
     TLHotKeyService& service_;
+    const TLKeyboardLayout& labels_;
     std::map<std::string, TLShortcut> shortcuts_;
-    std::vector<TLHotKeyRef> registeredRefs_;
+    std::vector<std::pair<TLHotKeyRef, std::size_t>> registeredRefs_; // with the layout's index
     bool suspended_ = false;
     Handler handler_;
 };

@@ -1,6 +1,7 @@
 #include "TLShortcut.h"
 
 #include "TLEventFlags.h"
+#include "TLKeyTable.h"
 #include "TLKeyboardLayout.h"
 #include "TLModifiers.h"
 
@@ -8,19 +9,6 @@
 #include <utility>
 
 namespace {
-
-struct FixedLabel {
-    std::int64_t keyCode;
-    const char* label;
-};
-
-// Keys whose label does not come from the keyboard layout.
-constexpr std::array<FixedLabel, 27> kFixedLabels{{
-    {36, "↩"},    {48, "⇥"},   {49, "Leertaste"}, {51, "⌫"},   {53, "⎋"},   {76, "⌤"},    {96, "F5"},
-    {97, "F6"},   {98, "F7"},  {99, "F3"},        {100, "F8"}, {101, "F9"}, {103, "F11"}, {109, "F10"},
-    {111, "F12"}, {115, "↖"},  {116, "⇞"},        {117, "⌦"},  {118, "F4"}, {119, "↘"},   {120, "F2"},
-    {121, "⇟"},   {122, "F1"}, {123, "←"},        {124, "→"},  {125, "↓"},  {126, "↑"},
-}};
 
 struct ModifierPair {
     std::uint64_t eventFlag;
@@ -71,11 +59,11 @@ std::uint64_t TLShortcut::eventFlagsFromCarbonModifiers(std::uint32_t modifiers)
     return flags;
 }
 
-QString TLShortcut::displayString() const {
+QString TLShortcut::displayString(const TLKeyboardLayout& layout) const {
     if (!isBound()) {
         return QStringLiteral("–");
     }
-    return modifierGlyphs(modifiers_) + labelForKeyCode(keyCode_);
+    return modifierGlyphs(modifiers_) + labelForKeyCode(keyCode_, layout);
 }
 
 QString TLShortcut::modifierGlyphs(std::uint32_t modifiers) {
@@ -88,19 +76,15 @@ QString TLShortcut::modifierGlyphs(std::uint32_t modifiers) {
     return glyphs;
 }
 
-QString TLShortcut::labelForKeyCode(std::int64_t keyCode) {
-    for (const FixedLabel& fixed : kFixedLabels) {
-        if (fixed.keyCode == keyCode) {
-            return QString::fromUtf8(fixed.label);
-        }
+QString TLShortcut::labelForKeyCode(std::int64_t keyCode, const TLKeyboardLayout& layout) {
+    if (const TLKey* key = TLKeyTable::byVirtualKeyCode(keyCode); key && key->label) {
+        return QString::fromUtf8(key->label);
     }
-    if (TLKeyboardLayout* layout = TLKeyboardLayout::installed()) {
-        // Only the low 16 bits name a key, as in a recorded key event.
-        const QString character = layout->characterForKeyCode(keyCode & 0xFFFF);
-        if (!character.isEmpty()) {
-            // QString::toUpper is Unicode case mapping without a locale (ß gives SS).
-            return character.toUpper();
-        }
+    // Only the low 16 bits name a key, as in a recorded key event.
+    const QString character = layout.characterForKeyCode(keyCode & 0xFFFF);
+    if (!character.isEmpty()) {
+        // QString::toUpper is Unicode case mapping without a locale (ß gives SS).
+        return character.toUpper();
     }
     return QStringLiteral("#%1").arg(keyCode);
 }

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+class TLKeyboardLayout;
+
 // A keyboard shortcut: a physical key (virtual key code, 0 = the US "A" position) and a
 // Carbon modifier mask, or no shortcut at all (a negative key code). A plain value: nothing
 // changes it after creation.
@@ -24,12 +26,12 @@ public:
     static std::uint64_t eventFlagsFromCarbonModifiers(std::uint32_t modifiers);
 
     // Modifier glyphs in the order ⌃ ⌥ ⇧ ⌘, then the key's label; "–" when unbound.
-    QString displayString() const;
+    QString displayString(const TLKeyboardLayout& layout) const;
     // The glyphs of the four known modifier bits, always in the order ⌃ ⌥ ⇧ ⌘.
     static QString modifierGlyphs(std::uint32_t modifiers);
-    // The key's label alone: the fixed table, else the current keyboard layout's character
-    // upper-cased, else "#<code>".
-    static QString labelForKeyCode(std::int64_t keyCode);
+    // The key's label alone: the fixed label of TLKeyTable, else the keyboard layout's
+    // character upper-cased, else "#<code>".
+    static QString labelForKeyCode(std::int64_t keyCode, const TLKeyboardLayout& layout);
 
 private:
     TLShortcut(std::int64_t keyCode, std::uint32_t modifiers) : keyCode_(keyCode), modifiers_(modifiers) {}

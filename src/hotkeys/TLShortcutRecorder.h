@@ -11,6 +11,7 @@
 
 class QKeyEvent;
 class TLHotkeyManager;
+class TLKeyboardLayout;
 
 // Shows one shortcut and, after a click, records a new combination from the keyboard. While
 // it records, every system hot key is suspended so that a combination already in use reaches
@@ -22,7 +23,8 @@ class TLShortcutRecorder : public QWidget {
 public:
     using ChangeHandler = std::function<void(const TLShortcut&)>;
 
-    explicit TLShortcutRecorder(QWidget* parent = nullptr);
+    // manager: whose hot keys are suspended while recording; labels: how shortcuts are shown.
+    TLShortcutRecorder(TLHotkeyManager& manager, const TLKeyboardLayout& labels, QWidget* parent = nullptr);
     ~TLShortcutRecorder() override;
 
     bool recording() const { return recording_; }
@@ -37,9 +39,6 @@ public:
     const ChangeHandler& onChange() const { return onChange_; }
     void setOnChange(ChangeHandler handler);
 
-    // The manager whose hot keys are suspended while recording; none means
-    // TLHotkeyManager::shared(), looked up only when a recording starts or ends.
-    void setHotkeyManager(TLHotkeyManager* manager);
     // Refusal signal for a key that cannot be a shortcut; QApplication::beep() by default.
     void setBeep(std::function<void()> beep);
 
@@ -69,13 +68,13 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    TLHotkeyManager& manager() const;
     void flagsChanged(const QKeyEvent& event);
 
     bool recording_ = false;
     std::uint64_t liveFlags_ = 0;
     std::optional<TLShortcut> shortcut_;
     ChangeHandler onChange_;
-    TLHotkeyManager* manager_ = nullptr;
+    TLHotkeyManager& manager_;
+    const TLKeyboardLayout& labels_;
     std::function<void()> beep_;
 };

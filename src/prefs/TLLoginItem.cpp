@@ -2,22 +2,12 @@
 
 #include "TLLoginItemService.h"
 
-namespace {
-
-TLLoginItemService* gService = nullptr;
-
-} // namespace
-
-void TLLoginItem::setService(TLLoginItemService* service) {
-    gService = service;
+bool TLLoginItem::isAvailable() const {
+    return service_.isAvailable();
 }
 
-bool TLLoginItem::isAvailable() {
-    return gService && gService->isAvailable();
-}
-
-bool TLLoginItem::isEnabled() {
-    return isAvailable() && gService->status() == TLLoginItemStatus::Enabled;
+bool TLLoginItem::isEnabled() const {
+    return isAvailable() && service_.status() == TLLoginItemStatus::Enabled;
 }
 
 bool TLLoginItem::setEnabled(bool enabled, TLError* error) {
@@ -27,7 +17,7 @@ bool TLLoginItem::setEnabled(bool enabled, TLError* error) {
         }
         return false;
     }
-    return enabled ? gService->registerItem(error) : gService->unregisterItem(error);
+    return enabled ? service_.registerItem(error) : service_.unregisterItem(error);
 }
 
 TLError TLLoginItem::unavailableError() {

@@ -3,6 +3,7 @@
 #include "TLHotkeyManager.h"
 #include "TLLayout.h"
 #include "TLLoginItem.h"
+#include "TLShared.h"
 #include "TLShortcutRecorder.h"
 #include "TLUpdater.h"
 #include "TLWindowMover.h"
@@ -86,21 +87,20 @@ QWidget* buttonRow(QCheckBox* checkbox, QPushButton* button) {
 
 } // namespace
 
-TLPreferencesWindowController::TLPreferencesWindowController(TLHotkeyManager& hotkeys, TLUpdater& updater,
-                                                             QObject* parent)
-    : QObject(parent), hotkeys_(hotkeys), updater_(updater) {
+TLPreferencesWindowController::TLPreferencesWindowController(const Services& services, QObject* parent)
+    : QObject(parent), hotkeys_(services.hotkeys), updater_(services.updater), mover_(services.mover),
+      loginItem_(services.loginItem), labels_(services.labels) {
     buildWindow();
     connect(&hotkeys_, &TLHotkeyManager::hotkeysDidChange, this,
             &TLPreferencesWindowController::hotkeysChanged);
+    connect(&hotkeys_, &TLHotkeyManager::hotkeysLost, this,
+            &TLPreferencesWindowController::reportRegistration);
 }
 
 TLPreferencesWindowController::~TLPreferencesWindowController() = default;
 
 TLPreferencesWindowController& TLPreferencesWindowController::shared() {
-    // Never destroyed: the window lives as long as the process.
-    static TLPreferencesWindowController* const instance =
-        new TLPreferencesWindowController(TLHotkeyManager::shared(), TLUpdater::shared());
-    return *instance;
+    return TLShared<TLPreferencesWindowController>::get();
 }
 
 void TLPreferencesWindowController::buildWindow() {
@@ -154,8 +154,7 @@ void TLPreferencesWindowController::buildWindow() {
             item->setFlags(Qt::ItemIsEnabled);
             table_->setItem(row, column, item);
         }
-        auto* recorder = new TLShortcutRecorder;
-        recorder->setHotkeyManager(&hotkeys_);
+        auto* recorder = new TLShortcutRecorder(hotkeys_, labels_);
         table_->setCellWidget(row, ShortcutColumn, recorder);
     }
 
@@ -228,8 +227,8 @@ TLShortcutRecorder* TLPreferencesWindowController::recorderAt(int row) const {
 
 void TLPreferencesWindowController::showAndActivate() {
     refreshAccessibility();
-    loginCheckbox_->setChecked(TLLoginItem::isEnabled());
-    const bool loginAvailable = TLLoginItem::isAvailable();
+    loginCheckbox_->setChecked(loginItem_.isEnabled());
+    const bool loginAvailable = loginItem_.isAvailable();
     loginCheckbox_->setEnabled(loginAvailable);
     loginCheckbox_->setToolTip(loginAvailable ? QString() : kLoginUnavailable);
     updateCheckbox_->setChecked(updater_.isAutomaticCheckingEnabled());
@@ -255,7 +254,7 @@ void TLPreferencesWindowController::refreshAccessibility() {
         axTimer_->deleteLater();
         axTimer_ = nullptr;
     }
-    trusted_ = TLWindowMover::isTrusted();
+    trusted_ = mover_.isTrusted();
     axLabel_->setText(trusted_ ? kTrusted : kNotTrusted);
     setTextColour(axLabel_, trusted_ ? systemGreen(window_->palette()) : systemOrange(window_->palette()));
     axButton_->setVisible(!trusted_);
@@ -271,16 +270,16 @@ void TLPreferencesWindowController::hotkeysChanged() {
 }
 
 void TLPreferencesWindowController::openAccessibility() {
-    TLWindowMover::requestTrust();
+    mover_.requestTrust();
     TLWindowMover::openAccessibilitySettings();
 }
 
 void TLPreferencesWindowController::toggleLogin() {
     TLError error;
-    if (TLLoginItem::setEnabled(loginCheckbox_->isChecked(), &error)) {
+    if (loginItem_.setEnabled(loginCheckbox_->isChecked(), &error)) {
         return;
     }
-    loginCheckbox_->setChecked(TLLoginItem::isEnabled());
+    loginCheckbox_->setChecked(loginItem_.isEnabled());
     const QString reason = error.localizedDescription.isEmpty() ? kUnknownError : error.localizedDescription;
     statusLabel_->setText(kLoginError + reason);
 }

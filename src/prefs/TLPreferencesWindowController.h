@@ -13,8 +13,11 @@ class QPushButton;
 class QTableWidget;
 class QWidget;
 class TLHotkeyManager;
+class TLKeyboardLayout;
+class TLLoginItem;
 class TLShortcutRecorder;
 class TLUpdater;
+class TLWindowMover;
 
 // The settings window: every layout with its shortcut recorder, the accessibility state, start
 // at login, daily update checks, and a status line for refused hot keys and login-item errors.
@@ -30,11 +33,19 @@ public:
     static constexpr int kRowHeight = 26;
     static constexpr int kRefreshIntervalMs = 2000;
 
-    TLPreferencesWindowController(TLHotkeyManager& hotkeys, TLUpdater& updater, QObject* parent = nullptr);
+    // What the window shows and switches; labels name the keys of shortcuts.
+    struct Services {
+        TLHotkeyManager& hotkeys;
+        TLUpdater& updater;
+        TLWindowMover& mover;
+        TLLoginItem& loginItem;
+        const TLKeyboardLayout& labels;
+    };
+
+    explicit TLPreferencesWindowController(const Services& services, QObject* parent = nullptr);
     ~TLPreferencesWindowController() override;
 
-    // The application's window over the shared manager and updater; created on first use and
-    // kept until the process ends.
+    // The application's window: the one main made.
     static TLPreferencesWindowController& shared();
 
     // Brings every part up to date, registers the hot keys anew and shows the window in front.
@@ -48,7 +59,7 @@ public:
     void resetDefaults();
 
     void refreshAccessibility();
-    // Shows the hot keys the system refused (or clears the status line).
+    // Shows the hot keys the system refused or took back (or clears the status line).
     void reportRegistration(const QStringList& failures);
     void hotkeysChanged();
 
@@ -78,6 +89,9 @@ private:
 
     TLHotkeyManager& hotkeys_;
     TLUpdater& updater_;
+    TLWindowMover& mover_;
+    TLLoginItem& loginItem_;
+    const TLKeyboardLayout& labels_;
     std::unique_ptr<QWidget> window_;
     QTableWidget* table_ = nullptr;
     QLabel* introLabel_ = nullptr;

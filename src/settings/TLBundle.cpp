@@ -29,13 +29,8 @@ std::optional<QString> stringValue(const QVariantMap& map, const QString& key) {
 
 TLBundle::TLBundle(QString bundlePath) : bundlePath_(std::move(bundlePath)) {}
 
-TLBundle& TLBundle::main() {
-    static TLBundle bundle(bundlePathForExecutable(runningExecutablePath()));
-    return bundle;
-}
-
-void TLBundle::setMainBundlePathForTesting(QString bundlePath) {
-    main() = TLBundle(std::move(bundlePath));
+TLBundle TLBundle::ofRunningExecutable() {
+    return TLBundle(bundlePathForExecutable(runningExecutablePath()));
 }
 
 QString TLBundle::bundlePathForExecutable(const QString& executablePath) {

@@ -5,17 +5,15 @@
 
 #include <optional>
 
-// An application bundle: X.app/Contents/Info.plist and X.app/Contents/MacOS/<executable>.
-// main() is the bundle the running executable lies in; outside a bundle it has an empty path
-// and an empty information dictionary.
+// An application bundle: X.app/Contents/Info.plist and X.app/Contents/MacOS/<executable>. A
+// bundle with an empty path (a program that lies in none) has an empty information dictionary.
 class TLBundle {
 public:
     // A bundle at the given path; an empty path stands for no bundle.
     explicit TLBundle(QString bundlePath);
 
-    static TLBundle& main();
-    // Makes main() report the given bundle from now on (its dictionary is read afresh).
-    static void setMainBundlePathForTesting(QString bundlePath);
+    // The bundle the running executable lies in.
+    static TLBundle ofRunningExecutable();
 
     // The bundle an executable lies in: ".../X.app/Contents/MacOS/<exe>" gives ".../X.app";
     // empty for an executable outside a bundle.

@@ -1,5 +1,7 @@
 #include "TLPropertyList.h"
 
+#include "TLPropertyListGuard.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -101,11 +103,19 @@ TLPropertyList::Node TLPropertyList::parse(const QByteArray& data) {
     if (data.isEmpty() || data.size() > kMaxDataSize) {
         return nullptr;
     }
+    const auto size = static_cast<uint32_t>(data.size());
+    // libplist reads the binary form recursively, the XML form without recursion.
+    if (plist_is_binary(data.constData(), size) && !TLPropertyListGuard::binaryWithinBounds(data)) {
+        return nullptr;
+    }
     plist_t root = nullptr;
-    plist_from_memory(data.constData(), static_cast<uint32_t>(data.size()), &root);
+    plist_from_memory(data.constData(), size, &root);
+    if (root && !TLPropertyListGuard::treeWithinBounds(root)) {
+        TLPropertyListGuard::freeDeep(root);
+        return nullptr;
+    }
     Node node(root);
-    if (node && plist_is_binary(data.constData(), static_cast<uint32_t>(data.size())) &&
-        hasBrokenKeys(node.get())) {
+    if (node && plist_is_binary(data.constData(), size) && hasBrokenKeys(node.get())) {
         return nullptr;
     }
     return node;

@@ -26,8 +26,9 @@ public:
     // Files above this size are not taken for property lists (libplist takes 32-bit lengths).
     static constexpr qint64 kMaxDataSize = 16 * 1024 * 1024;
 
-    // A property list in XML or binary form; null when the data is none, or when a dictionary holds
-    // a key twice or a key with a NUL byte (only the binary form can carry either).
+    // A property list in XML or binary form; null when the data is none, nests deeper or holds more
+    // than TLPropertyListGuard allows, or when a dictionary holds a key twice or a key with a NUL
+    // byte (only the binary form can carry either).
     static Node parse(const QByteArray& data);
     // The XML form of a node; empty when libplist cannot write it.
     static QByteArray toXml(plist_t node);

@@ -1,10 +1,11 @@
 #include "TLUserDefaults.h"
 
 #include "TLConfigPaths.h"
+#include "TLLog.h"
 #include "TLPropertyList.h"
+#include "TLShared.h"
 
 #include <QDateTime>
-#include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -54,10 +55,6 @@ bool pathExists(const QString& path) {
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
 }
 
-void logLine(const QString& text) {
-    qWarning().noquote() << QStringLiteral("Tilora: ") + text;
-}
-
 } // namespace
 
 struct TLUserDefaults::State {
@@ -67,14 +64,17 @@ struct TLUserDefaults::State {
     FileStamp stamp;
 };
 
-TLUserDefaults::TLUserDefaults(QString filePath)
-    : filePath_(std::move(filePath)), state_(std::make_unique<State>()) {}
+TLUserDefaults::TLUserDefaults(QString filePath, const TLLog& log)
+    : filePath_(std::move(filePath)), log_(log), state_(std::make_unique<State>()) {}
 
 TLUserDefaults::~TLUserDefaults() = default;
 
 TLUserDefaults& TLUserDefaults::standard() {
-    static TLUserDefaults defaults(standardFilePath());
-    return defaults;
+    return TLShared<TLUserDefaults>::get();
+}
+
+void TLUserDefaults::log(const QString& text) const {
+    log_.write(QStringLiteral("Tilora: ") + text);
 }
 
 QString TLUserDefaults::standardFilePath() {
@@ -99,9 +99,9 @@ TLUserDefaults::State& TLUserDefaults::state() const {
     state.root.reset(plist_new_dict());
     state.unreadable = pathExists(filePath_);
     if (state.unreadable) {
-        logLine(QStringLiteral("Einstellungsdatei nicht lesbar, sie wird vor dem nächsten Schreiben "
-                               "beiseitegelegt: %1")
-                    .arg(filePath_));
+        log(QStringLiteral("Einstellungsdatei nicht lesbar, sie wird vor dem nächsten Schreiben "
+                           "beiseitegelegt: %1")
+                .arg(filePath_));
     }
     return state;
 }
@@ -161,8 +161,8 @@ void TLUserDefaults::setObject(const QVariant& value, const QString& key) {
     }
     TLPropertyList::Node node = TLPropertyList::fromVariant(value);
     if (!node || key.contains(QChar(0))) {
-        logLine(QStringLiteral("Einstellung %1 nicht gespeichert: Werte vom Typ %2 sind nicht speicherbar")
-                    .arg(key, QString::fromLatin1(value.typeName())));
+        log(QStringLiteral("Einstellung %1 nicht gespeichert: Werte vom Typ %2 sind nicht speicherbar")
+                .arg(key, QString::fromLatin1(value.typeName())));
         return;
     }
     store(key, node.release());
@@ -192,12 +192,12 @@ bool TLUserDefaults::setAsideUnreadableFile() const {
         target = filePath_ + QStringLiteral(".unreadable-%1-%2").arg(stamp).arg(n);
     }
     if (std::rename(QFile::encodeName(filePath_).constData(), QFile::encodeName(target).constData()) != 0) {
-        logLine(QStringLiteral("Nicht lesbare Einstellungsdatei %1 lässt sich nicht beiseitelegen; "
-                               "sie bleibt unverändert")
-                    .arg(filePath_));
+        log(QStringLiteral("Nicht lesbare Einstellungsdatei %1 lässt sich nicht beiseitelegen; "
+                           "sie bleibt unverändert")
+                .arg(filePath_));
         return false;
     }
-    logLine(QStringLiteral("Nicht lesbare Einstellungsdatei beiseitegelegt als %1").arg(target));
+    log(QStringLiteral("Nicht lesbare Einstellungsdatei beiseitegelegt als %1").arg(target));
     return true;
 }
 
@@ -205,7 +205,7 @@ bool TLUserDefaults::write() const {
     State& s = *state_;
     const QString folder = QFileInfo(filePath_).absolutePath();
     if (!QDir().mkpath(folder)) {
-        logLine(QStringLiteral("Einstellungsordner %1 lässt sich nicht anlegen").arg(folder));
+        log(QStringLiteral("Einstellungsordner %1 lässt sich nicht anlegen").arg(folder));
         return false;
     }
     if (s.unreadable && pathExists(filePath_)) {
@@ -218,8 +218,7 @@ bool TLUserDefaults::write() const {
     QSaveFile file(filePath_);
     if (xml.isEmpty() || !file.open(QIODevice::WriteOnly) || file.write(xml) != xml.size() ||
         !file.commit()) {
-        logLine(
-            QStringLiteral("Einstellungen nicht gespeichert (%1): %2").arg(filePath_, file.errorString()));
+        log(QStringLiteral("Einstellungen nicht gespeichert (%1): %2").arg(filePath_, file.errorString()));
         s.stamp = stampOf(filePath_);
         return false;
     }

@@ -7,6 +7,8 @@
 #include <memory>
 #include <optional>
 
+class TLLog;
+
 // The application's persistent settings: a property-list file written atomically at every
 // change. Values are QVariants of the property-list types: bool, qint64 (integers), QString,
 // QDateTime (dates) and QVariantMap (dictionaries of these).
@@ -24,15 +26,15 @@ public:
     static constexpr const char* kAutoUpdateEnabled = "TLAutoUpdateEnabled";
     static constexpr const char* kLastUpdateCheck = "TLLastUpdateCheck";
 
-    // A store backed by the given file (created on the first write).
-    explicit TLUserDefaults(QString filePath);
+    // A store backed by the given file (created on the first write); problems go to log.
+    TLUserDefaults(QString filePath, const TLLog& log);
     ~TLUserDefaults();
     TLUserDefaults(const TLUserDefaults&) = delete;
     TLUserDefaults& operator=(const TLUserDefaults&) = delete;
 
-    // The application's store: $XDG_CONFIG_HOME/Tilora/Tilora.plist (default ~/.config).
+    // The application's store, the one main made on standardFilePath().
     static TLUserDefaults& standard();
-    // Where standard() keeps its file.
+    // $XDG_CONFIG_HOME/Tilora/Tilora.plist (default ~/.config).
     static QString standardFilePath();
 
     const QString& filePath() const { return filePath_; }
@@ -54,7 +56,9 @@ private:
     void store(const QString& key, void* node);
     bool write() const;
     bool setAsideUnreadableFile() const;
+    void log(const QString& text) const;
 
     QString filePath_;
+    const TLLog& log_;
     std::unique_ptr<State> state_;
 };

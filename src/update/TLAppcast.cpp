@@ -45,3 +45,7 @@ QString TLAppcast::expectedDigest(const QJsonObject& feed) {
     const QJsonValue value = feed.value(QStringLiteral("sha256"));
     return value.isString() ? value.toString().toLower() : QString();
 }
+
+QString TLAppcast::signatureText(const QJsonObject& feed) {
+    return feed.value(QStringLiteral("signature")).toString();
+}

@@ -7,7 +7,7 @@
 
 #include <optional>
 
-// The update feed: a JSON object with "version", "notes", "url" and "sha256".
+// The update feed: a JSON object with "version", "notes", "url", "sha256" and "signature".
 class TLAppcast {
 public:
     static constexpr const char* kNotesFallback = "Siehe Changelog auf der Download-Seite.";
@@ -22,6 +22,8 @@ public:
     static QString notesText(const QJsonObject& feed);
     // "url" when it is a string that parses as an absolute URL.
     static std::optional<QUrl> archiveUrl(const QJsonObject& feed);
+    // "signature" (the text of the archive's minisign signature file) when it is a string, else empty.
+    static QString signatureText(const QJsonObject& feed);
     // "sha256" lower-cased when it is a string, else empty. Its length and digits are checked
     // by the caller (length) and by the comparison with the computed digest (digits).
     static QString expectedDigest(const QJsonObject& feed);

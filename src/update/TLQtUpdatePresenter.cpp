@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QLabel>
 #include <QList>
 #include <QMessageBox>
 #include <QPushButton>
@@ -14,8 +15,13 @@ int TLQtUpdatePresenter::runModalAlert(const QString& title, const QString& text
                                        const QStringList& buttons) {
     QMessageBox box;
     box.setWindowTitle(QStringLiteral("Tilora"));
+    // The texts may come from the feed: never let them be read as markup.
+    box.setTextFormat(Qt::PlainText);
     box.setText(title);
     box.setInformativeText(text);
+    if (auto* informative = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
+        informative->setTextFormat(Qt::PlainText);
+    }
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
     QList<QAbstractButton*> added;
     if (buttons.isEmpty()) {

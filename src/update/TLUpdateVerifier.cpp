@@ -1,6 +1,5 @@
 #include "TLUpdateVerifier.h"
 
-#include "TLArchiveExtractor.h"
 #include "TLBundle.h"
 #include "TLFileOps.h"
 
@@ -8,7 +7,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QUuid>
+
+#include <new>
+#include <sys/stat.h>
 
 namespace {
 
@@ -16,13 +17,23 @@ QString text(const char* s) {
     return QString::fromUtf8(s);
 }
 
-std::optional<QString> verifyArchive(const TLVerifyInput& input, const QString& workDir, QString* newApp) {
-    const QString archive = workDir + QStringLiteral("/update.zip");
-    if (TLUpdateVerifier::sha256OfFile(archive) != input.expectedDigest) {
+void step(const TLVerifyInput& input, const char* name) {
+    if (input.stepHook) {
+        input.stepHook(name);
+    }
+}
+
+std::optional<QString> verifyArchive(const TLVerifyInput& input, QString* newApp) {
+    const QString archive = input.workDir + QStringLiteral("/update.zip");
+    const std::optional<TLUpdateVerifier::Digests> digests = TLUpdateVerifier::digestsOfFile(archive);
+    if (!digests || digests->sha256 != input.expectedDigest) {
         return text(TLUpdateVerifier::kDigestMismatch);
     }
-    const QString extractDir = workDir + QStringLiteral("/extract");
-    switch (TLArchiveExtractor::extract(input.extractTool, archive, extractDir)) {
+    if (input.signature && !input.signature->covers(digests->blake2b)) {
+        return text(TLUpdateVerifier::kSignatureMismatch);
+    }
+    switch (TLArchiveExtractor::extract(input.extractTool, archive, input.stagingDir, input.budget,
+                                        [&input] { step(input, "extract"); })) {
     case TLArchiveExtractor::Result::ToolNotStarted:
         return text(TLUpdateVerifier::kToolNotStarted);
     case TLArchiveExtractor::Result::Refused:
@@ -30,7 +41,7 @@ std::optional<QString> verifyArchive(const TLVerifyInput& input, const QString& 
     case TLArchiveExtractor::Result::Extracted:
         break;
     }
-    const std::optional<QString> candidate = TLUpdateVerifier::findApp(extractDir);
+    const std::optional<QString> candidate = TLUpdateVerifier::findApp(input.stagingDir);
     if (!candidate) {
         return text(TLUpdateVerifier::kNoApp);
     }
@@ -51,53 +62,79 @@ std::optional<QString> verifyArchive(const TLVerifyInput& input, const QString& 
     if (!executable) {
         return text(TLUpdateVerifier::kForeignApp);
     }
-    // Whether the executable exists is not this step's concern; the relaunch finds out.
-    QFile::setPermissions(*candidate + QStringLiteral("/Contents/MacOS/") + *executable,
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
-                              QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    // The relaunch runs this file: a regular file of the bundle, never a link to anything.
+    const QByteArray path = QFile::encodeName(*candidate + QStringLiteral("/Contents/MacOS/") + *executable);
+    struct stat status {};
+    if (::lstat(path.constData(), &status) != 0 || !S_ISREG(status.st_mode) ||
+        ::chmod(path.constData(), 0755) != 0) {
+        return text(TLUpdateVerifier::kForeignExecutable);
+    }
     *newApp = *candidate;
     return std::nullopt;
+}
+
+TLVerifyResult verifyDownload(const TLDownloadOutcome& download, const TLVerifyInput& input) {
+    TLVerifyResult result;
+    result.workDir = input.workDir;
+    result.stagingDir = input.stagingDir;
+    if (download.downloadedFile.isEmpty() || download.error) {
+        result.message = download.error.value_or(text(TLUpdateVerifier::kDownloadFailed));
+        return result;
+    }
+    if (download.status != 200) {
+        result.message = text(TLUpdateVerifier::kHttpStatus).arg(download.status);
+        return result;
+    }
+    QDir().mkpath(QFileInfo(input.workDir).absolutePath());
+    ::mkdir(QFile::encodeName(input.workDir).constData(), 0700);
+    QString moveError;
+    if (!TLFileOps::moveItem(download.downloadedFile, input.workDir + QStringLiteral("/update.zip"),
+                             &moveError)) {
+        result.message = moveError.isEmpty() ? text(TLUpdateVerifier::kUnknownError) : moveError;
+        return result;
+    }
+    step(input, "verify");
+    QString newApp;
+    result.message = verifyArchive(input, &newApp);
+    if (!result.message) {
+        result.newApp = newApp;
+        step(input, "verified");
+    }
+    return result;
 }
 
 } // namespace
 
 TLVerifyResult TLUpdateVerifier::verify(const TLDownloadOutcome& download, const TLVerifyInput& input) {
-    TLVerifyResult result;
-    result.workDir = input.tempDir + QStringLiteral("/tilora-update-") +
-                     QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    if (download.downloadedFile.isEmpty() || download.error) {
-        result.message = download.error.value_or(text(kDownloadFailed));
-        return result;
+    try {
+        return verifyDownload(download, input);
+    } catch (const std::bad_alloc&) {
+        return {input.workDir, input.stagingDir, std::nullopt, text(kOutOfMemory)};
+    } catch (...) {
+        return {input.workDir, input.stagingDir, std::nullopt, text(kUnknownError)};
     }
-    if (download.status != 200) {
-        result.message = text(kHttpStatus).arg(download.status);
-        return result;
-    }
-    QDir().mkpath(result.workDir);
-    QString moveError;
-    if (!TLFileOps::moveItem(download.downloadedFile, result.workDir + QStringLiteral("/update.zip"),
-                             &moveError)) {
-        result.message = moveError.isEmpty() ? text(kUnknownError) : moveError;
-        return result;
-    }
-    QString newApp;
-    result.message = verifyArchive(input, result.workDir, &newApp);
-    if (!result.message) {
-        result.newApp = newApp;
-    }
-    return result;
 }
 
-QString TLUpdateVerifier::sha256OfFile(const QString& path) {
+std::optional<TLUpdateVerifier::Digests> TLUpdateVerifier::digestsOfFile(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        return QString();
+        return std::nullopt;
     }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        return QString();
+    QCryptographicHash sha256(QCryptographicHash::Sha256);
+    TLUpdateSignature::Prehash blake2b;
+    QByteArray chunk(1024 * 1024, Qt::Uninitialized);
+    for (;;) {
+        const qint64 read = file.read(chunk.data(), chunk.size());
+        if (read < 0) {
+            return std::nullopt;
+        }
+        if (read == 0) {
+            break;
+        }
+        sha256.addData(QByteArrayView(chunk.constData(), read));
+        blake2b.add(chunk.constData(), read);
     }
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+    return Digests{QString::fromLatin1(sha256.result().toHex()), blake2b.result()};
 }
 
 std::optional<QString> TLUpdateVerifier::findApp(const QString& directory) {

@@ -3,8 +3,9 @@
 #include "TLAppcast.h"
 #include "TLBundle.h"
 #include "TLFileOps.h"
-#include "TLQtUpdatePresenter.h"
+#include "TLShared.h"
 #include "TLTransferWatchdog.h"
+#include "TLUpdateErrors.h"
 #include "TLUpdatePresenter.h"
 #include "TLUpdateSchedule.h"
 #include "TLUserDefaults.h"
@@ -16,34 +17,62 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QProcess>
-#include <QTemporaryFile>
+#include <QUuid>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
 #include <limits>
+#include <memory>
+#include <unistd.h>
 
 namespace {
-
-TLUpdatePresenter* gInstalledPresenter = nullptr;
 
 QString text(const char* s) {
     return QString::fromUtf8(s);
 }
 
-QNetworkRequest makeRequest(const QUrl& url) {
+constexpr qint64 kReadBufferBytes = 256 * 1024; // what Qt may hold of a download before it is written
+
+// The first reason a transfer was ended on purpose, shared by its handlers.
+using Failure = std::shared_ptr<std::optional<QString>>;
+
+void fail(QNetworkReply* reply, const Failure& failure, const QString& message) {
+    if (!*failure) {
+        *failure = message;
+        reply->abort();
+    }
+}
+
+// Redirects are followed only to addresses the rule allows; any other ends the transfer.
+QNetworkReply* start(QNetworkAccessManager& network, const QUrl& url, const Failure& failure,
+                     std::function<bool(const QUrl&)> allowed) {
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    return request;
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::UserVerifiedRedirectPolicy);
+    QNetworkReply* reply = network.get(request);
+    QObject::connect(reply, &QNetworkReply::redirected, reply, [reply, failure, allowed](const QUrl& target) {
+        if (allowed(target)) {
+            emit reply->redirectAllowed();
+        } else {
+            fail(reply, failure, text(TLUpdateErrors::kRedirectRefused));
+        }
+    });
+    return reply;
 }
 
 // Why a finished transfer failed, or nothing when the server answered in full (with any
 // status, which Qt may also report as an error). `received` counts the body bytes.
 std::optional<QString> transferFailure(QNetworkReply* reply, const TLTransferWatchdog& watchdog,
-                                       qint64 received) {
+                                       const Failure& failure, qint64 received) {
+    if (*failure) {
+        return *failure;
+    }
     if (watchdog.timedOut()) {
-        return text(TLUpdater::kTimedOut);
+        return text(TLUpdateErrors::kTimedOut);
     }
     const bool answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
     // Qt does not always report a connection closed before the announced length. A packed
@@ -51,7 +80,7 @@ std::optional<QString> transferFailure(QNetworkReply* reply, const TLTransferWat
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
     if (answered && length.isValid() && reply->rawHeader("Content-Encoding").isEmpty() &&
         received < length.toLongLong()) {
-        return text(TLUpdater::kConnectionLost);
+        return text(TLUpdateErrors::kConnectionLost);
     }
     // Network-layer errors (refused connections and redirects, a closed connection) are
     // failures; the higher codes only restate an HTTP status.
@@ -59,7 +88,34 @@ std::optional<QString> transferFailure(QNetworkReply* reply, const TLTransferWat
         (answered && reply->error() > QNetworkReply::UnknownNetworkError)) {
         return std::nullopt;
     }
-    return reply->errorString();
+    return TLUpdateErrors::transfer(reply->error(), reply->errorString());
+}
+
+bool isSecureOrLoopback(const QUrl& url, bool allowHttpLoopback) {
+    if (!url.isValid() || url.isRelative()) {
+        return false;
+    }
+    if (url.scheme() == QLatin1String("https")) {
+        return true;
+    }
+    const QString host = url.host();
+    return allowHttpLoopback && url.scheme() == QLatin1String("http") &&
+           (host == QLatin1String("localhost") || QHostAddress(host).isLoopback());
+}
+
+bool writeAll(int fd, const QByteArray& data) {
+    for (qsizetype done = 0; done < data.size();) {
+        const ssize_t n = ::write(fd, data.constData() + done, static_cast<size_t>(data.size() - done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            errno = n == 0 ? ENOSPC : errno;
+            return false;
+        }
+        done += n;
+    }
+    return true;
 }
 
 const char* const kRelaunchScript = "while kill -0 \"$1\" 2>/dev/null; do sleep 0.2; done; "
@@ -84,20 +140,11 @@ TLUpdater::~TLUpdater() {
     delete network_; // aborts a transfer still running; its handlers see shuttingDown_
     network_ = nullptr;
     verification_.waitForFinished();
+    closeDownload();
 }
 
 TLUpdater& TLUpdater::shared() {
-    // Created once and kept until the process ends.
-    static TLUpdater* const instance = [] {
-        static TLQtUpdatePresenter fallback;
-        TLUpdatePresenter* presenter = gInstalledPresenter ? gInstalledPresenter : &fallback;
-        return new TLUpdater(TLUserDefaults::standard(), *presenter, TLUpdaterContext::fromRunningBundle());
-    }();
-    return *instance;
-}
-
-void TLUpdater::installPresenter(TLUpdatePresenter* presenter) {
-    gInstalledPresenter = presenter;
+    return TLShared<TLUpdater>::get();
 }
 
 bool TLUpdater::automaticChecksEnabled() {
@@ -122,16 +169,12 @@ void TLUpdater::setAutomaticCheckingEnabled(bool enabled) {
 }
 
 bool TLUpdater::isAllowedFeedUrl(const QUrl& url) {
-    if (!url.isValid() || url.isRelative()) {
-        return false;
-    }
-    if (url.scheme() == QLatin1String("https")) {
-        return true;
-    }
     // Plain HTTP only to this machine, where the tests serve their feeds.
-    const QString host = url.host();
-    return url.scheme() == QLatin1String("http") &&
-           (host == QLatin1String("localhost") || QHostAddress(host).isLoopback());
+    return isSecureOrLoopback(url, true);
+}
+
+bool TLUpdater::isAllowedArchiveUrl(const QUrl& url) const {
+    return isSecureOrLoopback(url, context_.allowHttpLoopback);
 }
 
 bool TLUpdater::setFeedUrl(const QUrl& url) {
@@ -188,7 +231,8 @@ void TLUpdater::checkForUpdatesInteractive(bool interactive) {
         return;
     }
     busy_ = true;
-    QNetworkReply* reply = network().get(makeRequest(context_.feedUrl));
+    auto failure = std::make_shared<std::optional<QString>>();
+    QNetworkReply* reply = start(network(), context_.feedUrl, failure, &TLUpdater::isAllowedFeedUrl);
     auto* watchdog = new TLTransferWatchdog(reply, context_.feedInactivityMs, context_.feedDeadlineMs);
     auto tooLarge = std::make_shared<bool>(false);
     const qint64 maxBytes = context_.feedMaxBytes;
@@ -199,7 +243,7 @@ void TLUpdater::checkForUpdatesInteractive(bool interactive) {
                     reply->abort();
                 }
             });
-    connect(reply, &QNetworkReply::finished, this, [this, reply, watchdog, tooLarge, interactive] {
+    connect(reply, &QNetworkReply::finished, this, [this, reply, watchdog, failure, tooLarge, interactive] {
         reply->deleteLater();
         if (shuttingDown_) {
             return;
@@ -207,7 +251,7 @@ void TLUpdater::checkForUpdatesInteractive(bool interactive) {
         std::optional<QByteArray> data;
         std::optional<QString> error;
         if (!*tooLarge) { // too large: neither a feed nor a transport failure, an unreadable answer
-            error = transferFailure(reply, *watchdog, reply->bytesAvailable());
+            error = transferFailure(reply, *watchdog, failure, reply->bytesAvailable());
             if (!error) {
                 data = reply->readAll();
             }
@@ -270,38 +314,87 @@ void TLUpdater::installFromAppcast(const QJsonObject& feed) {
         return;
     }
 
+    const QString version = feed.value(QStringLiteral("version")).toString();
+    std::optional<TLUpdateSignature> signature;
+    if (!context_.publicKey.isEmpty()) {
+        // Refused before anything is downloaded beyond the feed.
+        signature = TLUpdateSignature::forAnnouncement(context_.publicKey, TLAppcast::signatureText(feed),
+                                                       version, digest);
+        if (!signature) {
+            alert(text(kImpossibleTitle), text(kUnsignedFeed));
+            return;
+        }
+    }
+    if (!isAllowedArchiveUrl(*url)) {
+        alert(text(kFailedTitle), text(TLUpdateVerifier::kHttpStatus).arg(0)); // as for a non-HTTP answer
+        return;
+    }
+
+    // The work folder in the temporary folder, the staging folder beside the bundle: the swap is
+    // then a rename within one file system.
+    const QString name = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     TLVerifyInput input;
-    input.tempDir = context_.tempDir;
+    input.workDir = context_.tempDir + QLatin1Char('/') + QLatin1String(TLUpdateRecovery::kWorkPrefix) + name;
+    input.stagingDir =
+        installFolder + QLatin1Char('/') + QLatin1String(TLUpdateRecovery::kStagingPrefix) + name;
     input.expectedDigest = digest;
     input.versionAnnounced = feed.contains(QStringLiteral("version"));
     if (feed.value(QStringLiteral("version")).isString()) {
-        input.announcedVersion = feed.value(QStringLiteral("version")).toString();
+        input.announcedVersion = version;
     }
     input.runningIdentifier = context_.bundleIdentifier;
     input.extractTool = context_.extractTool;
+    input.budget = context_.extractionBudget;
+    input.signature = signature;
+    input.stepHook = context_.stepHook;
 
     busy_ = true;
-    download_ =
-        std::make_unique<QTemporaryFile>(context_.tempDir + QStringLiteral("/tilora-download-XXXXXX.zip"));
-    if (!download_->open()) {
+    installGuard_ = TLUpdateRecovery::guardInstallation(context_.tempDir);
+    downloadPath_ = context_.tempDir + QLatin1Char('/') + QLatin1String(TLUpdateRecovery::kDownloadPrefix) +
+                    name + QStringLiteral(".zip");
+    downloadFd_ =
+        ::open(QFile::encodeName(downloadPath_).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (downloadFd_ < 0) {
         TLDownloadOutcome outcome;
-        outcome.error = download_->errorString();
-        verification_.setFuture(QtConcurrent::run(&TLUpdateVerifier::verify, outcome, input));
+        outcome.error = TLUpdateErrors::file(errno);
+        verifyInBackground(outcome, input);
         return;
     }
-    QNetworkReply* reply = network().get(makeRequest(*url));
+    download(*url, input);
+}
+
+void TLUpdater::download(const QUrl& url, const TLVerifyInput& input) {
+    auto failure = std::make_shared<std::optional<QString>>();
+    QNetworkReply* reply =
+        start(network(), url, failure, [this](const QUrl& target) { return isAllowedArchiveUrl(target); });
+    // Held to a small buffer and written out as it comes: memory stays flat whatever the size.
+    reply->setReadBufferSize(kReadBufferBytes);
     auto* watchdog =
         new TLTransferWatchdog(reply, context_.downloadInactivityMs, context_.downloadDeadlineMs);
-    auto writeFailed = std::make_shared<bool>(false);
-    QTemporaryFile* file = download_.get();
-    connect(reply, &QNetworkReply::readyRead, reply, [reply, file, writeFailed] {
-        const QByteArray chunk = reply->readAll();
-        if (!*writeFailed && file->write(chunk) != chunk.size()) {
-            *writeFailed = true;
-            reply->abort();
+    auto received = std::make_shared<qint64>(0);
+    const qint64 maxBytes = context_.maxArchiveBytes;
+    connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, failure, maxBytes] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && length.toLongLong() > maxBytes) {
+            fail(reply, failure, text(kTooLarge));
         }
     });
-    connect(reply, &QNetworkReply::finished, this, [this, reply, watchdog, writeFailed, input] {
+    const auto store = [this, reply, failure, received, maxBytes](const QByteArray& chunk) {
+        if (*failure || chunk.isEmpty()) {
+            return;
+        }
+        if (*received == 0) {
+            step("download");
+        }
+        *received += chunk.size();
+        if (*received > maxBytes) {
+            fail(reply, failure, text(kTooLarge));
+        } else if (!writeAll(downloadFd_, chunk)) {
+            fail(reply, failure, TLUpdateErrors::file(errno));
+        }
+    };
+    connect(reply, &QNetworkReply::readyRead, reply, [reply, store] { store(reply->readAll()); });
+    connect(reply, &QNetworkReply::finished, this, [this, reply, watchdog, failure, received, store, input] {
         reply->deleteLater();
         if (shuttingDown_) {
             return;
@@ -309,49 +402,82 @@ void TLUpdater::installFromAppcast(const QJsonObject& feed) {
         TLDownloadOutcome outcome;
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         outcome.status = status.isValid() ? status.toInt() : 0;
-        if (*writeFailed) {
-            outcome.error = download_->errorString();
-        } else {
-            download_->write(reply->readAll());
-            outcome.error = transferFailure(reply, *watchdog, download_->size());
+        store(reply->readAll());
+        outcome.error = transferFailure(reply, *watchdog, failure, *received);
+        if (::close(downloadFd_) != 0 && !outcome.error) {
+            outcome.error = TLUpdateErrors::file(errno);
         }
-        download_->close();
+        downloadFd_ = -1;
         if (!outcome.error) {
-            outcome.downloadedFile = download_->fileName();
+            outcome.downloadedFile = downloadPath_;
         }
-        verification_.setFuture(QtConcurrent::run(&TLUpdateVerifier::verify, outcome, input));
+        verifyInBackground(outcome, input);
     });
 }
 
+void TLUpdater::verifyInBackground(const TLDownloadOutcome& outcome, const TLVerifyInput& input) {
+    verification_.setFuture(QtConcurrent::run(&TLUpdateVerifier::verify, outcome, input));
+}
+
+void TLUpdater::step(const char* name) const {
+    if (context_.stepHook) {
+        context_.stepHook(name);
+    }
+}
+
+void TLUpdater::closeDownload() {
+    if (downloadFd_ >= 0) {
+        ::close(downloadFd_);
+        downloadFd_ = -1;
+    }
+    if (!downloadPath_.isEmpty()) {
+        QFile::remove(downloadPath_); // gone already when the verification moved it away
+        downloadPath_.clear();
+    }
+}
+
 void TLUpdater::handOver(const TLVerifyResult& result) {
-    download_.reset(); // removes the downloaded file unless the verification moved it away
+    closeDownload();
     busy_ = false;
     if (result.newApp) {
         swapBundle(context_.bundlePath, *result.newApp, result.workDir);
     } else {
         TLFileOps::removeItem(result.workDir);
+        TLFileOps::removeItem(result.stagingDir);
+        installGuard_ = {};
         alert(text(kFailedTitle), result.message.value_or(text(TLUpdateVerifier::kUnknownError)));
     }
     emit installationFinished();
 }
 
 void TLUpdater::swapBundle(const QString& bundlePath, const QString& newApp, const QString& workDir) {
-    const QString backup = QFileInfo(bundlePath).absolutePath() + QStringLiteral("/.Tilora.old");
+    step("swap");
+    const QString backup = QFileInfo(bundlePath).absolutePath() + QLatin1Char('/') +
+                           QLatin1String(TLUpdateRecovery::kBackupName);
+    const QString staging = QFileInfo(newApp).absolutePath();
+    const auto cleanUp = [&] {
+        // A backup is the only complete bundle left when the bundle path has none.
+        if (TLUpdateRecovery::hasExecutable(bundlePath)) {
+            TLFileOps::removeItem(backup);
+        }
+        if (QFileInfo(staging).fileName().startsWith(QLatin1String(TLUpdateRecovery::kStagingPrefix))) {
+            TLFileOps::removeItem(staging); // after the exchange it holds the former bundle
+        }
+        TLFileOps::removeItem(workDir);
+        installGuard_ = {};
+    };
     TLFileOps::removeItem(backup);
     QString error;
-    if (!TLFileOps::moveItem(bundlePath, backup, &error)) {
-        TLFileOps::removeItem(workDir);
+    if (TLFileOps::exchange(
+            newApp, bundlePath, backup, context_.renameExchangeRefused, [this] { step("moved-aside"); },
+            &error) == TLFileOps::Swap::Failed) {
+        cleanUp();
         alert(text(kFailedTitle), error);
         return;
     }
-    if (!TLFileOps::moveItem(newApp, bundlePath, &error)) {
-        TLFileOps::moveItem(backup, bundlePath);
-        TLFileOps::removeItem(workDir);
-        alert(text(kFailedTitle), error);
-        return;
-    }
-    TLFileOps::removeItem(backup);
-    TLFileOps::removeItem(workDir);
+    step("exchanged");
+    cleanUp();
+    step("cleaned");
     if (!relaunch(bundlePath, context_.processId)) {
         // The new version is in place; only the automatic start is missing.
         alert(text(kRelaunchFailedTitle), text(kRelaunchFailedText));

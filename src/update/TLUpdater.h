@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TLUpdateRecovery.h"
 #include "TLUpdateVerifier.h"
 #include "TLUpdaterContext.h"
 
@@ -10,11 +11,9 @@
 #include <QString>
 #include <QTimer>
 
-#include <memory>
 #include <optional>
 
 class QNetworkAccessManager;
-class QTemporaryFile;
 class TLUpdatePresenter;
 class TLUserDefaults;
 
@@ -42,10 +41,11 @@ public:
         "Programme-Ordner bewegen und erneut versuchen — oder das Update von der Download-Seite laden.";
     static constexpr const char* kIncompleteFeed =
         "Die Update-Information ist unvollständig (URL oder Prüfsumme fehlt).";
+    static constexpr const char* kUnsignedFeed =
+        "Die Update-Information trägt keine gültige Signatur des Herausgebers — das Update wurde verworfen.";
     static constexpr const char* kFailedTitle = "Update fehlgeschlagen";
-    // Transport failures the updater detects itself, in the system's own words.
-    static constexpr const char* kTimedOut = "Zeitüberschreitung bei der Anforderung.";
-    static constexpr const char* kConnectionLost = "Die Netzwerkverbindung wurde unterbrochen.";
+    static constexpr const char* kTooLarge =
+        "Das Update ist größer als erlaubt — das Update wurde verworfen.";
     static constexpr const char* kRelaunchFailedTitle = "Neustart fehlgeschlagen";
     static constexpr const char* kRelaunchFailedText =
         "Das Update ist installiert, aber Tilora konnte nicht neu gestartet werden. Bitte Tilora von Hand "
@@ -55,11 +55,8 @@ public:
               QObject* parent = nullptr);
     ~TLUpdater() override;
 
-    // The application's updater, built on first use from the running bundle, the standard
-    // user defaults and the installed presenter (a Qt one when none was installed).
+    // The application's updater: the one main made.
     static TLUpdater& shared();
-    // Called by the application before the first shared(); the presenter must outlive it.
-    static void installPresenter(TLUpdatePresenter* presenter);
 
     // On the shared updater: the stored switch (absent = on); changing it re-plans the checks.
     static bool automaticChecksEnabled();
@@ -91,6 +88,8 @@ public:
     // The feed address; anything but HTTPS is refused except on the loopback interface.
     bool setFeedUrl(const QUrl& url);
     static bool isAllowedFeedUrl(const QUrl& url);
+    // An archive address: HTTPS, or plain HTTP on the loopback interface where the context allows it.
+    bool isAllowedArchiveUrl(const QUrl& url) const;
 
 signals:
     // After an installation attempt's result reached the main thread (tests wait for it).
@@ -99,7 +98,11 @@ signals:
 private:
     void armTimer(qint64 delayMs, bool repeating);
     void timerFired();
+    void download(const QUrl& url, const TLVerifyInput& input);
+    void verifyInBackground(const TLDownloadOutcome& outcome, const TLVerifyInput& input);
     void handOver(const TLVerifyResult& result);
+    void step(const char* name) const;
+    void closeDownload();
     bool relaunch(const QString& bundlePath, qint64 processId);
     QNetworkAccessManager& network();
 
@@ -111,6 +114,8 @@ private:
     bool busy_ = false;
     bool shuttingDown_ = false;
     QNetworkAccessManager* network_ = nullptr;
-    std::unique_ptr<QTemporaryFile> download_;
+    int downloadFd_ = -1;
+    QString downloadPath_;                 // removed at the hand-over unless moved away
+    TLUpdateRecovery::Guard installGuard_; // held from the download to the end of the swap
     QFutureWatcher<TLVerifyResult> verification_;
 };

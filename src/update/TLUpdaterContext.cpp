@@ -20,8 +20,7 @@ QString text(const char* s) {
 
 } // namespace
 
-TLUpdaterContext TLUpdaterContext::fromRunningBundle() {
-    const TLBundle& bundle = TLBundle::main();
+TLUpdaterContext TLUpdaterContext::fromBundle(const TLBundle& bundle) {
     TLUpdaterContext context;
     context.bundlePath = bundle.bundlePath();
     const QString identifier = bundle.bundleIdentifier();
@@ -34,5 +33,10 @@ TLUpdaterContext TLUpdaterContext::fromRunningBundle() {
     context.processId = QCoreApplication::applicationPid();
     context.extractTool = text(TLArchiveExtractor::kDefaultTool);
     context.now = [] { return QDateTime::currentDateTimeUtc(); };
+    context.publicKey = text(TLBuildSettings::kUpdatePublicKey);
+    context.maxArchiveBytes = TLBuildSettings::kUpdateMaxArchiveBytes;
+    context.extractionBudget = {TLBuildSettings::kUpdateMaxExtractedBytes,
+                                TLBuildSettings::kUpdateMaxEntries};
+    context.allowHttpLoopback = TLBuildSettings::kUpdateAllowHttpLoopback;
     return context;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TLArchiveExtractor.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QUrl>
@@ -7,8 +9,10 @@
 #include <functional>
 #include <optional>
 
-// Everything the updater takes from its surroundings. shared() fills it from the running
-// bundle and the build settings; tests give their own.
+class TLBundle;
+
+// Everything the updater takes from its surroundings. The application fills it from the
+// running bundle and the build settings; tests give their own.
 struct TLUpdaterContext {
     QString bundlePath;                      // the running .app
     std::optional<QString> bundleIdentifier; // of the running bundle
@@ -25,6 +29,15 @@ struct TLUpdaterContext {
     int downloadInactivityMs = 60 * 1000;    // a stalled archive server ends here
     int downloadDeadlineMs = 30 * 60 * 1000; // and a trickling one here
 
+    // The publisher's minisign public key; empty: archives are checked by their digest only.
+    QString publicKey;
+    qint64 maxArchiveBytes = 256LL * 1024 * 1024;
+    TLExtractionBudget extractionBudget{512LL * 1024 * 1024, 20000};
+    bool allowHttpLoopback = false;     // archives over plain HTTP from this machine (tests)
+    bool renameExchangeRefused = false; // swap as on a file system that cannot exchange entries
+    // Called between the installation's steps with the step's name, on whichever thread runs it.
+    std::function<void(const char*)> stepHook;
+
     // The real surroundings: the running bundle, the build settings, the system clock.
-    static TLUpdaterContext fromRunningBundle();
+    static TLUpdaterContext fromBundle(const TLBundle& bundle);
 };

@@ -4,27 +4,29 @@
 
 #include <QString>
 
-class TLAccessibility;
-class TLDisplays;
+#include <cstdint>
+#include <optional>
 
-// Carries a layout out on the focused window of the frontmost application. No instances and
-// no state of its own: the platform backends are installed once with setPlatform().
+class TLWindowControl;
+
+// Carries a layout out on the focused window of the frontmost application, through the window
+// control it was made with. Keeps nothing from one call to the next.
 class TLWindowMover {
 public:
-    TLWindowMover() = delete;
+    explicit TLWindowMover(TLWindowControl& control) : control_(control) {}
 
-    static bool isTrusted();
-    static void requestTrust();
+    bool isTrusted() const;
+    void requestTrust();
+    // X11 has no permission pane; the help page explains what Tilora needs instead.
     static void openAccessibilitySettings();
-    // True when the new frame was written (not necessarily accepted by the application).
-    static bool applyLayout(const TLLayout& layout, QString* error = nullptr);
-
-    // Called once by the application, or by a test with fakes. Not owned; nullptr uninstalls.
-    static void setPlatform(TLAccessibility* accessibility, TLDisplays* displays);
+    // True when the new frame was requested (not necessarily accepted by the application).
+    bool applyLayout(const TLLayout& layout, QString* error = nullptr);
 
     static QString trustMessage();
     static QString noApplicationMessage();
     static QString noWindowMessage(const std::optional<QString>& applicationName, std::int32_t error);
     static QString unreadableFrameMessage();
-    static QString singleDisplayMessage();
+
+private:
+    TLWindowControl& control_;
 };

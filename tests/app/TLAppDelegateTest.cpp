@@ -35,17 +35,10 @@ class AppDelegate : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
-        TLKeyboardLayout::install(&keyboard_);
-        TLLog::setSinkForTesting([this](const QString& line) { log_ << line; });
         delegate_.setTerminateHandler([this] { ++terminations_; });
         // The real reset tool does not exist on Linux, nor does this one.
         delegate_.setResetToolPathForTesting(dir_.filePath(QStringLiteral("tccutil")));
     }
-    void TearDown() override {
-        TLLog::setSinkForTesting(nullptr);
-        TLKeyboardLayout::install(nullptr);
-    }
-
     void launchTrusted() {
         services_.trustAnswers = {true};
         delegate_.applicationDidFinishLaunching();
@@ -59,13 +52,15 @@ protected:
     }
 
     QTemporaryDir dir_;
+    QStringList log_;
+    TLLog logSink_{
+        [this](std::string_view line) { log_ << QString::fromUtf8(line.data(), qsizetype(line.size())); }};
     TLFakeKeyboardLayout keyboard_{TLFakeKeyboardLayout::Arrangement::US};
     TLFakeHotKeyService hotKeyService_;
     TLRecordingAppServices services_;
-    TLUserDefaults defaults_{dir_.filePath(QStringLiteral("Tilora.plist"))};
-    TLHotkeyManager hotkeys_{defaults_, hotKeyService_};
-    TLAppDelegate delegate_{hotkeys_, defaults_, services_};
-    QStringList log_;
+    TLUserDefaults defaults_{dir_.filePath(QStringLiteral("Tilora.plist")), logSink_};
+    TLHotkeyManager hotkeys_{defaults_, hotKeyService_, keyboard_};
+    TLAppDelegate delegate_{hotkeys_, defaults_, services_, keyboard_, logSink_};
     int terminations_ = 0;
 };
 

@@ -1,17 +1,17 @@
 // The application shell in this process, over the real X11 backends, on a private desktop:
 // what the tray menu holds and how it follows a shortcut changed in the settings window.
 #include "TLAppDelegate.h"
+#include "TLApplication.h"
 #include "TLBundle.h"
 #include "TLHotkeyManager.h"
 #include "TLLayout.h"
-#include "TLPlatformBackends.h"
 #include "TLPreferencesWindowController.h"
 #include "TLShortcutRecorder.h"
 #include "TLStatusMenu.h"
-#include "TLSystemServices.h"
 #include "TLTestDesktop.h"
 #include "TLTestProcess.h"
 #include "TLUserDefaults.h"
+#include "TLX11Connection.h"
 
 #include <QAction>
 #include <QApplication>
@@ -32,8 +32,8 @@
 
 namespace {
 
-// One desktop, one application object and one launched shell for the whole binary: the
-// singletons behind the shell exist once per process.
+// One desktop, one application object and one launched shell for the whole binary, with the
+// object graph the program builds.
 class ShellOnDesktop : public ::testing::Environment {
 public:
     void SetUp() override {
@@ -49,20 +49,19 @@ public:
         qputenv("XDG_RUNTIME_DIR", home.filePath(QStringLiteral("runtime")).toUtf8());
         qputenv("QT_QPA_PLATFORM", "xcb");
         application = std::make_unique<QApplication>(argc, argv);
-
-        TLBundle::setMainBundlePathForTesting(QStringLiteral(TL_BUNDLE_PATH));
+        std::unique_ptr<TLX11Connection> connection = TLX11Connection::open();
+        ASSERT_TRUE(connection);
+        tilora =
+            std::make_unique<TLApplication>(std::move(connection), TLBundle(QStringLiteral(TL_BUNDLE_PATH)));
         // No feed requests from this test.
-        TLUserDefaults::standard().setBool(false, QString::fromLatin1(TLUserDefaults::kAutoUpdateEnabled));
-        TLPlatformBackends::install();
-        delegate =
-            std::make_unique<TLAppDelegate>(TLHotkeyManager::shared(), TLUserDefaults::standard(), services);
+        tilora->defaults().setBool(false, QString::fromLatin1(TLUserDefaults::kAutoUpdateEnabled));
+        delegate = &tilora->delegate();
         delegate->setTerminateHandler([] {});
         delegate->applicationDidFinishLaunching();
     }
     void TearDown() override {
-        delegate.reset();
-        // The application object goes while the process is still whole (not in exit handlers),
-        // then the desktop; the singletons stay, as in the application.
+        // The objects go while the process is still whole (not in exit handlers), then the desktop.
+        tilora.reset();
         application.reset();
         desktop.stop();
     }
@@ -70,8 +69,8 @@ public:
     TLTestDesktop desktop;
     QTemporaryDir home;
     std::unique_ptr<QApplication> application;
-    TLSystemServices services;
-    std::unique_ptr<TLAppDelegate> delegate;
+    std::unique_ptr<TLApplication> tilora;
+    TLAppDelegate* delegate = nullptr;
 
 private:
     int argc = 1;
@@ -137,7 +136,7 @@ TEST(ShellOnDesktop, TrayIconWithTheCatalogueUnderHeadersSeparatorsAndShortcuts)
 TEST(ShellOnDesktop, ShortcutRecordedInTheSettingsWindowRebuildsTheMenu) {
     const TLLayout& layout = TLLayout::allLayouts().front();
     shell->delegate->showPreferences();
-    TLPreferencesWindowController& preferences = TLPreferencesWindowController::shared();
+    TLPreferencesWindowController& preferences = shell->tilora->preferences();
     TLShortcutRecorder* recorder = preferences.recorderAt(0);
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return preferences.window()->isActiveWindow() && recorder->isVisible(); }, 10000));
@@ -152,7 +151,7 @@ TEST(ShellOnDesktop, ShortcutRecordedInTheSettingsWindowRebuildsTheMenu) {
         << itemFor(layout)->shortcut().toString().toStdString();
 
     // Back to the defaults: the menu follows again.
-    TLHotkeyManager::shared().resetToDefaults();
+    shell->tilora->hotkeys().resetToDefaults();
     EXPECT_EQ(itemFor(layout)->shortcut(), QKeySequence(QStringLiteral("Ctrl+Alt+1")));
     preferences.window()->close();
 }

@@ -62,16 +62,13 @@ std::vector<TLLayout> catalogue(const std::vector<std::pair<std::string, std::st
 
 class StatusMenu : public ::testing::Test {
 protected:
-    void SetUp() override { TLKeyboardLayout::install(&layout_); }
-    void TearDown() override { TLKeyboardLayout::install(nullptr); }
-
     Lines build(const std::vector<TLLayout>& layouts) {
         menu_.rebuild(layouts,
                       [this](const TLLayout& layout) {
                           const auto found = shortcuts_.find(layout.identifier());
                           return found == shortcuts_.end() ? TLShortcut::unbound() : found->second;
                       },
-                      {});
+                      layout_, {});
         return menu_.describe();
     }
 

@@ -51,3 +51,12 @@ TLOSStatus TLFakeHotKeyService::deliver(const TLHotKeyEvent& event) {
     }
     return proc_(nullptr, &event, userData_);
 }
+
+void TLFakeHotKeyService::lose(const std::vector<TLHotKeyRef>& refs) {
+    for (TLHotKeyRef ref : refs) {
+        registered_.erase(ref);
+    }
+    if (lossHandler_) {
+        lossHandler_(refs);
+    }
+}

@@ -20,6 +20,7 @@ public:
     registerHotKeys(const std::vector<TLHotKeyRequest>& requests) override;
     void unregisterHotKey(TLHotKeyRef ref) override;
     void installEventHandler(TLEventHandlerProc proc, void* userData) override;
+    void installLossHandler(LossHandler handler) override { lossHandler_ = std::move(handler); }
 
     // Combinations held elsewhere.
     std::set<Combination> taken;
@@ -36,10 +37,13 @@ public:
     std::optional<TLOSStatus> press(std::uint32_t keyCode, std::uint32_t modifiers);
     // Delivers any event, also one this service would never produce.
     TLOSStatus deliver(const TLHotKeyEvent& event);
+    // Takes registrations back, as a changed keyboard mapping can.
+    void lose(const std::vector<TLHotKeyRef>& refs);
 
 private:
     std::map<TLHotKeyRef, TLHotKeyRequest> registered_;
     TLHotKeyRef nextRef_ = 1;
     TLEventHandlerProc proc_ = nullptr;
     void* userData_ = nullptr;
+    LossHandler lossHandler_;
 };

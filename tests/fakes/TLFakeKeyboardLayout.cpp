@@ -21,7 +21,7 @@ TLFakeKeyboardLayout::TLFakeKeyboardLayout(Arrangement arrangement) {
     switchTo(arrangement);
 }
 
-QString TLFakeKeyboardLayout::characterForKeyCode(std::int64_t virtualKeyCode) {
+QString TLFakeKeyboardLayout::characterForKeyCode(std::int64_t virtualKeyCode) const {
     ++callCount;
     lastKeyCode = virtualKeyCode;
     const auto it = keys_.find(virtualKeyCode);

@@ -15,14 +15,14 @@ public:
 
     explicit TLFakeKeyboardLayout(Arrangement arrangement = Arrangement::US);
 
-    QString characterForKeyCode(std::int64_t virtualKeyCode) override;
+    QString characterForKeyCode(std::int64_t virtualKeyCode) const override;
 
     void switchTo(Arrangement arrangement);
     // Overrides or adds one key; an empty text makes the key unlabelled.
     void setCharacter(std::int64_t virtualKeyCode, const QString& text) { keys_[virtualKeyCode] = text; }
 
-    int callCount = 0;
-    std::int64_t lastKeyCode = -1;
+    mutable int callCount = 0;
+    mutable std::int64_t lastKeyCode = -1;
 
 private:
     std::map<std::int64_t, QString> keys_;

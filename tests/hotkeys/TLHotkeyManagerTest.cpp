@@ -2,6 +2,7 @@
 #include "TLFakeHotKeyService.h"
 #include "TLFakeKeyboardLayout.h"
 #include "TLLayout.h"
+#include "TLLog.h"
 #include "TLModifiers.h"
 #include "TLUserDefaults.h"
 
@@ -13,8 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -52,15 +51,13 @@ protected:
     void SetUp() override {
         app();
         ASSERT_TRUE(dir.isValid());
-        TLKeyboardLayout::install(&keyboard);
-        defaults = std::make_unique<TLUserDefaults>(path());
+        defaults = std::make_unique<TLUserDefaults>(path(), log);
     }
-    void TearDown() override { TLKeyboardLayout::install(nullptr); }
 
     QString path() const { return dir.filePath("Tilora.plist"); }
 
     std::unique_ptr<TLHotkeyManager> makeManager() {
-        return std::make_unique<TLHotkeyManager>(*defaults, service);
+        return std::make_unique<TLHotkeyManager>(*defaults, service, keyboard);
     }
     // The test's manager, made on first use so a test can prepare the store first.
     TLHotkeyManager& manager() {
@@ -72,7 +69,7 @@ protected:
 
     // The table as a fresh store on the same file reads it, like the next launch.
     std::optional<QVariantMap> storedTable() const {
-        return TLUserDefaults(path()).dictionaryForKey(kShortcuts);
+        return TLUserDefaults(path(), log).dictionaryForKey(kShortcuts);
     }
 
     Stored stored(const char* identifier) const {
@@ -81,6 +78,7 @@ protected:
     }
 
     QTemporaryDir dir;
+    TLLog log{nullptr};
     TLFakeKeyboardLayout keyboard;
     TLFakeHotKeyService service;
     std::unique_ptr<TLUserDefaults> defaults;
@@ -169,7 +167,7 @@ TEST_F(TLHotkeyManagerTest, ResetRemovesTheStoredTableAndSignalsOnce) {
     manager().resetToDefaults();
 
     EXPECT_EQ(changed.count(), 1);
-    EXPECT_FALSE(TLUserDefaults(path()).objectForKey(kShortcuts));
+    EXPECT_FALSE(TLUserDefaults(path(), log).objectForKey(kShortcuts));
     for (const TLLayout& l : TLLayout::allLayouts()) {
         EXPECT_EQ(manager().shortcutForLayout(l).keyCode(), l.defaultKeyCode()) << l.identifier();
     }
@@ -219,8 +217,8 @@ TEST_F(TLHotkeyManagerTest, StoredUnboundSurvivesRestartAndUnknownIdentifiersVan
     table->insert("layout.gone", entry(qint64{5}, qint64{0}));
     defaults->setObject(*table, kShortcuts);
 
-    TLUserDefaults reopened(path());
-    TLHotkeyManager manager(reopened, service);
+    TLUserDefaults reopened(path(), log);
+    TLHotkeyManager manager(reopened, service, keyboard);
     EXPECT_FALSE(manager.shortcutForLayout(layout("half.left")).isBound());
     EXPECT_EQ(manager.shortcutForLayout(layout("half.right")).keyCode(), 124);
     ASSERT_TRUE(reopened.dictionaryForKey(kShortcuts)->contains("layout.gone")) << "load writes nothing";
@@ -291,25 +289,25 @@ TEST_F(TLHotkeyManagerTest, LayoutsOutsideTheCatalogueHaveNoShortcut) {
     EXPECT_FALSE(storedTable());
 }
 
-TEST_F(TLHotkeyManagerTest, SharedIsOneInstanceOnTheMainThreadWithTheInstalledService) {
-    // The standard store lives under XDG_CONFIG_HOME; keep it inside the test's folder.
-    ASSERT_EQ(::setenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path()).constData(), 1), 0);
-    static TLFakeHotKeyService sharedService;
-    TLHotkeyManager::installHotKeyService(&sharedService);
-
-    std::vector<std::future<TLHotkeyManager*>> calls;
-    for (int i = 0; i < 4; ++i) {
-        calls.push_back(std::async(std::launch::async, [] { return &TLHotkeyManager::shared(); }));
-    }
-    TLHotkeyManager* first = calls.front().get();
-    for (std::size_t i = 1; i < calls.size(); ++i) {
-        EXPECT_EQ(calls[i].get(), first);
-    }
-    EXPECT_EQ(&TLHotkeyManager::shared(), first);
-    EXPECT_EQ(first->thread(), app().thread());
-    EXPECT_TRUE(first->registerAll().isEmpty());
-    EXPECT_EQ(sharedService.registered().size(), 30u);
-    first->unregisterAll();
+TEST_F(TLHotkeyManagerTest, HotKeysTheSystemTakesBackAreReportedLikeRefusals) {
+    manager().registerAll();
+    QSignalSpy lost(&manager(), &TLHotkeyManager::hotkeysLost);
+    auto refOf = [&](std::uint32_t keyCode, std::uint32_t modifiers) {
+        for (const auto& [ref, request] : service.registered()) {
+            if (request.keyCode == keyCode && request.modifiers == modifiers) {
+                return ref;
+            }
+        }
+        return TLHotKeyRef{0};
+    };
+    // Named out of catalogue order: ⌃⌥← (left half), ⌃⌥1 (left third).
+    service.lose({refOf(123, kCtrlOpt), refOf(18, kCtrlOpt)});
+    ASSERT_EQ(lost.count(), 1);
+    EXPECT_EQ(lost[0][0].toStringList(), (QStringList{"Linkes Drittel (⌃⌥1)", "Linke Hälfte (⌃⌥←)"}));
+    // Lost is unregistered: the next registration does not release them again.
+    const int unregistered = service.unregisterCount;
+    manager().unregisterAll();
+    EXPECT_EQ(service.unregisterCount, unregistered + 28);
 }
 
 class TLHotKeyPressedTest : public TLHotkeyManagerTest {

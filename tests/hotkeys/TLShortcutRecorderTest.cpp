@@ -4,6 +4,7 @@
 #include "TLFakeKeyboardLayout.h"
 #include "TLHotkeyManager.h"
 #include "TLLayout.h"
+#include "TLLog.h"
 #include "TLModifiers.h"
 #include "TLShortcutRecorder.h"
 #include "TLUserDefaults.h"
@@ -33,9 +34,8 @@ class RecorderTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
-        TLKeyboardLayout::install(&keyboard);
-        defaults = std::make_unique<TLUserDefaults>(dir.filePath(QStringLiteral("Tilora.plist")));
-        manager = std::make_unique<TLHotkeyManager>(*defaults, service);
+        defaults = std::make_unique<TLUserDefaults>(dir.filePath(QStringLiteral("Tilora.plist")), log);
+        manager = std::make_unique<TLHotkeyManager>(*defaults, service, keyboard);
         ASSERT_TRUE(manager->registerAll().isEmpty());
         boundCount = service.registered().size();
         ASSERT_GT(boundCount, 0u);
@@ -43,10 +43,9 @@ protected:
         window = std::make_unique<QWidget>();
         auto* layout = new QVBoxLayout(window.get());
         layout->addWidget(before = new QPushButton(QStringLiteral("davor")));
-        layout->addWidget(recorder = new TLShortcutRecorder);
-        layout->addWidget(other = new TLShortcutRecorder);
+        layout->addWidget(recorder = new TLShortcutRecorder(*manager, keyboard));
+        layout->addWidget(other = new TLShortcutRecorder(*manager, keyboard));
         for (TLShortcutRecorder* r : {recorder, other}) {
-            r->setHotkeyManager(manager.get());
             r->setBeep([this] { ++beeps; });
             r->setFixedSize(130, 24);
         }
@@ -83,14 +82,12 @@ protected:
         ASSERT_TRUE(service.registered().empty());
     }
 
-    void TearDown() override {
-        window.reset();
-        TLKeyboardLayout::install(nullptr);
-    }
+    void TearDown() override { window.reset(); }
 
     bool hotKeysActive() const { return !manager->suspended() && service.registered().size() == boundCount; }
 
     QTemporaryDir dir;
+    TLLog log{nullptr};
     TLFakeKeyboardLayout keyboard;
     std::unique_ptr<TLUserDefaults> defaults;
     TLFakeHotKeyService service;
@@ -152,7 +149,7 @@ TEST_P(RecorderKeyRules, DecidesOnTheKeyPress) {
     ASSERT_TRUE(recorder->shortcut().has_value());
     EXPECT_EQ(recorder->shortcut()->keyCode(), row.keyCode);
     EXPECT_EQ(recorder->displayText(),
-              row.keyCode < 0 ? QStringLiteral("nicht belegt") : changes[0].displayString());
+              row.keyCode < 0 ? QStringLiteral("nicht belegt") : changes[0].displayString(keyboard));
 }
 
 const Qt::KeyboardModifiers kNone = Qt::NoModifier;

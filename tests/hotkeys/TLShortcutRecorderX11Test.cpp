@@ -2,9 +2,11 @@
 // the X11 hot-key backend holding real key grabs, and a user's keys and clicks through XTest.
 #include "TLHotkeyManager.h"
 #include "TLLayout.h"
+#include "TLLog.h"
 #include "TLShortcutRecorder.h"
 #include "TLTestDesktop.h"
 #include "TLUserDefaults.h"
+#include "TLX11Connection.h"
 #include "TLX11HotKeyService.h"
 #include "TLX11KeyboardLayout.h"
 #include "TLXTestUser.h"
@@ -24,7 +26,7 @@ namespace {
 constexpr std::uint32_t kCtrlOpt = 0x1800;
 using namespace TLXKey;
 
-TLTestDesktop* gDesktop = nullptr;
+TLX11Connection* gConnection = nullptr;
 
 // The desktop has to exist before Qt connects to it, so both live for the whole binary.
 class X11Environment : public ::testing::Environment {
@@ -37,10 +39,13 @@ public:
         desktop_->setDisplayEnvironment();
         qputenv("QT_QPA_PLATFORM", "xcb");
         app_ = std::make_unique<QApplication>(argc_, argv_);
-        gDesktop = desktop_.get();
+        connection_ = TLX11Connection::open();
+        ASSERT_TRUE(connection_);
+        gConnection = connection_.get();
     }
     void TearDown() override {
-        gDesktop = nullptr;
+        gConnection = nullptr;
+        connection_.reset();
         app_.reset();
         desktop_.reset();
     }
@@ -51,28 +56,21 @@ private:
     char* argv_[2] = {name_, nullptr};
     std::unique_ptr<TLTestDesktop> desktop_;
     std::unique_ptr<QApplication> app_;
+    std::unique_ptr<TLX11Connection> connection_;
 };
 
 ::testing::Environment* const kEnvironment = ::testing::AddGlobalTestEnvironment(new X11Environment);
-
-// Where the fixture connects; the environment has started the desktop before any test runs.
-std::string display() {
-    return gDesktop != nullptr ? gDesktop->displayName() : std::string(":999999");
-}
 
 class RecorderX11Test : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(keyboard.isReady());
-        ASSERT_TRUE(service.isConnected());
-        TLKeyboardLayout::install(&keyboard);
         manager.setHandler([this](const TLLayout& layout) { pressed.push_back(layout.identifier()); });
         ASSERT_TRUE(manager.registerAll().isEmpty());
 
         window = std::make_unique<QWidget>();
-        recorder = new TLShortcutRecorder(window.get());
+        recorder = new TLShortcutRecorder(manager, keyboard, window.get());
         recorder->setFixedSize(130, 24);
-        recorder->setHotkeyManager(&manager);
         recorder->setBeep([this] { ++beeps; });
         recorder->setShortcut(manager.shortcutForLayout(*TLLayout::layoutWithIdentifier("third.left")));
         recorder->setOnChange([this](const TLShortcut& s) { changes.push_back(s); });
@@ -82,10 +80,7 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     }
 
-    void TearDown() override {
-        window.reset();
-        TLKeyboardLayout::install(nullptr);
-    }
+    void TearDown() override { window.reset(); }
 
     void clickRecorder() {
         const bool before = recorder->recording();
@@ -95,11 +90,12 @@ protected:
     }
 
     QTemporaryDir dir;
-    TLX11KeyboardLayout keyboard{display().c_str()};
-    TLX11HotKeyService service{display().c_str()};
-    TLUserDefaults defaults{dir.filePath(QStringLiteral("Tilora.plist"))};
-    TLHotkeyManager manager{defaults, service};
-    TLXTestUser user{display()};
+    TLX11KeyboardLayout keyboard{*gConnection};
+    TLX11HotKeyService service{*gConnection};
+    TLLog log{nullptr};
+    TLUserDefaults defaults{dir.filePath(QStringLiteral("Tilora.plist")), log};
+    TLHotkeyManager manager{defaults, service, keyboard};
+    TLXTestUser user{qEnvironmentVariable("DISPLAY").toStdString()};
     std::unique_ptr<QWidget> window;
     TLShortcutRecorder* recorder = nullptr;
     std::vector<std::string> pressed;

@@ -2,11 +2,11 @@
 #include "TLTestDesktop.h"
 #include "TLVisibleFrames.h"
 #include "TLWindowMover.h"
-#include "TLX11Accessibility.h"
-#include "TLX11Displays.h"
-#include "TLX11Session.h"
+#include "TLX11Connection.h"
+#include "TLX11WindowControl.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 
 #include <gtest/gtest.h>
 
@@ -26,16 +26,29 @@ struct Truth {
     std::vector<TLDisplay> displays;
 };
 
-Truth truth() {
+// rightTop: a panel's reservation at the top of the screen, which only the right monitor reaches.
+Truth truth(int rightTop = 0) {
     Truth t;
     for (const auto& m : TLTestDesktop::monitors()) {
         t.monitors.push_back({m.x, m.y, m.width, m.height});
-        // The panel sits at the bottom of the left monitor.
-        t.visible.push_back(
-            {m.x, m.y, m.width, m.height - (m.name == "LEFT" ? TLTestDesktop::kPanelHeight : 0)});
+        // The fixture's panel sits at the bottom of the left monitor.
+        if (m.name == "LEFT") {
+            t.visible.push_back({m.x, m.y, m.width, m.height - TLTestDesktop::kPanelHeight});
+        } else {
+            t.visible.push_back({m.x, m.y + rightTop, m.width, m.height - rightTop});
+        }
     }
     t.displays = TLVisibleFrames::toDisplays(t.monitors, t.visible, 0);
     return t;
+}
+
+std::vector<std::array<double, 8>> values(const std::vector<TLDisplay>& displays) {
+    std::vector<std::array<double, 8>> v;
+    for (const TLDisplay& d : displays) {
+        const TLRect &f = d.frame, &a = d.visibleFrame;
+        v.push_back({f.x, f.y, f.width, f.height, a.x, a.y, a.width, a.height});
+    }
+    return v;
 }
 
 // Where a layout must put a window whose outer frame is `from`, in root coordinates.
@@ -61,13 +74,18 @@ int monitorOf(const Frame& f) {
     return -1;
 }
 
-std::string show(const Frame& f) {
-    return std::to_string(f.width) + "x" + std::to_string(f.height) + "+" + std::to_string(f.x) + "+" +
-           std::to_string(f.y);
-}
-
 const TLLayout& layout(const char* identifier) {
     return *TLLayout::layoutWithIdentifier(identifier);
+}
+
+// Polls with the event loop running: the backends learn of changes from events.
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 3s) {
+    return TLTestDesktop::waitUntil(
+        [&] {
+            QCoreApplication::processEvents();
+            return condition();
+        },
+        timeout);
 }
 
 class TLX11WindowTest : public ::testing::Test {
@@ -80,24 +98,20 @@ protected:
         desktop = new TLTestDesktop;
         std::string error;
         ASSERT_TRUE(desktop->start(&error)) << error;
-        session = TLX11Session::open(desktop->displayName().c_str());
-        ASSERT_TRUE(session);
-        accessibility = new TLX11Accessibility(session);
-        displays = new TLX11Displays(session);
+        connection = TLX11Connection::open(desktop->displayName().c_str()).release();
+        ASSERT_TRUE(connection);
+        control = new TLX11WindowControl(*connection);
+        mover = new TLWindowMover(*control);
     }
     static void TearDownTestSuite() {
-        TLWindowMover::setPlatform(nullptr, nullptr);
-        delete accessibility;
-        delete displays;
-        session.reset();
+        delete mover;
+        delete control;
+        delete connection;
         delete desktop;
     }
-    void SetUp() override {
-        ASSERT_TRUE(desktop && desktop->isRunning());
-        TLWindowMover::setPlatform(accessibility, displays);
-    }
+    void SetUp() override { ASSERT_TRUE(desktop && desktop->isRunning() && mover); }
 
-    // Starts a client (the test client unless argv is given) and waits until it is managed and active.
+    // Starts the test client and waits until its window is managed and active.
     xcb_window_t open(std::unique_ptr<TLTestProcess>& process, const std::string& title,
                       const std::vector<std::string>& extra = {}, const char* wmClass = "tlprobe",
                       const std::vector<std::string>& argv = {}) {
@@ -110,16 +124,14 @@ protected:
         return w;
     }
 
-    // The frame once it equals `want` (polled against a deadline), else the last one seen.
+    // The frame once it equals `want`, else the last one seen.
     Frame settleAt(xcb_window_t w, const Frame& want) {
         Frame last;
-        desktop->waitUntil(
-            [&] {
-                auto f = desktop->outerFrame(w);
-                last = f.value_or(last);
-                return f == want;
-            },
-            3s);
+        eventually([&] {
+            auto f = desktop->outerFrame(w);
+            last = f.value_or(last);
+            return f == want;
+        });
         return last;
     }
 
@@ -131,10 +143,10 @@ protected:
         const Frame want =
             reachable ? reachable(expectedFrame(layout, before)) : expectedFrame(layout, before);
         QString message;
-        EXPECT_TRUE(TLWindowMover::applyLayout(layout, &message))
+        EXPECT_TRUE(mover->applyLayout(layout, &message))
             << layout.identifier() << ": " << message.toStdString();
         const Frame got = settleAt(w, want);
-        EXPECT_EQ(show(got), show(want)) << layout.identifier() << " from " << show(before);
+        EXPECT_EQ(got, want) << layout.identifier() << " from " << ::testing::PrintToString(before);
         return got;
     }
 
@@ -154,30 +166,33 @@ protected:
     }
 
     static inline TLTestDesktop* desktop = nullptr;
-    static inline std::shared_ptr<TLX11Session> session;
-    static inline TLX11Accessibility* accessibility = nullptr;
-    static inline TLX11Displays* displays = nullptr;
+    static inline TLX11Connection* connection = nullptr;
+    static inline TLX11WindowControl* control = nullptr;
+    static inline TLWindowMover* mover = nullptr;
 };
 
-TEST_F(TLX11WindowTest, DisplaysArePrimaryFirstWithTheirOwnVisibleAreas) {
+TEST_F(TLX11WindowTest, DisplaysFollowPanelsAsTheyComeAndGo) {
     // Struts, not _NET_WORKAREA (which cuts the panel off the whole screen): the right monitor
     // keeps its full height.
-    auto values = [](const std::vector<TLDisplay>& displays) {
-        std::vector<std::array<double, 8>> v;
-        for (const TLDisplay& d : displays) {
-            const TLRect &f = d.frame, &a = d.visibleFrame;
-            v.push_back({f.x, f.y, f.width, f.height, a.x, a.y, a.width, a.height});
-        }
-        return v;
-    };
-    EXPECT_EQ(values(displays->displays()), values(truth().displays));
-    EXPECT_EQ(displays->mainDisplay(), std::optional<std::size_t>(0));
+    const TLFrontmostWindow front = control->readFrontmostWindow();
+    EXPECT_EQ(values(front.displays), values(truth().displays));
+    EXPECT_EQ(front.mainDisplay, std::optional<std::size_t>(0));
+
+    // A second panel at the top of the screen, then gone again: taken in from the events.
+    std::unique_ptr<TLTestProcess> panel = desktop->launchTestClient(
+        "Panel probe", "tlpanel", 200, 20, {"--type", "DOCK", "--strut", "0,0,20,0"});
+    ASSERT_NE(desktop->waitForWindow(TLTestDesktop::WindowMatch::byTitle("Panel probe")), XCB_WINDOW_NONE);
+    EXPECT_TRUE(eventually(
+        [&] { return values(control->readFrontmostWindow().displays) == values(truth(20).displays); }));
+    panel.reset();
+    EXPECT_TRUE(eventually(
+        [&] { return values(control->readFrontmostWindow().displays) == values(truth().displays); }));
 
     xcb_warp_pointer(desktop->connection(), XCB_WINDOW_NONE, desktop->root(), 0, 0, 0, 0, 100, 500);
     xcb_flush(desktop->connection());
     std::optional<TLPoint> mouse;
     EXPECT_TRUE(desktop->waitUntil([&] {
-        mouse = displays->mouseLocation();
+        mouse = control->mouseLocation();
         return mouse && mouse->x == 100 - 1440;
     }));
     ASSERT_TRUE(mouse);
@@ -185,30 +200,29 @@ TEST_F(TLX11WindowTest, DisplaysArePrimaryFirstWithTheirOwnVisibleAreas) {
 }
 
 TEST_F(TLX11WindowTest, TrustNeedsAnEwmhWindowManager) {
-    EXPECT_TRUE(TLWindowMover::isTrusted());
-    TLWindowMover::requestTrust(); // harmless: nothing to prompt for
-    EXPECT_TRUE(TLWindowMover::isTrusted());
+    EXPECT_TRUE(mover->isTrusted());
+    mover->requestTrust(); // harmless: nothing to prompt for
+    EXPECT_TRUE(mover->isTrusted());
 
     TLTestDesktop bare;
     std::string error;
     ASSERT_TRUE(bare.start({.windowManager = false}, &error)) << error;
-    auto bareSession = TLX11Session::open(bare.displayName().c_str());
-    ASSERT_TRUE(bareSession);
-    TLX11Accessibility bareAccessibility(bareSession);
-    EXPECT_FALSE(bareAccessibility.isProcessTrusted());
-    EXPECT_FALSE(bareAccessibility.frontmostApplication());
+    auto bareConnection = TLX11Connection::open(bare.displayName().c_str());
+    ASSERT_TRUE(bareConnection);
+    TLX11WindowControl bareControl(*bareConnection);
+    EXPECT_FALSE(bareControl.isTrusted());
+    EXPECT_FALSE(bareControl.readFrontmostWindow().hasApplication);
+    EXPECT_EQ(bareControl.readFrontmostWindow().displays.size(), TLTestDesktop::monitors().size());
 
-    EXPECT_FALSE(TLX11Session::open(":32000"));
-
-    // The server goes away under a live session: every call fails quietly.
-    TLX11Displays bareDisplays(bareSession);
-    EXPECT_EQ(bareDisplays.displays().size(), TLTestDesktop::monitors().size());
+    // The server goes away under a live connection: every call fails quietly.
     bare.stop();
-    EXPECT_FALSE(bareAccessibility.isProcessTrusted());
-    EXPECT_FALSE(bareAccessibility.frontmostApplication());
-    EXPECT_TRUE(bareDisplays.displays().empty());
-    EXPECT_FALSE(bareDisplays.mouseLocation());
-    EXPECT_FALSE(bareSession->isConnected());
+    EXPECT_FALSE(bareControl.isTrusted());
+    const TLFrontmostWindow front = bareControl.readFrontmostWindow();
+    EXPECT_FALSE(front.hasApplication);
+    EXPECT_TRUE(front.displays.empty());
+    EXPECT_FALSE(bareControl.mouseLocation());
+    bareControl.setFrame(1, {0, 0}, {10, 10});
+    EXPECT_FALSE(bareConnection->isConnected());
 }
 
 TEST_F(TLX11WindowTest, AllLayoutsLandOnTheComputedFrameOnBothMonitors) {
@@ -226,7 +240,7 @@ TEST_F(TLX11WindowTest, AllLayoutsLandOnTheComputedFrameOnBothMonitors) {
             const TLX11Rect& area = t.visible[std::size_t(landed)];
             EXPECT_TRUE(got.x >= area.x && got.y >= area.y && got.x + got.width <= area.maxX() &&
                         got.y + got.height <= area.maxY())
-                << layout.identifier() << " " << show(got);
+                << layout.identifier() << " " << ::testing::PrintToString(got);
             // Fractions stay on the monitor; display moves (both ways, from both monitors) leave it.
             EXPECT_EQ(landed == int(m), layout.kind() == TLLayoutKindFrac) << layout.identifier();
         }
@@ -255,7 +269,7 @@ TEST_F(TLX11WindowTest, XtermLandsAtThePositionWithItsReachableSize) {
     }
 }
 
-TEST_F(TLX11WindowTest, MaximizedFullscreenAndShadedWindowsAreRestoredAndPlaced) {
+TEST_F(TLX11WindowTest, RestoresRunAlongsideTheEventLoopAndEndOnTheConfirmation) {
     struct Row {
         const char* layout;
         const char* first;
@@ -280,14 +294,66 @@ TEST_F(TLX11WindowTest, MaximizedFullscreenAndShadedWindowsAreRestoredAndPlaced)
             std::vector<uint32_t> extents = desktop->cardinals(w, "_NET_FRAME_EXTENTS");
             return hasState(w, row.first) && !extents.empty() && extents[0] == row.leftExtent;
         })) << row.first;
-        const auto start = std::chrono::steady_clock::now();
-        ASSERT_TRUE(TLWindowMover::applyLayout(layout(row.layout)));
-        // The restore waits for the window manager's confirmation, not for its deadline.
-        EXPECT_LT(std::chrono::steady_clock::now() - start, TLX11Accessibility::kRestoreTimeout) << row.first;
-        EXPECT_EQ(show(settleAt(w, want)), show(want)) << row.first;
+        QElapsedTimer clock;
+        clock.start();
+        ASSERT_TRUE(mover->applyLayout(layout(row.layout)));
+        // The press returns at once; the window manager confirms the restore later.
+        EXPECT_LT(clock.elapsed(), 100) << row.first;
+        EXPECT_TRUE(control->restoring()) << row.first;
+        EXPECT_EQ(settleAt(w, want), want) << row.first;
+        EXPECT_TRUE(eventually([&] { return !control->restoring(); })) << row.first;
+        // Done on the confirmation, well before the deadline.
+        EXPECT_LT(clock.elapsed(), 800) << row.first;
         EXPECT_FALSE(hasState(w, row.first));
         EXPECT_FALSE(*row.second && hasState(w, row.second));
     }
+}
+
+TEST_F(TLX11WindowTest, AnUnconfirmedRestoreWritesAtItsDeadlineUnlessANewerFrameCame) {
+    // Without a window manager nothing ever confirms a restore (and frames go as configure
+    // requests).
+    TLTestDesktop bare;
+    std::string error;
+    ASSERT_TRUE(bare.start({.windowManager = false}, &error)) << error;
+    auto bareConnection = TLX11Connection::open(bare.displayName().c_str());
+    TLX11WindowControl bareControl(*bareConnection);
+    std::unique_ptr<TLTestProcess> a = bare.launchTestClient("A", "tlprobe", 300, 200);
+    std::unique_ptr<TLTestProcess> b = bare.launchTestClient("B", "tlprobe", 300, 200);
+    // No window manager keeps a client list: the windows are the root's children, by name.
+    xcb_window_t windows[2] = {};
+    ASSERT_TRUE(bare.waitUntil([&] {
+        xcb_connection_t* c = bare.connection();
+        TLXcbReply<xcb_query_tree_reply_t> tree(
+            xcb_query_tree_reply(c, xcb_query_tree(c, bare.root()), nullptr));
+        const xcb_window_t* children = tree ? xcb_query_tree_children(tree.get()) : nullptr;
+        for (int i = 0; tree && i < xcb_query_tree_children_length(tree.get()); ++i) {
+            const std::string name = bare.text(children[i], "_NET_WM_NAME");
+            if (name == "A" || name == "B") {
+                windows[name == "A" ? 0 : 1] = children[i];
+            }
+        }
+        return windows[0] != XCB_WINDOW_NONE && windows[1] != XCB_WINDOW_NONE;
+    }));
+    const std::uint32_t maximized = bare.atom("_NET_WM_STATE_MAXIMIZED_VERT");
+    xcb_change_property(bare.connection(), XCB_PROP_MODE_REPLACE, windows[0], bare.atom("_NET_WM_STATE"),
+                        XCB_ATOM_ATOM, 32, 1, &maximized);
+    xcb_flush(bare.connection());
+    ASSERT_TRUE(bare.waitUntil([&] { return !bare.cardinals(windows[0], "_NET_WM_STATE").empty(); }));
+
+    QElapsedTimer clock;
+    clock.start();
+    bareControl.setFrame(windows[0], {10, 10}, {300, 200});
+    ASSERT_TRUE(bareControl.restoring());
+    ASSERT_TRUE(eventually([&] { return bare.outerFrame(windows[0]) == Frame{1450, 10, 300, 200}; }));
+    EXPECT_GT(clock.elapsed(), 900) << "not before the deadline (a coarse timer)";
+
+    // A newer frame, for any window, supersedes the waiting restore.
+    bareControl.setFrame(windows[0], {20, 20}, {300, 200});
+    bareControl.setFrame(windows[1], {400, 20}, {300, 200});
+    EXPECT_FALSE(bareControl.restoring());
+    EXPECT_TRUE(eventually([&] { return bare.outerFrame(windows[1]) == Frame{1840, 20, 300, 200}; }));
+    eventually([] { return false; }, TLX11FrameWriter::kRestoreTimeout + 200ms);
+    EXPECT_EQ(bare.outerFrame(windows[0]), (Frame{1450, 10, 300, 200}));
 }
 
 TEST_F(TLX11WindowTest, ClientSideDecorationsPlaceTheVisibleFrame) {
@@ -308,108 +374,75 @@ TEST_F(TLX11WindowTest, TheNewlyActiveWindowIsMovedRightAway) {
     }
 }
 
-TEST_F(TLX11WindowTest, DesktopWindowsAreNotMovable) {
+TEST_F(TLX11WindowTest, ADesktopWindowGivesWayToItsProcessesMainWindow) {
+    // The fallback query finds the topmost movable window of the frontmost process, and its
+    // frame reads in window coordinates (anchored at the primary, right monitor).
     std::unique_ptr<TLTestProcess> client;
-    xcb_window_t w = open(client, "Desktop probe", {"--type", "DESKTOP"}, "tldesk");
-    const Frame before = *desktop->outerFrame(w);
+    open(client, "Desktop probe", {"--type", "DESKTOP", "--companion", "Companion probe"}, "tldesk");
+    const xcb_window_t companion =
+        desktop->waitForWindow(TLTestDesktop::WindowMatch::byTitle("Companion probe"));
+    ASSERT_TRUE(
+        desktop->activate(desktop->waitForWindow(TLTestDesktop::WindowMatch::byTitle("Desktop probe"))));
+    const TLFrontmostWindow front = control->readFrontmostWindow();
+    EXPECT_EQ(front.applicationName, std::optional<QString>("tldesk"));
+    EXPECT_EQ(front.window, std::optional<std::uint64_t>(companion));
+    EXPECT_EQ(front.windowError, 0);
+    const Frame f = *desktop->outerFrame(companion);
+    ASSERT_TRUE(front.frame);
+    EXPECT_EQ(
+        (Frame{int(front.frame->x), int(front.frame->y), int(front.frame->width), int(front.frame->height)}),
+        (Frame{f.x - 1440, f.y, f.width, f.height}));
+    expectApplied(companion, layout("half.left"));
+
+    // Without a movable window of its own, the process has none to offer.
+    client.reset();
+    open(client, "Lonely probe", {"--type", "DESKTOP"}, "tldesk");
     QString message;
-    EXPECT_FALSE(TLWindowMover::applyLayout(layout("half.left"), &message));
+    EXPECT_FALSE(mover->applyLayout(layout("half.left"), &message));
     EXPECT_EQ(message.toStdString(), "tldesk hat kein bewegbares Fenster (AXError 0).");
-    EXPECT_EQ(*desktop->outerFrame(w), before);
 }
 
-// Forwards to the real backend and closes the client right after a chosen step, so the window
-// vanishes between the mover's steps.
-class ClosingAccessibility : public TLAccessibility {
+// Forwards to the real backend and closes the client between the read and the write.
+class ClosingControl : public TLWindowControl {
 public:
-    ClosingAccessibility(TLAccessibility& real, std::function<void()> close, std::string after)
-        : real_(real), close_(std::move(close)), after_(std::move(after)) {}
-
-    bool isProcessTrusted() override { return real_.isProcessTrusted(); }
-    void requestTrustPrompt() override { real_.requestTrustPrompt(); }
-    std::optional<TLRunningApplication> frontmostApplication() override {
-        return step("frontmostApplication", real_.frontmostApplication());
+    ClosingControl(TLWindowControl& real, std::function<void()> close)
+        : real_(real), close_(std::move(close)) {}
+    bool isTrusted() override { return real_.isTrusted(); }
+    void requestTrust() override { real_.requestTrust(); }
+    TLFrontmostWindow readFrontmostWindow() override {
+        TLFrontmostWindow front = real_.readFrontmostWindow();
+        close_();
+        return front;
     }
-    TLAXElementPtr createApplicationElement(const TLRunningApplication& a) override {
-        return real_.createApplicationElement(a);
-    }
-    std::int32_t copyWindow(TLAXElement& app, WindowAttribute attribute, TLAXElementPtr* window) override {
-        return step("copyWindow", real_.copyWindow(app, attribute, window));
-    }
-    std::int32_t copyPosition(TLAXElement& window, std::optional<TLPoint>* p) override {
-        return step("copyPosition", real_.copyPosition(window, p));
-    }
-    std::int32_t copySize(TLAXElement& window, std::optional<TLSize>* s) override {
-        return step("copySize", real_.copySize(window, s));
-    }
-    void setPosition(TLAXElement& window, TLPoint p) override { real_.setPosition(window, p); }
-    void setSize(TLAXElement& window, TLSize s) override { real_.setSize(window, s); }
+    std::optional<TLPoint> mouseLocation() override { return real_.mouseLocation(); }
+    void setFrame(std::uint64_t w, TLIntPoint p, TLIntSize s) override { real_.setFrame(w, p, s); }
 
 private:
-    template <typename T>
-    T step(const std::string& name, T result) {
-        if (name == after_ && close_) {
-            std::exchange(close_, nullptr)();
-        }
-        return result;
-    }
-    TLAccessibility& real_;
+    TLWindowControl& real_;
     std::function<void()> close_;
-    std::string after_;
 };
 
-TEST_F(TLX11WindowTest, WindowClosedMidwayFailsCleanly) {
-    struct Row {
-        const char* after;
-        bool ok;
-        const char* message;
-    };
-    const Row rows[] = {
-        // The focused query meets BadWindow, the main query finds no other window: code 0.
-        {"frontmostApplication", false, "tlprobe hat kein bewegbares Fenster (AXError 0)."},
-        {"copyWindow", false, "Fensterposition konnte nicht gelesen werden."},
-        // Gone after the reads: the writes are issued into the void, and that is no failure.
-        {"copySize", true, ""},
-    };
-    for (const Row& row : rows) {
+TEST_F(TLX11WindowTest, AWindowClosedBeforeItsWriteFailsNothing) {
+    for (const char* state : {"", "_NET_WM_STATE_MAXIMIZED_VERT"}) {
         std::unique_ptr<TLTestProcess> client;
-        xcb_window_t w = open(client, std::string("Closing probe ") + row.after);
-        auto close = [&] {
+        xcb_window_t w = open(client, std::string("Closing probe ") + state);
+        if (*state) {
+            desktop->sendClientMessage(w, "_NET_WM_STATE", {1, desktop->atom(state), 0, 2, 0});
+            ASSERT_TRUE(desktop->waitUntil([&] { return hasState(w, state); }));
+        }
+        ClosingControl closing(*control, [&] {
             client->terminate();
             desktop->waitUntil([&] { return !desktop->outerFrame(w); });
-        };
-        ClosingAccessibility closing(*accessibility, close, row.after);
-        TLWindowMover::setPlatform(&closing, displays);
+        });
         QString message;
-        const bool ok = TLWindowMover::applyLayout(layout("half.left"), &message);
-        TLWindowMover::setPlatform(accessibility, displays);
-        EXPECT_EQ(ok, row.ok) << row.after;
-        EXPECT_EQ(message.toStdString(), row.message) << row.after;
+        // The write goes into the void, and that is no failure.
+        EXPECT_TRUE(TLWindowMover(closing).applyLayout(layout("half.left"), &message))
+            << message.toStdString();
+        EXPECT_TRUE(eventually([&] { return !control->restoring(); })) << state;
     }
     // The connection survived every error.
-    EXPECT_TRUE(session->isConnected());
-    EXPECT_TRUE(TLWindowMover::isTrusted());
-}
-
-TEST_F(TLX11WindowTest, MainWindowQueryFindsTheProcessWindow) {
-    // The fallback query finds the topmost window of the frontmost process, and its frame
-    // reads back in accessibility coordinates (anchored at the primary, right monitor).
-    std::unique_ptr<TLTestProcess> client;
-    xcb_window_t w = open(client, "Main probe");
-    std::optional<TLRunningApplication> app = accessibility->frontmostApplication();
-    ASSERT_TRUE(app);
-    EXPECT_EQ(app->localizedName, std::optional<QString>("tlprobe"));
-    EXPECT_EQ(app->processIdentifier, client->pid());
-    TLAXElementPtr element = accessibility->createApplicationElement(*app);
-    TLAXElementPtr window;
-    EXPECT_EQ(accessibility->copyWindow(*element, TLAccessibility::WindowAttribute::MainWindow, &window), 0);
-    ASSERT_TRUE(window);
-    std::optional<TLPoint> position;
-    std::optional<TLSize> size;
-    ASSERT_EQ(accessibility->copyPosition(*window, &position) | accessibility->copySize(*window, &size), 0);
-    const Frame f = *desktop->outerFrame(w);
-    EXPECT_EQ((Frame{int(position->x), int(position->y), int(size->width), int(size->height)}),
-              (Frame{f.x - 1440, f.y, f.width, f.height}));
+    EXPECT_TRUE(connection->isConnected());
+    EXPECT_TRUE(mover->isTrusted());
 }
 
 } // namespace

@@ -1,12 +1,13 @@
 #include "support/TLQtTestApplication.h"
 #include "update/TLRecordingPresenter.h"
 
-#include "TLFakeDesktop.h"
 #include "TLFakeHotKeyService.h"
 #include "TLFakeKeyboardLayout.h"
 #include "TLFakeLoginItemService.h"
+#include "TLFakeWindowControl.h"
 #include "TLHotkeyManager.h"
 #include "TLLayout.h"
+#include "TLLog.h"
 #include "TLLoginItem.h"
 #include "TLPreferencesWindowController.h"
 #include "TLShortcutRecorder.h"
@@ -51,26 +52,13 @@ constexpr std::uint32_t kCtrlOpt = 0x1800;
 
 const QString kRefusedPrefix = QStringLiteral("Vom System verweigert (anderswo belegt?): ");
 
-// Installs the fakes before the objects under test exist and removes them after those have gone.
-struct FakesInstalled {
-    FakesInstalled(TLFakeKeyboardLayout& keyboard, TLFakeDesktop& desktop, TLFakeLoginItemService& login,
-                   TLUrlCatcher& urlCatcher) {
-        TLKeyboardLayout::install(&keyboard);
-        TLWindowMover::setPlatform(&desktop, &desktop);
-        TLLoginItem::setService(&login);
-        QDesktopServices::setUrlHandler(QStringLiteral("https"), &urlCatcher, "open");
-    }
-    ~FakesInstalled() {
-        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-        TLLoginItem::setService(nullptr);
-        TLWindowMover::setPlatform(nullptr, nullptr);
-        TLKeyboardLayout::install(nullptr);
-    }
-};
-
 class PreferencesTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), &urlCatcher, "open");
+    }
+    void TearDown() override { QDesktopServices::unsetUrlHandler(QStringLiteral("https")); }
 
     TLUpdaterContext updaterContext() {
         TLUpdaterContext context;
@@ -104,17 +92,19 @@ protected:
 
     QTemporaryDir dir;
     TLFakeKeyboardLayout keyboard;
-    TLFakeDesktop desktop;
+    TLFakeWindowControl desktop;
+    TLWindowMover mover{desktop};
     TLFakeLoginItemService login;
+    TLLoginItem loginItem{login};
     TLUrlCatcher urlCatcher;
     TLTestHttpServer server;
     TLFakeHotKeyService service;
     TLRecordingPresenter presenter;
-    FakesInstalled installed{keyboard, desktop, login, urlCatcher};
-    TLUserDefaults defaults{dir.filePath(QStringLiteral("Tilora.plist"))};
-    TLHotkeyManager manager{defaults, service};
+    TLLog log{nullptr};
+    TLUserDefaults defaults{dir.filePath(QStringLiteral("Tilora.plist")), log};
+    TLHotkeyManager manager{defaults, service, keyboard};
     TLUpdater updater{defaults, presenter, updaterContext()};
-    TLPreferencesWindowController controller{manager, updater};
+    TLPreferencesWindowController controller{{manager, updater, mover, loginItem, keyboard}};
 };
 
 TEST_F(PreferencesTest, BuildsTheWindowOnce) {
@@ -194,7 +184,7 @@ TEST_F(PreferencesTest, ResetUpdatesEveryRecorderAndReportsRefusalsInCatalogueOr
     for (std::size_t r = 0; r < layouts.size(); ++r) {
         const TLShortcut expected =
             TLShortcut::shortcutWithKeyCode(layouts[r].defaultKeyCode(), layouts[r].defaultModifiers());
-        EXPECT_EQ(controller.recorderAt(static_cast<int>(r))->displayText(), expected.displayString())
+        EXPECT_EQ(controller.recorderAt(static_cast<int>(r))->displayText(), expected.displayString(keyboard))
             << layouts[r].identifier();
     }
     EXPECT_EQ(controller.statusLabel()->text(),
@@ -204,6 +194,10 @@ TEST_F(PreferencesTest, ResetUpdatesEveryRecorderAndReportsRefusalsInCatalogueOr
     service.taken.clear();
     controller.resetButton()->click();
     EXPECT_EQ(controller.statusLabel()->text(), QString());
+
+    // A hot key the system takes back later is reported like a refusal.
+    service.lose({service.registered().begin()->first});
+    EXPECT_EQ(controller.statusLabel()->text(), kRefusedPrefix + QStringLiteral("Linkes Drittel (⌃⌥1)"));
 }
 
 TEST_F(PreferencesTest, AccessibilityStateFollowsTheGrantWithinTwoSeconds) {
@@ -216,7 +210,7 @@ TEST_F(PreferencesTest, AccessibilityStateFollowsTheGrantWithinTwoSeconds) {
     const QColor warning = controller.axLabel()->palette().color(QPalette::WindowText);
 
     controller.axButton()->click();
-    EXPECT_EQ(desktop.promptRequests, 1);
+    EXPECT_EQ(desktop.count("requestTrust"), 1u);
     EXPECT_EQ(urlCatcher.urls.size(), 1);
 
     desktop.trusted = true;

@@ -37,11 +37,9 @@ protected:
         executable_ = dir_.path() + QStringLiteral("/Meine Programme/Tilora.app/Contents/MacOS/Tilora");
         install(QStringLiteral("org.tilora.Tilora"), executable_);
     }
-    void TearDown() override { TLLoginItem::setService(nullptr); }
-
     void install(const QString& name, const QString& executable) {
         service_ = std::make_unique<TLXdgAutostart>(name, executable);
-        TLLoginItem::setService(service_.get());
+        item_ = std::make_unique<TLLoginItem>(*service_);
     }
     QString autostart() const { return dir_.path() + QStringLiteral("/config/autostart"); }
     QString entry() const { return autostart() + QStringLiteral("/org.tilora.Tilora.desktop"); }
@@ -50,16 +48,17 @@ protected:
     std::unique_ptr<TLScopedEnv> env_;
     QString executable_;
     std::unique_ptr<TLXdgAutostart> service_;
+    std::unique_ptr<TLLoginItem> item_;
 };
 
 TEST_F(TLXdgAutostartTest, EnableWritesAValidEntryThatStartsThisProgram) {
-    ASSERT_TRUE(TLLoginItem::isAvailable());
+    ASSERT_TRUE(item_->isAvailable());
     EXPECT_EQ(service_->entryPath(), entry());
-    EXPECT_FALSE(TLLoginItem::isEnabled());
+    EXPECT_FALSE(item_->isEnabled());
 
     TLError error;
-    ASSERT_TRUE(TLLoginItem::setEnabled(true, &error)) << error.localizedDescription.toStdString();
-    EXPECT_TRUE(TLLoginItem::isEnabled());
+    ASSERT_TRUE(item_->setEnabled(true, &error)) << error.localizedDescription.toStdString();
+    EXPECT_TRUE(item_->isEnabled());
 
     const QByteArray contents = readAll(entry());
     EXPECT_TRUE(contents.startsWith("[Desktop Entry]\n"));
@@ -79,18 +78,18 @@ TEST_F(TLXdgAutostartTest, TwiceIsHarmlessAndForeignEntriesAreLeftUntouched) {
     writeAll(autostart() + QStringLiteral("/other.desktop"), foreign);
     writeAll(entry() + QStringLiteral(".bak"), "kept");
 
-    ASSERT_TRUE(TLLoginItem::setEnabled(true));
+    ASSERT_TRUE(item_->setEnabled(true));
     const QByteArray first = readAll(entry());
-    ASSERT_TRUE(TLLoginItem::setEnabled(true));
+    ASSERT_TRUE(item_->setEnabled(true));
     EXPECT_EQ(readAll(entry()), first);
     EXPECT_EQ(QDir(autostart()).entryList(QDir::Files | QDir::Hidden).size(), 3);
-    EXPECT_TRUE(TLLoginItem::isEnabled());
+    EXPECT_TRUE(item_->isEnabled());
 
     for (int i = 0; i < 2; ++i) {
         TLError error;
-        EXPECT_TRUE(TLLoginItem::setEnabled(false, &error)) << error.localizedDescription.toStdString();
+        EXPECT_TRUE(item_->setEnabled(false, &error)) << error.localizedDescription.toStdString();
         EXPECT_FALSE(QFileInfo::exists(entry()));
-        EXPECT_FALSE(TLLoginItem::isEnabled());
+        EXPECT_FALSE(item_->isEnabled());
     }
     EXPECT_EQ(readAll(autostart() + QStringLiteral("/other.desktop")), foreign);
     EXPECT_EQ(readAll(entry() + QStringLiteral(".bak")), "kept");
@@ -117,11 +116,11 @@ TEST_F(TLXdgAutostartTest, StatusFollowsWhatIsInTheEntry) {
     for (const auto& row : rows) {
         writeAll(entry(), QByteArray(row.contents).replace("PROGRAM", program));
         EXPECT_EQ(service_->status(), row.status) << row.name;
-        EXPECT_EQ(TLLoginItem::isEnabled(), row.status == TLLoginItemStatus::Enabled) << row.name;
+        EXPECT_EQ(item_->isEnabled(), row.status == TLLoginItemStatus::Enabled) << row.name;
     }
     // Switching on repairs any of them.
-    ASSERT_TRUE(TLLoginItem::setEnabled(true));
-    EXPECT_TRUE(TLLoginItem::isEnabled());
+    ASSERT_TRUE(item_->setEnabled(true));
+    EXPECT_TRUE(item_->isEnabled());
 }
 
 TEST_F(TLXdgAutostartTest, FailuresAreReportedReadablyAndChangeNothing) {
@@ -139,14 +138,14 @@ TEST_F(TLXdgAutostartTest, FailuresAreReportedReadablyAndChangeNothing) {
         SCOPED_TRACE(row.code);
         writeAll(dir_.path() + row.blocker, "kept");
         TLError error;
-        EXPECT_FALSE(TLLoginItem::setEnabled(row.enabled, &error));
+        EXPECT_FALSE(item_->setEnabled(row.enabled, &error));
         EXPECT_EQ(error.domain, QStringLiteral("XDGAutostart"));
         EXPECT_EQ(error.code, row.code);
         // Names what could not be done and where.
         EXPECT_TRUE(error.localizedDescription.startsWith(QStringLiteral("Der Autostart-")) &&
                     error.localizedDescription.contains(autostart()))
             << error.localizedDescription.toStdString();
-        EXPECT_FALSE(TLLoginItem::isEnabled());
+        EXPECT_FALSE(item_->isEnabled());
         EXPECT_EQ(readAll(dir_.path() + row.blocker), "kept");
         QDir(dir_.path() + QStringLiteral("/config")).removeRecursively();
     }
@@ -158,29 +157,27 @@ TEST_F(TLXdgAutostartTest, ProgramsAndNamesAnEntryCannotCarryAreRefused) {
          {QStringLiteral("/opt/Tilora\n--evil"), QStringLiteral("relative/Tilora"), QString()}) {
         install(QStringLiteral("org.tilora.Tilora"), program);
         TLError error;
-        EXPECT_FALSE(TLLoginItem::setEnabled(true, &error)) << program.toStdString();
+        EXPECT_FALSE(item_->setEnabled(true, &error)) << program.toStdString();
         EXPECT_EQ(error.code, TLXdgAutostart::kUnusableProgram);
     }
     // Names that would leave the folder: not available at all.
     for (const QString& name : {QStringLiteral("../escape"), QStringLiteral(".hidden"), QString()}) {
         install(name, executable_);
-        EXPECT_FALSE(TLLoginItem::isAvailable()) << name.toStdString();
+        EXPECT_FALSE(item_->isAvailable()) << name.toStdString();
         TLError error;
-        EXPECT_FALSE(TLLoginItem::setEnabled(true, &error));
+        EXPECT_FALSE(item_->setEnabled(true, &error));
         EXPECT_EQ(error.domain, QStringLiteral("Tilora"));
     }
     EXPECT_FALSE(QFileInfo::exists(dir_.path() + QStringLiteral("/config")));
 }
 
-TEST_F(TLXdgAutostartTest, TheMainBundleNamesAndStartsTheEntry) {
+TEST_F(TLXdgAutostartTest, TheBundleNamesAndStartsTheEntry) {
     const QString bundle = dir_.path() + QStringLiteral("/Apps/Tilora.app");
     TLPropertyList::Node info = TLPropertyList::fromVariant(
         QVariantMap{{QStringLiteral("CFBundleIdentifier"), QStringLiteral("org.example.Tiles")},
                     {QStringLiteral("CFBundleExecutable"), QStringLiteral("tilora")}});
     writeAll(bundle + QStringLiteral("/Contents/Info.plist"), TLPropertyList::toXml(info.get()));
-    TLBundle::setMainBundlePathForTesting(bundle);
-    const std::unique_ptr<TLXdgAutostart> service = TLXdgAutostart::forMainBundle();
-    TLBundle::setMainBundlePathForTesting(QString());
+    const std::unique_ptr<TLXdgAutostart> service = TLXdgAutostart::forBundle(TLBundle(bundle));
 
     EXPECT_EQ(service->entryPath(), autostart() + QStringLiteral("/org.example.Tiles.desktop"));
     EXPECT_TRUE(service->entryContents()->contains("\nExec=" + bundle.toUtf8() + "/Contents/MacOS/tilora\n"));

@@ -1,6 +1,8 @@
 // Sanitizer settings compiled into every test binary, so they hold however a test is started
 // (ctest, a debugger, by hand). They only take effect in the sanitizer build.
 
+// The names are the ones the sanitizers look for.
+// NOLINTBEGIN(bugprone-reserved-identifier)
 extern "C" {
 
 const char* __asan_default_options() {
@@ -18,3 +20,4 @@ const char* __lsan_default_suppressions() {
 }
 
 } // extern "C"
+// NOLINTEND(bugprone-reserved-identifier)

@@ -119,19 +119,17 @@ TEST_F(TLBundleFilesTest, MissingBadOrWrongTypedInfoIsNotUsed) {
 }
 
 TEST_F(TLBundleFilesTest, TheRunningVersionIsTheOneReadFirst) {
-    EXPECT_TRUE(TLBundle::main().bundlePath().isEmpty()) << "a test program lies in no bundle";
+    EXPECT_TRUE(TLBundle::ofRunningExecutable().bundlePath().isEmpty()) << "a test program lies in no bundle";
     writeInfo(QVariantMap{{QStringLiteral("CFBundleShortVersionString"), QStringLiteral("1.0")}}, false);
-    TLBundle::setMainBundlePathForTesting(bundle_);
-    EXPECT_EQ(TLBundle::main().bundlePath(), bundle_);
-    EXPECT_EQ(TLBundle::main().shortVersion(), QStringLiteral("1.0"));
+    const TLBundle running(bundle_);
+    EXPECT_EQ(running.shortVersion(), QStringLiteral("1.0"));
     // An update replaces the files; the running program keeps the version it started with.
     writeInfo(QVariantMap{{QStringLiteral("CFBundleShortVersionString"), QStringLiteral("2.0")}}, false);
-    EXPECT_EQ(TLBundle::main().shortVersion(), QStringLiteral("1.0"));
+    EXPECT_EQ(running.shortVersion(), QStringLiteral("1.0"));
     EXPECT_EQ(TLBundle::readInfoDictionary(bundle_)->value(QStringLiteral("CFBundleShortVersionString")),
               QStringLiteral("2.0"));
-    TLBundle::setMainBundlePathForTesting(QString());
-    EXPECT_TRUE(TLBundle::main().infoDictionary().isEmpty());
-    EXPECT_EQ(TLBundle::main().bundleIdentifier(), QString::fromUtf8(TLBuildSettings::kBundleIdentifier));
+    EXPECT_TRUE(TLBundle(QString()).infoDictionary().isEmpty());
+    EXPECT_EQ(TLBundle(QString()).bundleIdentifier(), QString::fromUtf8(TLBuildSettings::kBundleIdentifier));
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "TLPropertyList.h"
+#include "TLPropertyListGuard.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -9,6 +10,62 @@
 #include <limits>
 
 namespace {
+
+QByteArray nestedXml(int depth) {
+    return "<plist version=\"1.0\">" + QByteArray("<array>").repeated(depth) +
+           QByteArray("</array>").repeated(depth) + "</plist>";
+}
+
+// `depth` nested arrays in binary form, each but the last holding `fanout` references to the next.
+QByteArray nestedBinary(int depth, int fanout) {
+    QByteArray data = "bplist00";
+    const auto append = [&data](quint64 value, int bytes) {
+        for (int i = bytes - 1; i >= 0; --i) {
+            data.append(static_cast<char>(value >> (8 * i)));
+        }
+    };
+    QList<quint64> offsets;
+    for (int i = 0; i < depth; ++i) {
+        offsets.append(data.size());
+        const int refs = i + 1 < depth ? fanout : 0;
+        append(0xA0 | refs, 1);
+        for (int r = 0; r < refs; ++r) {
+            append(i + 1, 4);
+        }
+    }
+    const qsizetype table = data.size();
+    for (quint64 offset : offsets) {
+        append(offset, 4);
+    }
+    data.append(QByteArray(6, '\0'));
+    append(4, 1); // offset size
+    append(4, 1); // reference size
+    append(depth, 8);
+    append(0, 8);
+    append(table, 8);
+    return data;
+}
+
+TEST(TLPropertyListTest, NestingAndSharingAreBounded) {
+    // libplist would recurse (and crash) on the deep ones and copy the shared array 2^60 times.
+    const int limit = TLPropertyListGuard::kMaxDepth;
+    const struct {
+        const char* what;
+        QByteArray data;
+        bool parsed;
+    } rows[] = {
+        {"XML at the limit", nestedXml(limit), true},
+        {"XML one deeper", nestedXml(limit + 1), false},
+        {"XML 200,000 deep", nestedXml(200000), false},
+        {"binary at the limit", nestedBinary(limit, 1), true},
+        {"binary one deeper", nestedBinary(limit + 1, 1), false},
+        {"binary 200,000 deep", nestedBinary(200000, 1), false},
+        {"binary, shared 60 times over", nestedBinary(60, 2), false},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(TLPropertyList::parse(row.data) != nullptr, row.parsed) << row.what;
+    }
+}
 
 TEST(TLPropertyListTest, UidsHaveNoValueAndAreLeftOutOfContainers) {
     TLPropertyList::Node dict(plist_new_dict());

@@ -1,6 +1,7 @@
 // Writes the store in a loop until it is killed; the atomicity test runs it.
 // Each write stores one dictionary whose payload is derived from its counter, so a reader
 // can tell a complete value from a torn one. It continues from the counter already stored.
+#include "TLLog.h"
 #include "TLUserDefaults.h"
 
 #include <QElapsedTimer>
@@ -28,7 +29,8 @@ int main(int argc, char** argv) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     QElapsedTimer running;
     running.start();
-    TLUserDefaults defaults(QString::fromLocal8Bit(argv[1]));
+    const TLLog log{nullptr};
+    TLUserDefaults defaults(QString::fromLocal8Bit(argv[1]), log);
     qint64 counter = 0;
     if (auto stored = defaults.dictionaryForKey(QStringLiteral("TLTestRecord"))) {
         counter = stored->value(QStringLiteral("counter")).toLongLong();

@@ -1,3 +1,4 @@
+#include "TLLog.h"
 #include "TLUserDefaults.h"
 
 #include <QDeadlineTimer>
@@ -19,6 +20,8 @@ extern char** environ;
 
 namespace {
 
+const TLLog kQuiet{nullptr};
+
 struct Record {
     qint64 counter = 0;
     bool complete = false;
@@ -26,7 +29,7 @@ struct Record {
 
 // Reads the file as a restarted program would; a record is complete when its payload matches.
 Record readRecord(const QString& path) {
-    TLUserDefaults defaults(path);
+    TLUserDefaults defaults(path, kQuiet);
     const auto record = defaults.dictionaryForKey(QStringLiteral("TLTestRecord"));
     if (!record || !defaults.boolForKey(TLUserDefaults::kFirstLaunchDone)) {
         return {};

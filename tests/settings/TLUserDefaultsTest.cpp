@@ -1,4 +1,5 @@
 #include "TLUserDefaults.h"
+#include "TLLog.h"
 #include "TLPropertyList.h"
 #include "TLScopedEnv.h"
 
@@ -13,6 +14,8 @@
 #include <limits>
 
 namespace {
+
+const TLLog kQuiet{nullptr};
 
 QByteArray readAll(const QString& path) {
     QFile file(path);
@@ -77,7 +80,7 @@ void expectSame(const std::optional<QVariant>& actual, const QVariant& written, 
 
 TEST_F(TLUserDefaultsTest, EveryTypeRoundTripsThroughTheFileAndAFreshInstance) {
     {
-        TLUserDefaults defaults(path());
+        TLUserDefaults defaults(path(), kQuiet);
         for (const TypedValue& v : typedValues()) {
             defaults.setObject(v.value, QString::fromLatin1(v.name));
         }
@@ -85,7 +88,7 @@ TEST_F(TLUserDefaultsTest, EveryTypeRoundTripsThroughTheFileAndAFreshInstance) {
             expectSame(defaults.objectForKey(QString::fromLatin1(v.name)), v.value, v.name);
         }
     }
-    TLUserDefaults restarted(path());
+    TLUserDefaults restarted(path(), kQuiet);
     for (const TypedValue& v : typedValues()) {
         expectSame(restarted.objectForKey(QString::fromLatin1(v.name)), v.value, v.name);
     }
@@ -93,12 +96,12 @@ TEST_F(TLUserDefaultsTest, EveryTypeRoundTripsThroughTheFileAndAFreshInstance) {
 }
 
 TEST_F(TLUserDefaultsTest, TypedGettersTellAbsentFromOtherTypes) {
-    TLUserDefaults defaults(path());
+    TLUserDefaults defaults(path(), kQuiet);
     defaults.setBool(false, TLUserDefaults::kAutoUpdateEnabled);
     defaults.setObject(QStringLiteral("1.2"), TLUserDefaults::kTrustedWithVersion);
     defaults.setObject(QVariantMap{{QStringLiteral("a"), true}}, TLUserDefaults::kShortcuts);
 
-    TLUserDefaults reread(path());
+    TLUserDefaults reread(path(), kQuiet);
     EXPECT_FALSE(reread.boolForKey(TLUserDefaults::kFirstLaunchDone));
     EXPECT_FALSE(reread.objectForKey(TLUserDefaults::kFirstLaunchDone).has_value());
     // A stored false is there, unlike an absent key.
@@ -123,7 +126,7 @@ TEST_F(TLUserDefaultsTest, BoolForKeyReadsNumbersAndWordsLikeBooleans) {
         {qint64(-3), true},     {0.5, true}, {QString("YES"), true}, {QString("0"), false},
         {QVariantMap(), false},
     };
-    TLUserDefaults defaults(path());
+    TLUserDefaults defaults(path(), kQuiet);
     for (const auto& row : rows) {
         defaults.setObject(row.stored, QStringLiteral("k"));
         EXPECT_EQ(defaults.boolForKey(QStringLiteral("k")), row.expected)
@@ -132,7 +135,7 @@ TEST_F(TLUserDefaultsTest, BoolForKeyReadsNumbersAndWordsLikeBooleans) {
 }
 
 TEST_F(TLUserDefaultsTest, SetReplacesWholeValueAndRemoveMakesItAbsentAfterRestart) {
-    TLUserDefaults defaults(path());
+    TLUserDefaults defaults(path(), kQuiet);
     defaults.setObject(QVariantMap{{QStringLiteral("a"), true}, {QStringLiteral("b"), true}},
                        TLUserDefaults::kShortcuts);
     defaults.setObject(QVariantMap{{QStringLiteral("c"), false}}, TLUserDefaults::kShortcuts);
@@ -140,19 +143,19 @@ TEST_F(TLUserDefaultsTest, SetReplacesWholeValueAndRemoveMakesItAbsentAfterResta
     defaults.removeObjectForKey(TLUserDefaults::kFirstLaunchDone);
     defaults.removeObjectForKey(QStringLiteral("never-set"));
 
-    TLUserDefaults restarted(path());
+    TLUserDefaults restarted(path(), kQuiet);
     EXPECT_EQ(restarted.dictionaryForKey(TLUserDefaults::kShortcuts),
               QVariantMap({{QStringLiteral("c"), false}}));
     EXPECT_FALSE(restarted.objectForKey(TLUserDefaults::kFirstLaunchDone).has_value());
 
     // An invalid value removes the key, as a nil object would.
     restarted.setObject(QVariant(), TLUserDefaults::kShortcuts);
-    EXPECT_FALSE(TLUserDefaults(path()).objectForKey(TLUserDefaults::kShortcuts).has_value());
+    EXPECT_FALSE(TLUserDefaults(path(), kQuiet).objectForKey(TLUserDefaults::kShortcuts).has_value());
 }
 
 TEST_F(TLUserDefaultsTest, AnInstanceSeesWhatAnotherWroteAfterItsFirstRead) {
-    TLUserDefaults first(path());
-    TLUserDefaults second(path());
+    TLUserDefaults first(path(), kQuiet);
+    TLUserDefaults second(path(), kQuiet);
     EXPECT_FALSE(second.boolForKey(TLUserDefaults::kFirstLaunchDone));
     first.setBool(true, TLUserDefaults::kFirstLaunchDone);
     EXPECT_TRUE(second.boolForKey(TLUserDefaults::kFirstLaunchDone));
@@ -163,7 +166,7 @@ TEST_F(TLUserDefaultsTest, AnInstanceSeesWhatAnotherWroteAfterItsFirstRead) {
 }
 
 TEST_F(TLUserDefaultsTest, ValuesWithoutPropertyListFormAreRefusedAndTheOldValueStays) {
-    TLUserDefaults defaults(path());
+    TLUserDefaults defaults(path(), kQuiet);
     defaults.setObject(QStringLiteral("kept"), TLUserDefaults::kTrustedWithVersion);
     const QVariant refused[] = {
         QVariant(QPoint(1, 2)),
@@ -175,25 +178,25 @@ TEST_F(TLUserDefaultsTest, ValuesWithoutPropertyListFormAreRefusedAndTheOldValue
         defaults.setObject(value, TLUserDefaults::kTrustedWithVersion);
         EXPECT_EQ(defaults.stringForKey(TLUserDefaults::kTrustedWithVersion), QStringLiteral("kept"));
     }
-    EXPECT_EQ(TLUserDefaults(path()).stringForKey(TLUserDefaults::kTrustedWithVersion),
+    EXPECT_EQ(TLUserDefaults(path(), kQuiet).stringForKey(TLUserDefaults::kTrustedWithVersion),
               QStringLiteral("kept"));
 }
 
 TEST_F(TLUserDefaultsTest, MissingFoldersAreCreatedAndAFailedWriteKeepsTheValueForThisRun) {
     const QString deep = dir_.path() + QStringLiteral("/a/b/Tilora.plist");
-    TLUserDefaults defaults(deep);
+    TLUserDefaults defaults(deep, kQuiet);
     EXPECT_FALSE(defaults.boolForKey(TLUserDefaults::kFirstLaunchDone));
     EXPECT_FALSE(QFileInfo::exists(deep)) << "reading creates nothing";
     defaults.setBool(true, TLUserDefaults::kFirstLaunchDone);
-    EXPECT_TRUE(TLUserDefaults(deep).boolForKey(TLUserDefaults::kFirstLaunchDone));
+    EXPECT_TRUE(TLUserDefaults(deep, kQuiet).boolForKey(TLUserDefaults::kFirstLaunchDone));
 
     // A regular file where the folder should be: creating the folder fails even for root.
     writeAll(dir_.path() + QStringLiteral("/blocked"), "not a folder");
     const QString blocked = dir_.path() + QStringLiteral("/blocked/Tilora/Tilora.plist");
-    TLUserDefaults failing(blocked);
+    TLUserDefaults failing(blocked, kQuiet);
     failing.setBool(true, TLUserDefaults::kFirstLaunchDone);
     EXPECT_TRUE(failing.boolForKey(TLUserDefaults::kFirstLaunchDone));
-    EXPECT_FALSE(TLUserDefaults(blocked).objectForKey(TLUserDefaults::kFirstLaunchDone).has_value());
+    EXPECT_FALSE(TLUserDefaults(blocked, kQuiet).objectForKey(TLUserDefaults::kFirstLaunchDone).has_value());
     EXPECT_EQ(readAll(dir_.path() + QStringLiteral("/blocked")), QByteArray("not a folder"));
 }
 
@@ -209,7 +212,7 @@ TEST_P(TLUserDefaultsUnreadableTest, IsReadAsEmptyAndSetAsideBeforeTheFirstWrite
     ASSERT_TRUE(QDir().mkpath(folder()));
     writeAll(path(), GetParam().content);
 
-    TLUserDefaults defaults(path());
+    TLUserDefaults defaults(path(), kQuiet);
     EXPECT_FALSE(defaults.objectForKey(TLUserDefaults::kFirstLaunchDone).has_value());
     EXPECT_FALSE(defaults.boolForKey(TLUserDefaults::kFirstLaunchDone));
     EXPECT_EQ(readAll(path()), GetParam().content) << "reading leaves the file alone";
@@ -220,7 +223,7 @@ TEST_P(TLUserDefaultsUnreadableTest, IsReadAsEmptyAndSetAsideBeforeTheFirstWrite
     const QStringList aside = setAsideFiles(folder());
     ASSERT_EQ(aside.size(), 1);
     EXPECT_EQ(readAll(folder() + QLatin1Char('/') + aside.first()), GetParam().content);
-    EXPECT_TRUE(TLUserDefaults(path()).boolForKey(TLUserDefaults::kFirstLaunchDone));
+    EXPECT_TRUE(TLUserDefaults(path(), kQuiet).boolForKey(TLUserDefaults::kFirstLaunchDone));
 
     // Later writes replace the now good file without setting anything else aside.
     defaults.setBool(false, TLUserDefaults::kFirstLaunchDone);
@@ -241,12 +244,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(TLUserDefaultsTest, AFolderInPlaceOfTheFileIsSetAsideWhole) {
     ASSERT_TRUE(QDir().mkpath(path()));
     writeAll(path() + QStringLiteral("/inside"), "user data");
-    TLUserDefaults defaults(path());
+    TLUserDefaults defaults(path(), kQuiet);
     defaults.setBool(true, TLUserDefaults::kFirstLaunchDone);
     const QStringList aside = setAsideFiles(folder());
     ASSERT_EQ(aside.size(), 1);
     EXPECT_EQ(readAll(folder() + QLatin1Char('/') + aside.first() + QStringLiteral("/inside")), "user data");
-    EXPECT_TRUE(TLUserDefaults(path()).boolForKey(TLUserDefaults::kFirstLaunchDone));
+    EXPECT_TRUE(TLUserDefaults(path(), kQuiet).boolForKey(TLUserDefaults::kFirstLaunchDone));
 }
 
 TEST_F(TLUserDefaultsTest, ForeignKeysAndTypesSurviveARewrite) {
@@ -256,9 +259,9 @@ TEST_F(TLUserDefaultsTest, ForeignKeysAndTypesSurviveARewrite) {
                      "<key>Huge</key><integer>18446744073709551615</integer>"
                      "<key>Ref</key><dict><key>CF$UID</key><integer>1</integer></dict>"
                      "</dict></plist>");
-    TLUserDefaults(path()).setBool(true, TLUserDefaults::kFirstLaunchDone);
+    TLUserDefaults(path(), kQuiet).setBool(true, TLUserDefaults::kFirstLaunchDone);
 
-    TLUserDefaults reread(path());
+    TLUserDefaults reread(path(), kQuiet);
     EXPECT_EQ(reread.objectForKey(QStringLiteral("Other")),
               QVariant(QVariantList{2.5, QByteArray("\x00\x01\x02", 3)}));
     expectSame(reread.objectForKey(QStringLiteral("Huge")), std::numeric_limits<quint64>::max(), "Huge");
@@ -278,14 +281,8 @@ TEST(TLUserDefaultsPathTest, StandardStoreLivesUnderTheConfigHome) {
                 << ignored.value_or("unset").toStdString();
         }
     }
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    TLScopedEnv xdg("XDG_CONFIG_HOME", dir.path().toUtf8());
-    TLUserDefaults& standard = TLUserDefaults::standard();
-    ASSERT_EQ(standard.filePath(), dir.path() + QStringLiteral("/Tilora/Tilora.plist"));
-    standard.setObject(QStringLiteral("9.9"), TLUserDefaults::kTrustedWithVersion);
-    EXPECT_EQ(TLUserDefaults(standard.filePath()).stringForKey(TLUserDefaults::kTrustedWithVersion),
-              QStringLiteral("9.9"));
+    TLScopedEnv xdg("XDG_CONFIG_HOME", QByteArray("/xdg/cfg"));
+    EXPECT_EQ(TLUserDefaults::standardFilePath(), QStringLiteral("/xdg/cfg/Tilora/Tilora.plist"));
 }
 
 } // namespace

@@ -27,6 +27,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,7 @@ public:
     bool start(const Options& options, std::string* error = nullptr);
     void stop();
     bool isRunning() const { return server_ != nullptr; }
+    pid_t serverPid() const { return server_ ? server_->pid() : 0; }
 
     const std::string& displayName() const { return displayName_; } // ":N"
     void setDisplayEnvironment() const;                             // setenv("DISPLAY", ...)
@@ -108,6 +110,10 @@ public:
     struct Frame {
         int x = 0, y = 0, width = 0, height = 0;
         bool operator==(const Frame&) const = default;
+        // How test failures print it: "WxH+X+Y", as X geometry is written.
+        friend void PrintTo(const Frame& f, std::ostream* os) {
+            *os << f.width << 'x' << f.height << '+' << f.x << '+' << f.y;
+        }
     };
     std::optional<Frame> outerFrame(xcb_window_t window) const;
 

@@ -1,6 +1,7 @@
 #include "TLQtUpdatePresenter.h"
 #include "TLQtTestApplication.h"
 
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -15,6 +16,7 @@ struct Seen {
     QString informative;
     QStringList buttons;
     QString defaultButton;
+    bool plain = false; // both texts shown as they are, never as markup
 };
 
 // Runs the alert and, once it is on screen, records it and lets `act` close it.
@@ -26,17 +28,20 @@ int runAndAct(const QStringList& buttons, Seen* seen, const std::function<void(Q
             return;
         }
         poll.stop();
+        const auto* informative = box->findChild<QLabel*>("qt_msgbox_informativelabel");
         *seen = {box->text(),
                  box->informativeText(),
                  {},
-                 box->defaultButton() ? box->defaultButton()->text() : ""};
+                 box->defaultButton() ? box->defaultButton()->text() : "",
+                 box->textFormat() == Qt::PlainText && informative &&
+                     informative->textFormat() == Qt::PlainText};
         for (QAbstractButton* b : box->buttons()) {
             seen->buttons.append(b->text().remove(QLatin1Char('&')));
         }
         act(box);
     });
     poll.start(10);
-    return TLQtUpdatePresenter().runModalAlert("Titel", "Text", buttons);
+    return TLQtUpdatePresenter().runModalAlert("<b>Titel</b>", "<a href=\"x\">Text</a>", buttons);
 }
 
 void press(QMessageBox* box, Qt::Key key) {
@@ -62,8 +67,9 @@ TEST(TLQtUpdatePresenter, ShowsTheTextsAndReportsTheChosenButton) {
         SCOPED_TRACE(row.what);
         Seen seen;
         EXPECT_EQ(runAndAct(row.buttons, &seen, row.act), row.expected);
-        EXPECT_EQ(seen.text, "Titel");
-        EXPECT_EQ(seen.informative, "Text");
+        EXPECT_EQ(seen.text, "<b>Titel</b>");
+        EXPECT_EQ(seen.informative, "<a href=\"x\">Text</a>");
+        EXPECT_TRUE(seen.plain);
         if (row.buttons.isEmpty()) {
             EXPECT_EQ(seen.buttons.size(), 1);
         } else {

@@ -26,7 +26,7 @@ QByteArray TLTestZip::bytes() const {
     // Every entry is staged on disk under a plain name ("e<i>") and renamed in the archive, so
     // that any name can be stored, also those no file system would hold for us.
     QTemporaryDir stage;
-    QStringList arguments{"-cf", "-", "--format", "zip", "-n", "-P", "-C", stage.path()};
+    QStringList arguments{"-cf", "-", "--format", format, "-n", "-P", "-C", stage.path()};
     QStringList staged;
     for (qsizetype i = 0; i < entries_.size(); ++i) {
         const Entry& e = entries_[i];

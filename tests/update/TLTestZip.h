@@ -14,6 +14,7 @@ public:
 
     // Serves these bytes instead of an archive (for a download that is no zip at all).
     void setRaw(const QByteArray& bytes) { raw_ = bytes; }
+    QString format = QStringLiteral("zip"); // any format bsdtar writes
 
     QByteArray bytes() const;
 

@@ -7,7 +7,11 @@
 #include <QFile>
 #include <QList>
 #include <QPair>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
+
+#include <stdexcept>
 
 namespace TLUpdateTestSupport {
 
@@ -54,6 +58,35 @@ bool waitUntil(const std::function<bool()>& predicate, int timeoutMs) {
 QString readFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+namespace {
+
+void minisign(const QStringList& arguments) {
+    QProcess tool;
+    tool.start(QStringLiteral("minisign"), arguments);
+    if (!tool.waitForFinished() || tool.exitCode() != 0) {
+        throw std::runtime_error("minisign failed: " + tool.readAllStandardError().toStdString());
+    }
+}
+
+} // namespace
+
+Key makeKey(const QString& folder) {
+    const QString name = QDir(folder).filePath(QStringLiteral("key-%1").arg(QDir(folder).count()));
+    minisign({"-G", "-W", "-p", name + ".pub", "-s", name + ".sec"});
+    return {name + ".sec", readFile(name + ".pub").split('\n').value(1)};
+}
+
+QString sign(const Key& key, const QByteArray& data, const QString& trustedComment) {
+    QTemporaryDir dir;
+    QFile file(dir.filePath("data"));
+    file.open(QIODevice::WriteOnly);
+    file.write(data);
+    file.close();
+    minisign({"-S", "-s", key.secretKeyFile, "-m", file.fileName(), "-x", dir.filePath("sig"), "-t",
+              trustedComment});
+    return readFile(dir.filePath("sig"));
 }
 
 } // namespace TLUpdateTestSupport

@@ -21,4 +21,13 @@ QString sha256(const QByteArray& bytes);
 bool waitUntil(const std::function<bool()>& predicate, int timeoutMs = 10000);
 QString readFile(const QString& path);
 
+// A throw-away minisign key pair in `folder`.
+struct Key {
+    QString secretKeyFile;
+    QString publicKey; // the base64 line of the public key file
+};
+Key makeKey(const QString& folder);
+// The text of minisign's signature of the data with this trusted comment.
+QString sign(const Key& key, const QByteArray& data, const QString& trustedComment);
+
 } // namespace TLUpdateTestSupport

@@ -1,5 +1,7 @@
 #include "TLUpdaterFixture.h"
 
+#include "TLFileOps.h"
+
 #include <QDir>
 
 TLUpdaterFixture::TLUpdaterFixture() {
@@ -8,8 +10,14 @@ TLUpdaterFixture::TLUpdaterFixture() {
     context_.feedUrl = server_.url(QStringLiteral("/appcast.json"));
     context_.tempDir = dir_.filePath(QStringLiteral("tmp"));
     context_.extractTool = QStringLiteral("/usr/bin/bsdtar");
+    context_.allowHttpLoopback = true;
     QDir().mkpath(context_.tempDir);
     presenter_.busyProbe = [this] { return updater_ && updater_->busy(); };
+}
+
+TLUpdaterFixture::~TLUpdaterFixture() {
+    updater_.reset();
+    TLFileOps::removeItem(dir_.path()); // also folders a test made read-only
 }
 
 TLUpdater& TLUpdaterFixture::updater() {

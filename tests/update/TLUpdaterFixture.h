@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TLLog.h"
 #include "TLRecordingPresenter.h"
 #include "TLTestHttpServer.h"
 #include "TLUpdater.h"
@@ -18,6 +19,7 @@
 class TLUpdaterFixture : public ::testing::Test {
 public:
     TLUpdaterFixture();
+    ~TLUpdaterFixture() override;
 
     TLUpdater& updater();
     // Exactly one alert was shown, with these texts.
@@ -28,7 +30,8 @@ public:
 
     QTemporaryDir dir_;
     TLTestHttpServer server_;
-    TLUserDefaults defaults_{dir_.filePath(QStringLiteral("Tilora.plist"))};
+    TLLog log_{nullptr};
+    TLUserDefaults defaults_{dir_.filePath(QStringLiteral("Tilora.plist")), log_};
     TLUpdaterContext context_;
     TLRecordingPresenter presenter_;
     std::unique_ptr<TLUpdater> updater_;

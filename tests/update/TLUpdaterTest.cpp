@@ -1,4 +1,5 @@
 #include "TLQtTestApplication.h"
+#include "TLUpdateErrors.h"
 #include "TLUpdateTestSupport.h"
 #include "TLUpdaterFixture.h"
 
@@ -154,7 +155,7 @@ TEST_F(TLUpdaterTest, OfferShowsVersionsAndNotesAndKeepsBusyWhileOpen) {
     const Row rows[] = {
         {"1.9", {{"version", "1.10"}, {"notes", "Schneller."}}, "Schneller."},
         {"1.9", {{"version", "2.0"}, {"notes", ""}}, fallback},
-        {"0", {{"version", "0.5"}}, fallback}, // no short version in the bundle
+        {"0", {{"version", "0.5"}, {"notes", QVariantList{"a"}}}, fallback}, // no short version in the bundle
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.feed["version"].toString().toStdString());
@@ -193,17 +194,18 @@ TEST_F(TLUpdaterTest, FailedTransfersEndTheCheck) {
     context_.feedInactivityMs = 1500;
     context_.feedDeadlineMs = 4000;
     context_.feedMaxBytes = 4096;
-    const QString timedOut = QString::fromUtf8(TLUpdater::kTimedOut);
+    const QString timedOut = QString::fromUtf8(TLUpdateErrors::kTimedOut);
+    const QString lost = QString::fromUtf8(TLUpdateErrors::kConnectionLost);
     const struct {
         TLTestHttpServer::Mode mode;
         int bodyBytes;
         QString text;
     } rows[] = {
-        {TLTestHttpServer::Mode::HangUp, 100, "Connection closed"}, // Qt's description
+        {TLTestHttpServer::Mode::HangUp, 100, lost},
         {TLTestHttpServer::Mode::NoAnswer, 100, timedOut},
         {TLTestHttpServer::Mode::HeadersThenStall, 100, timedOut},
         {TLTestHttpServer::Mode::Trickle, 100, timedOut}, // one byte per 100 ms: past the deadline
-        {TLTestHttpServer::Mode::Truncated, 100, QString::fromUtf8(TLUpdater::kConnectionLost)},
+        {TLTestHttpServer::Mode::Truncated, 100, lost},
         {TLTestHttpServer::Mode::Normal, 1 << 20, kUnreadable}, // far too large for a feed
     };
     for (const auto& row : rows) {

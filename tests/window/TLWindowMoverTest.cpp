@@ -1,5 +1,5 @@
 #include "TLWindowMover.h"
-#include "TLFakeDesktop.h"
+#include "TLFakeWindowControl.h"
 
 #include <QDesktopServices>
 #include <QGuiApplication>
@@ -12,146 +12,101 @@ namespace {
 using Calls = std::vector<std::string>;
 
 const TLLayout& layout(const char* identifier) {
-    const TLLayout* l = TLLayout::layoutWithIdentifier(identifier);
-    EXPECT_NE(l, nullptr) << identifier;
-    return *l;
+    return *TLLayout::layoutWithIdentifier(identifier);
 }
-
-const QString kTrustMessage = QString::fromUtf8(
-    "Tilora braucht die Freigabe unter Systemeinstellungen → Datenschutz & Sicherheit → Bedienungshilfen.");
 
 class TLWindowMoverTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        // One 1440 x 900 display with a 25-point bar at the top.
-        desktop.displayList = {TLFakeDesktop::display(0, 0, 1440, 900, 25)};
-        TLWindowMover::setPlatform(&desktop, &desktop);
-    }
-    void TearDown() override {
-        TLWindowMover::setPlatform(nullptr, nullptr);
-        EXPECT_EQ(desktop.liveElements, 0) << "every element is released";
-    }
-
-    // Runs applyLayout with and without an out-parameter; both must fail alike and write
-    // nothing. desktop.calls holds the calls of the second run afterwards.
+    // applyLayout with and without an out-parameter: both fail alike and write nothing.
     QString failure(const char* identifier) {
         desktop.calls.clear();
         QString message = "untouched";
-        EXPECT_FALSE(TLWindowMover::applyLayout(layout(identifier), &message));
+        EXPECT_FALSE(mover.applyLayout(layout(identifier), &message));
         const Calls withMessage = desktop.calls;
         desktop.calls.clear();
-        EXPECT_FALSE(TLWindowMover::applyLayout(layout(identifier)));
+        EXPECT_FALSE(mover.applyLayout(layout(identifier)));
         EXPECT_EQ(desktop.calls, withMessage);
-        EXPECT_EQ(desktop.count("set"), 0u);
+        EXPECT_EQ(desktop.count("setFrame"), 0u);
         return message;
     }
 
-    TLFakeDesktop desktop;
+    TLFakeWindowControl desktop;
+    TLWindowMover mover{desktop};
 };
 
-TEST_F(TLWindowMoverTest, UntrustedRequestsThePromptEveryTimeAndLooksNothingUp) {
-    EXPECT_TRUE(TLWindowMover::isTrusted());
+TEST_F(TLWindowMoverTest, UntrustedRequestsThePromptEveryTimeAndReadsNothing) {
     desktop.trusted = false; // asked anew on every call
-    EXPECT_EQ(failure("half.left"), kTrustMessage);
-    EXPECT_EQ(desktop.promptRequests, 2);
-    EXPECT_EQ(desktop.calls, (Calls{"isProcessTrusted", "requestTrustPrompt"}));
-
-    TLWindowMover::setPlatform(nullptr, nullptr); // no backend: nothing is trusted
-    EXPECT_EQ(failure("half.left"), kTrustMessage);
-    EXPECT_TRUE(desktop.calls.empty());
+    EXPECT_EQ(failure("half.left"), "Tilora braucht die Freigabe unter Systemeinstellungen → Datenschutz & "
+                                    "Sicherheit → Bedienungshilfen.");
+    EXPECT_EQ(desktop.calls, (Calls{"isTrusted", "requestTrust"}));
 }
 
-TEST_F(TLWindowMoverTest, NoFrontmostApplication) {
-    desktop.application.reset();
-    EXPECT_EQ(failure("half.left"), "Keine aktive Anwendung gefunden.");
-    EXPECT_EQ(desktop.calls, (Calls{"isProcessTrusted", "frontmostApplication"}));
-}
-
-TEST_F(TLWindowMoverTest, NoMovableWindowReportsTheLastQuery) {
+TEST_F(TLWindowMoverTest, EachMissingPartOfTheReadHasItsMessage) {
     struct Row {
-        TLFakeDesktop::WindowAnswer focused, main;
+        bool application;
         std::optional<QString> name;
+        std::optional<std::uint64_t> window;
+        std::int32_t error;
+        bool frame;
         const char* expected;
     };
     const Row rows[] = {
-        {{0, false}, {0, false}, QString("Editor"), "Editor hat kein bewegbares Fenster (AXError 0)."},
-        {{0, false}, {0, false}, std::nullopt, "Die App hat kein bewegbares Fenster (AXError 0)."},
-        // The focused query's own error code is never reported.
-        {{-25205, false}, {0, false}, QString("Editor"), "Editor hat kein bewegbares Fenster (AXError 0)."},
-        {{-25205, false},
-         {-25204, false},
-         QString("Büro"),
-         "Büro hat kein bewegbares Fenster (AXError -25204)."},
-        // An error that still hands back a window is an error.
-        {{0, false}, {9, true}, QString("Editor"), "Editor hat kein bewegbares Fenster (AXError 9)."},
+        {false, QString("Editor"), 7, 0, true, "Keine aktive Anwendung gefunden."},
+        {true, QString("Editor"), std::nullopt, 0, true, "Editor hat kein bewegbares Fenster (AXError 0)."},
+        {true, std::nullopt, std::nullopt, 0, true, "Die App hat kein bewegbares Fenster (AXError 0)."},
+        // An error that still comes with a window is an error.
+        {true, QString("Büro"), 7, -25204, true, "Büro hat kein bewegbares Fenster (AXError -25204)."},
+        {true, QString("Editor"), 7, 0, false, "Fensterposition konnte nicht gelesen werden."},
     };
     for (const Row& row : rows) {
-        desktop.focused = row.focused;
-        desktop.main = row.main;
-        desktop.application->localizedName = row.name;
-        EXPECT_EQ(failure("half.left"), QString::fromUtf8(row.expected));
-        EXPECT_EQ(desktop.count("copyPosition"), 0u);
+        desktop.front.hasApplication = row.application;
+        desktop.front.applicationName = row.name;
+        desktop.front.window = row.window;
+        desktop.front.windowError = row.error;
+        desktop.front.frame = row.frame ? std::optional<TLRect>(TLRect{10, 10, 300, 200}) : std::nullopt;
+        EXPECT_EQ(failure("third.left"), QString::fromUtf8(row.expected));
+        EXPECT_EQ(desktop.calls, (Calls{"isTrusted", "read"})) << row.expected;
     }
 }
 
-TEST_F(TLWindowMoverTest, UnreadableFrameStopsBeforeThePlacement) {
-    struct Row {
-        std::int32_t positionError, sizeError;
-        bool positionValue, sizeValue;
-        std::size_t sizeReads;
-    };
-    const Row rows[] = {
-        {-25204, 0, true, true, 0}, // size is read only after the position
-        {0, -25204, true, true, 1},
-        {0, 0, false, true, 1}, // a value of the wrong kind
-        {0, 0, true, false, 1},
-    };
-    for (const Row& row : rows) {
-        desktop.positionError = row.positionError;
-        desktop.sizeError = row.sizeError;
-        desktop.position = row.positionValue ? std::optional<TLPoint>(TLPoint{10, 10}) : std::nullopt;
-        desktop.size = row.sizeValue ? std::optional<TLSize>(TLSize{300, 200}) : std::nullopt;
-        EXPECT_EQ(failure("third.left"), "Fensterposition konnte nicht gelesen werden.");
-        EXPECT_EQ(desktop.count("copySize:focused"), row.sizeReads);
-        EXPECT_EQ(desktop.count("displays"), 0u);
-    }
-}
-
-TEST_F(TLWindowMoverTest, DisplayMoveOnASingleDisplayFailsAfterReadingAndWritesNothing) {
+TEST_F(TLWindowMoverTest, DisplayMoveOnASingleDisplayFailsAfterTheRead) {
     for (const char* identifier : {"screen.next", "screen.prev"}) {
         EXPECT_EQ(failure(identifier), "Nur ein Bildschirm angeschlossen.");
-        EXPECT_EQ(desktop.count("copySize:focused"), 1u);
-        EXPECT_EQ(desktop.count("displays"), 1u);
+        EXPECT_EQ(desktop.calls, (Calls{"isTrusted", "read"}));
     }
 }
 
-// Success: exactly three writes, position, size, position, both positions the same point.
-TEST_F(TLWindowMoverTest, SuccessWritesPositionSizePositionWithTheComputedFrame) {
-    auto expectMoved = [this](const char* identifier, const Calls& tail) {
-        desktop.calls.clear();
-        QString message = "untouched";
-        ASSERT_TRUE(TLWindowMover::applyLayout(layout(identifier), &message));
-        EXPECT_EQ(message, "untouched");
-        Calls expected = {"isProcessTrusted", "frontmostApplication", "createApplicationElement",
-                          "copyWindow:AXFocusedWindow"};
-        expected.insert(expected.end(), tail.begin(), tail.end());
-        EXPECT_EQ(desktop.calls, expected);
+TEST_F(TLWindowMoverTest, SuccessRequestsTheComputedFrameOnce) {
+    struct Row {
+        const char* layout;
+        std::vector<TLDisplay> displays;
+        TLRect frame;
+        Calls tail;
     };
-    // Visible frame: 1440 x 875 below a 25-point bar.
-    expectMoved("half.right",
-                {"copyPosition:focused", "copySize:focused", "displays", "setPosition:focused 720,25",
-                 "setSize:focused 720,875", "setPosition:focused 720,25"});
-
-    desktop.focused = {-25212, false};
-    expectMoved("half.left", {"copyWindow:AXMainWindow", "copyPosition:main", "copySize:main", "displays",
-                              "setPosition:main 0,25", "setSize:main 720,875", "setPosition:main 0,25"});
-
-    // A second display to the right, 1920 x 1080 without a bar.
-    desktop.focused = {};
-    desktop.displayList.push_back(TLFakeDesktop::display(1440, 0, 1920, 1080));
-    expectMoved("screen.next",
-                {"copyPosition:focused", "copySize:focused", "displays", "setPosition:focused 1573,-87",
-                 "setSize:focused 1067,741", "setPosition:focused 1573,-87"});
+    const TLDisplay left = TLFakeWindowControl::display(0, 0, 1440, 900, 25);
+    const TLDisplay right = TLFakeWindowControl::display(1440, 0, 1920, 1080);
+    const Row rows[] = {
+        // Visible frame: 1440 x 875 below a 25-point bar.
+        {"half.right", {left}, {100, 100, 800, 600}, {"setFrame 7 720,25 720x875"}},
+        {"screen.next", {left, right}, {100, 100, 800, 600}, {"setFrame 7 1573,-87 1067x741"}},
+        // A window on no display goes to the display under the mouse.
+        {"half.left",
+         {left, right},
+         {-5000, 100, 800, 600},
+         {"mouseLocation", "setFrame 7 1440,-180 960x1080"}},
+    };
+    desktop.mouse = TLPoint{2000, 500};
+    for (const Row& row : rows) {
+        desktop.calls.clear();
+        desktop.front.displays = row.displays;
+        desktop.front.frame = row.frame;
+        QString message = "untouched";
+        ASSERT_TRUE(mover.applyLayout(layout(row.layout), &message)) << message.toStdString();
+        EXPECT_EQ(message, "untouched");
+        Calls expected = {"isTrusted", "read"};
+        expected.insert(expected.end(), row.tail.begin(), row.tail.end());
+        EXPECT_EQ(desktop.calls, expected) << row.layout;
+    }
 }
 
 class UrlRecorder : public QObject {
@@ -172,7 +127,6 @@ TEST(TLWindowMoverSettings, OpensTheHelpPage) {
     TLWindowMover::openAccessibilitySettings();
     QDesktopServices::unsetUrlHandler("https");
     ASSERT_EQ(recorder.opened.size(), 1);
-    EXPECT_TRUE(recorder.opened[0].isValid());
     EXPECT_FALSE(recorder.opened[0].host().isEmpty());
 }
 

@@ -205,9 +205,11 @@ std::optional<QStringList> TLDesktopEntry::splitExec(const QString& exec) {
                 closed = true;
                 break;
             }
-            if (q == QLatin1Char('\\') && i + 1 < exec.size() && kEscapedInQuotes.contains(exec[i + 1])) {
-                current += exec[++i];
-            } else if (q == QLatin1Char('%') && i + 1 < exec.size() && exec[i + 1] == QLatin1Char('%')) {
+            // A backslash before a character that needs it, or a doubled '%': the second one stays.
+            const bool escaped =
+                i + 1 < exec.size() && ((q == QLatin1Char('\\') && kEscapedInQuotes.contains(exec[i + 1])) ||
+                                        (q == QLatin1Char('%') && exec[i + 1] == QLatin1Char('%')));
+            if (escaped) {
                 current += exec[++i];
             } else {
                 current += q;

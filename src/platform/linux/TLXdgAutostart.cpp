@@ -31,8 +31,7 @@ QString runningExecutable() {
 TLXdgAutostart::TLXdgAutostart(QString entryName, QString executablePath)
     : entryName_(std::move(entryName)), executablePath_(std::move(executablePath)) {}
 
-std::unique_ptr<TLXdgAutostart> TLXdgAutostart::forMainBundle() {
-    const TLBundle& bundle = TLBundle::main();
+std::unique_ptr<TLXdgAutostart> TLXdgAutostart::forBundle(const TLBundle& bundle) {
     return std::make_unique<TLXdgAutostart>(bundle.bundleIdentifier(),
                                             bundle.executablePath().value_or(runningExecutable()));
 }

@@ -8,6 +8,8 @@
 #include <memory>
 #include <optional>
 
+class TLBundle;
+
 // Start at login as an XDG autostart entry: $XDG_CONFIG_HOME/autostart/<name>.desktop that
 // starts the given program. The entry under that name is this application's own; other
 // entries in the folder are never touched. The folder is looked up afresh at every call.
@@ -25,9 +27,9 @@ public:
 
     TLXdgAutostart(QString entryName, QString executablePath);
 
-    // The entry of the running bundle: its identifier names the entry, its executable (or the
-    // running program outside a bundle) is started.
-    static std::unique_ptr<TLXdgAutostart> forMainBundle();
+    // The entry of a bundle: its identifier names the entry, its executable (or the running
+    // program, for a bundle that names none) is started.
+    static std::unique_ptr<TLXdgAutostart> forBundle(const TLBundle& bundle);
 
     // Where the entry lies; absent when no configuration folder can be determined or the name
     // would not make a file name of its own in the autostart folder.

@@ -1,6 +1,7 @@
 #include "TLVisibleFrames.h"
 
 #include <algorithm>
+#include <ostream>
 
 TLX11Rect TLX11Rect::intersected(const TLX11Rect& other) const {
     const std::int64_t left = std::max(x, other.x);
@@ -11,6 +12,10 @@ TLX11Rect TLX11Rect::intersected(const TLX11Rect& other) const {
         return {};
     }
     return {left, top, right - left, bottom - top};
+}
+
+void PrintTo(const TLX11Rect& rect, std::ostream* os) {
+    *os << '{' << rect.x << ", " << rect.y << ", " << rect.width << " x " << rect.height << '}';
 }
 
 namespace {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 #include <optional>
 #include <vector>
 
@@ -20,6 +21,9 @@ struct TLX11Rect {
     TLX11Rect intersected(const TLX11Rect& other) const;
     bool operator==(const TLX11Rect&) const = default;
 };
+
+// How test failures print it: "{x, y, width x height}".
+void PrintTo(const TLX11Rect& rect, std::ostream* os);
 
 // The pure part of the X11 display backend: each monitor's visible area from what the window
 // manager and the panels publish, and the conversion into global display coordinates.

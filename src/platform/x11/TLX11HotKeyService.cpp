@@ -1,18 +1,10 @@
 #include "TLX11HotKeyService.h"
 
-#include "TLKeyCodes.h"
+#include "TLKeyTable.h"
 #include "TLModifiers.h"
-
-// xcb's XKB header names a member `explicit`, a C++ keyword.
-#define explicit xkb_explicit
-#include <xcb/xkb.h>
-#undef explicit
-
-#include <QSocketNotifier>
-#include <QTimer>
+#include "TLXkb.h"
 
 #include <algorithm>
-#include <set>
 #include <utility>
 
 namespace {
@@ -44,66 +36,39 @@ constexpr std::uint16_t kShortcutModifiers =
 
 } // namespace
 
-TLX11HotKeyService::TLX11HotKeyService(const char* displayName)
-    : connection_(xcb_connect(displayName, nullptr)), alive_(std::make_shared<bool>(true)) {
-    if (!isConnected()) {
-        return;
-    }
+TLX11HotKeyService::TLX11HotKeyService(TLX11Connection& connection) : connection_(connection) {
     const xcb_setup_t* setup = xcb_get_setup(connection_.get());
-    root_ = xcb_setup_roots_iterator(setup).data->root;
     minKeycode_ = setup->min_keycode;
     maxKeycode_ = setup->max_keycode;
-    readLockMasks();
-    useXkb();
-    notifier_ =
-        std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(connection_.get()), QSocketNotifier::Read);
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),
-                     [this] { processEvents(); });
+    // With XKB a held key repeats as presses alone, without the releases in between, so a
+    // repeat can be told from a new press. Without XKB every repeat counts as a press.
+    if (connection_.xkbEventBase() != 0) {
+        xcb_connection_t* c = connection_.get();
+        TLXcbReply<xcb_xkb_per_client_flags_reply_t> flags(xcb_xkb_per_client_flags_reply(
+            c,
+            xcb_xkb_per_client_flags(c, XCB_XKB_ID_USE_CORE_KBD,
+                                     XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT,
+                                     XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT, 0, 0, 0),
+            nullptr));
+    }
+    readMapping();
+    mappingChanged_.setSingleShot(true);
+    mappingChanged_.setInterval(kMappingDebounce);
+    QObject::connect(&mappingChanged_, &QTimer::timeout, &mappingChanged_, [this] { regrabIfChanged(); });
+    connection_.addListener(*this);
 }
 
 TLX11HotKeyService::~TLX11HotKeyService() {
-    *alive_ = false;
-    notifier_.reset();
-    if (isConnected()) {
+    connection_.removeListener(*this);
+    if (connection_.isConnected()) {
         for (const auto& [ref, grab] : grabs_) {
-            ungrab(grab);
+            ungrab(variantsOf(grab, grab.lockVariants));
         }
-        xcb_flush(connection_.get());
+        connection_.flush();
     }
 }
 
-bool TLX11HotKeyService::isConnected() const {
-    return connection_ && xcb_connection_has_error(connection_.get()) == 0;
-}
-
-void TLX11HotKeyService::useXkb() {
-    // With XKB a held key repeats as presses alone, without the releases in between, so a
-    // repeat can be told from a new press. Without XKB every repeat counts as a press.
-    xcb_connection_t* c = connection_.get();
-    TLXcbReply<xcb_xkb_use_extension_reply_t> use(
-        xcb_xkb_use_extension_reply(c, xcb_xkb_use_extension(c, 1, 0), nullptr));
-    const xcb_query_extension_reply_t* extension = xcb_get_extension_data(c, &xcb_xkb_id);
-    if (!use || use->supported == 0 || extension == nullptr || extension->present == 0) {
-        return;
-    }
-    xkbEventBase_ = extension->first_event;
-    TLXcbReply<xcb_xkb_per_client_flags_reply_t> flags(xcb_xkb_per_client_flags_reply(
-        c,
-        xcb_xkb_per_client_flags(c, XCB_XKB_ID_USE_CORE_KBD, XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT,
-                                 XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT, 0, 0, 0),
-        nullptr));
-    // An XKB client no longer gets the core MappingNotify; it has to ask for XKB's own.
-    constexpr std::uint16_t events = XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY;
-    constexpr std::uint16_t mapParts = XCB_XKB_MAP_PART_KEY_SYMS | XCB_XKB_MAP_PART_MODIFIER_MAP;
-    xcb_xkb_select_events_details_t details{};
-    details.affectNewKeyboard = XCB_XKB_NKN_DETAIL_KEYCODES;
-    details.newKeyboardDetails = XCB_XKB_NKN_DETAIL_KEYCODES;
-    TLXcbError error(
-        xcb_request_check(c, xcb_xkb_select_events_aux_checked(c, XCB_XKB_ID_USE_CORE_KBD, events, 0, 0,
-                                                               mapParts, mapParts, &details)));
-}
-
-void TLX11HotKeyService::readLockMasks() {
+void TLX11HotKeyService::readMapping() {
     xcb_connection_t* c = connection_.get();
     const auto keyCount = static_cast<std::uint8_t>(maxKeycode_ - minKeycode_ + 1);
     const xcb_get_keyboard_mapping_cookie_t mappingCookie =
@@ -136,7 +101,7 @@ void TLX11HotKeyService::readLockMasks() {
     for (int modifier = 0; modifier < 8; ++modifier) {
         for (int k = 0; k < perModifier; ++k) {
             const xcb_keycode_t key = modifierKeys[modifier * perModifier + k];
-            if (key != 0 && lockKeys.count(key) != 0) {
+            if (key != 0 && lockKeys.contains(key)) {
                 lockMask_ |= static_cast<std::uint16_t>(1u << modifier);
             }
         }
@@ -145,89 +110,100 @@ void TLX11HotKeyService::readLockMasks() {
     lockMask_ &= static_cast<std::uint16_t>(~kShortcutModifiers);
 }
 
-std::vector<std::uint16_t> TLX11HotKeyService::lockVariants() const {
-    // Every subset of the lock bits, the empty one first.
-    std::vector<std::uint16_t> variants;
+std::set<std::uint16_t> TLX11HotKeyService::lockVariants() const {
+    // Every subset of the lock bits, the empty one included.
+    std::set<std::uint16_t> variants;
     std::uint16_t subset = 0;
     do {
-        variants.push_back(subset);
+        variants.insert(subset);
         subset = static_cast<std::uint16_t>((subset - lockMask_) & lockMask_);
     } while (subset != 0);
     return variants;
 }
 
+std::vector<TLX11HotKeyService::Variant>
+TLX11HotKeyService::variantsOf(const Grab& grab, const std::set<std::uint16_t>& locks) {
+    std::vector<Variant> variants;
+    variants.reserve(locks.size());
+    for (std::uint16_t lock : locks) {
+        variants.emplace_back(grab.keycode, static_cast<std::uint16_t>(grab.modifiers | lock));
+    }
+    return variants;
+}
+
+std::vector<bool> TLX11HotKeyService::grabChecked(const std::vector<Variant>& variants) {
+    xcb_connection_t* c = connection_.get();
+    std::vector<xcb_void_cookie_t> cookies;
+    cookies.reserve(variants.size());
+    for (const auto& [keycode, state] : variants) {
+        cookies.push_back(xcb_grab_key_checked(c, 1, connection_.root(), state, keycode, XCB_GRAB_MODE_ASYNC,
+                                               XCB_GRAB_MODE_ASYNC));
+    }
+    // The first check waits for the server once; the answers to all later grabs are then
+    // already here.
+    std::vector<bool> granted;
+    granted.reserve(cookies.size());
+    for (xcb_void_cookie_t cookie : cookies) {
+        const TLXcbError error(xcb_request_check(c, cookie));
+        granted.push_back(!error && connection_.isConnected());
+    }
+    return granted;
+}
+
+void TLX11HotKeyService::ungrab(const std::vector<Variant>& variants) {
+    for (const auto& [keycode, state] : variants) {
+        xcb_ungrab_key(connection_.get(), keycode, connection_.root(), state);
+    }
+}
+
 std::vector<std::optional<TLHotKeyRef>>
 TLX11HotKeyService::registerHotKeys(const std::vector<TLHotKeyRequest>& requests) {
     std::vector<std::optional<TLHotKeyRef>> results(requests.size());
-    if (!isConnected()) {
+    if (!connection_.isConnected()) {
         return results;
     }
-    xcb_connection_t* c = connection_.get();
-    const std::vector<std::uint16_t> variants = lockVariants();
-
-    struct Pending {
-        std::size_t index;
-        Grab grab;
-        std::vector<xcb_void_cookie_t> cookies;
-    };
-    std::vector<Pending> pending;
+    const std::set<std::uint16_t> locks = lockVariants();
     std::set<std::pair<xcb_keycode_t, std::uint16_t>> inUse;
     for (const auto& [ref, grab] : grabs_) {
         inUse.insert({grab.keycode, grab.modifiers});
     }
+    std::vector<std::pair<std::size_t, Grab>> pending;
+    std::vector<Variant> variants;
     for (std::size_t i = 0; i < requests.size(); ++i) {
-        const std::optional<int> keycode = TLKeyCodes::xKeycodeFromVirtualKeyCode(requests[i].keyCode);
+        const std::optional<int> keycode = TLKeyTable::xKeycodeFromVirtualKeyCode(requests[i].keyCode);
         if (!keycode || *keycode < minKeycode_ || *keycode > maxKeycode_) {
             continue; // no such key on this keyboard
         }
-        Grab grab{static_cast<xcb_keycode_t>(*keycode), xModifiers(requests[i].modifiers), variants,
+        Grab grab{static_cast<xcb_keycode_t>(*keycode), xModifiers(requests[i].modifiers), locks,
                   requests[i].hotKeyID};
         // Our own grab of the same combination would silently replace the first one.
         if (!inUse.insert({grab.keycode, grab.modifiers}).second) {
             continue;
         }
-        Pending entry{i, std::move(grab), {}};
-        for (std::uint16_t variant : variants) {
-            entry.cookies.push_back(xcb_grab_key_checked(c, 1, root_, entry.grab.modifiers | variant,
-                                                         entry.grab.keycode, XCB_GRAB_MODE_ASYNC,
-                                                         XCB_GRAB_MODE_ASYNC));
-        }
-        pending.push_back(std::move(entry));
+        const std::vector<Variant> own = variantsOf(grab, locks);
+        variants.insert(variants.end(), own.begin(), own.end());
+        pending.emplace_back(i, std::move(grab));
     }
-
-    // The first check waits for the server once; the answers to all later grabs are then
-    // already here.
-    for (Pending& entry : pending) {
-        std::vector<std::uint16_t> taken;
-        bool refused = false;
-        for (std::size_t v = 0; v < entry.cookies.size(); ++v) {
-            TLXcbError error(xcb_request_check(c, entry.cookies[v]));
-            if (error) {
-                refused = true;
-            } else {
-                taken.push_back(entry.grab.lockVariants[v]);
+    const std::vector<bool> granted = grabChecked(variants);
+    std::size_t at = 0;
+    for (auto& [index, grab] : pending) {
+        const std::vector<Variant> own = variantsOf(grab, grab.lockVariants);
+        std::vector<Variant> taken;
+        for (std::size_t v = 0; v < own.size(); ++v, ++at) {
+            if (granted[at]) {
+                taken.push_back(own[v]);
             }
         }
-        if (refused) {
-            Grab partial = entry.grab;
-            partial.lockVariants = std::move(taken);
-            ungrab(partial);
+        if (taken.size() != own.size()) {
+            ungrab(taken); // refused: no variant stays behind
             continue;
         }
         const TLHotKeyRef ref = nextRef_++;
-        grabs_.emplace(ref, std::move(entry.grab));
-        results[entry.index] = ref;
+        grabs_.emplace(ref, std::move(grab));
+        results[index] = ref;
     }
-    xcb_flush(c);
-    // Checking read from the socket; events it queued would not wake the notifier.
-    scheduleProcessEvents();
+    connection_.flush();
     return results;
-}
-
-void TLX11HotKeyService::ungrab(const Grab& grab) {
-    for (std::uint16_t variant : grab.lockVariants) {
-        xcb_ungrab_key(connection_.get(), grab.keycode, root_, grab.modifiers | variant);
-    }
 }
 
 void TLX11HotKeyService::unregisterHotKey(TLHotKeyRef ref) {
@@ -235,12 +211,11 @@ void TLX11HotKeyService::unregisterHotKey(TLHotKeyRef ref) {
     if (it == grabs_.end()) {
         return;
     }
-    if (isConnected()) {
-        ungrab(it->second);
-        xcb_flush(connection_.get());
+    if (connection_.isConnected()) {
+        ungrab(variantsOf(it->second, it->second.lockVariants));
+        connection_.flush();
     }
-    // Its release may now go to another client. A re-grab after a mapping change keeps the
-    // key's state: the held key's repeats must not count as new presses.
+    // Its release may now go to another client.
     keysDown_.erase(it->second.keycode);
     grabs_.erase(it);
 }
@@ -250,88 +225,102 @@ void TLX11HotKeyService::installEventHandler(TLEventHandlerProc proc, void* user
     userData_ = userData;
 }
 
-void TLX11HotKeyService::regrabAll() {
-    xcb_connection_t* c = connection_.get();
-    for (auto& [ref, grab] : grabs_) {
-        ungrab(grab);
-    }
-    readLockMasks();
-    const std::vector<std::uint16_t> variants = lockVariants();
-    for (auto& [ref, grab] : grabs_) {
-        grab.lockVariants = variants;
-        for (std::uint16_t variant : variants) {
-            // Unchecked: a variant taken meanwhile by another client reports an error
-            // event, which processEvents() drops; the other variants still work.
-            xcb_grab_key(c, 1, root_, grab.modifiers | variant, grab.keycode, XCB_GRAB_MODE_ASYNC,
-                         XCB_GRAB_MODE_ASYNC);
-        }
-    }
-    xcb_flush(c);
+void TLX11HotKeyService::installLossHandler(LossHandler handler) {
+    lossHandler_ = std::move(handler);
 }
 
-void TLX11HotKeyService::scheduleProcessEvents() {
-    if (processScheduled_) {
+void TLX11HotKeyService::regrabIfChanged() {
+    if (!connection_.isConnected()) {
         return;
     }
-    processScheduled_ = true;
-    std::weak_ptr<bool> alive = alive_;
-    QTimer::singleShot(0, [this, alive] {
-        if (const auto flag = alive.lock(); flag && *flag) {
-            processScheduled_ = false;
-            processEvents();
+    readMapping();
+    const std::set<std::uint16_t> locks = lockVariants();
+    // What the new mapping needs beyond what is held: grabbed first, so that no combination
+    // is ever without its grab.
+    std::vector<std::pair<TLHotKeyRef, std::vector<Variant>>> added;
+    std::vector<Variant> all;
+    for (const auto& [ref, grab] : grabs_) {
+        std::set<std::uint16_t> missing;
+        std::ranges::set_difference(locks, grab.lockVariants, std::inserter(missing, missing.end()));
+        if (!missing.empty()) {
+            added.emplace_back(ref, variantsOf(grab, missing));
+            all.insert(all.end(), added.back().second.begin(), added.back().second.end());
         }
-    });
+    }
+    const std::vector<bool> granted = grabChecked(all);
+    std::vector<TLHotKeyRef> lost;
+    std::size_t at = 0;
+    for (const auto& [ref, variants] : added) {
+        Grab& grab = grabs_.at(ref);
+        bool refused = false;
+        for (std::size_t v = 0; v < variants.size(); ++v, ++at) {
+            if (granted[at]) {
+                grab.lockVariants.insert(static_cast<std::uint16_t>(variants[v].second & ~grab.modifiers));
+            } else {
+                refused = true;
+            }
+        }
+        if (refused) {
+            lost.push_back(ref);
+        }
+    }
+    for (TLHotKeyRef ref : lost) {
+        const Grab& grab = grabs_.at(ref);
+        ungrab(variantsOf(grab, grab.lockVariants));
+        keysDown_.erase(grab.keycode);
+        grabs_.erase(ref);
+    }
+    // Then what the new mapping no longer needs.
+    for (auto& [ref, grab] : grabs_) {
+        std::set<std::uint16_t> extra;
+        std::ranges::set_difference(grab.lockVariants, locks, std::inserter(extra, extra.end()));
+        ungrab(variantsOf(grab, extra));
+        grab.lockVariants = locks;
+    }
+    connection_.flush();
+    if (!lost.empty() && lossHandler_) {
+        lossHandler_(lost);
+    }
 }
 
-void TLX11HotKeyService::processEvents() {
-    if (!isConnected()) {
-        if (notifier_) {
-            notifier_->setEnabled(false);
-        }
-        return;
-    }
-    std::vector<TLHotKeyID> pressed;
-    bool mappingChanged = false;
-    while (TLXcbReply<xcb_generic_event_t> event{xcb_poll_for_event(connection_.get())}) {
-        switch (event->response_type & 0x7f) {
-        case XCB_KEY_PRESS: {
-            const auto* press = reinterpret_cast<const xcb_key_press_event_t*>(event.get());
-            const std::uint16_t state = press->state & kShortcutModifiers;
-            for (const auto& [ref, grab] : grabs_) {
-                if (grab.keycode == press->detail && grab.modifiers == state) {
-                    // One press per keystroke, however long the key is held.
-                    if (keysDown_.insert(press->detail).second) {
-                        pressed.push_back(grab.hotKeyID);
-                    }
-                    break;
+void TLX11HotKeyService::handleEvent(const xcb_generic_event_t& event) {
+    switch (event.response_type & 0x7f) {
+    case XCB_KEY_PRESS: {
+        const auto& press = reinterpret_cast<const xcb_key_press_event_t&>(event);
+        const std::uint16_t state = press.state & kShortcutModifiers;
+        for (const auto& [ref, grab] : grabs_) {
+            if (grab.keycode == press.detail && grab.modifiers == state) {
+                // One press per keystroke, however long the key is held.
+                if (keysDown_.insert(press.detail).second) {
+                    pressed_.push_back(grab.hotKeyID);
                 }
+                break;
             }
-            break;
         }
-        case XCB_KEY_RELEASE:
-            keysDown_.erase(reinterpret_cast<const xcb_key_release_event_t*>(event.get())->detail);
-            break;
-        case XCB_MAPPING_NOTIFY: {
-            const auto* notify = reinterpret_cast<const xcb_mapping_notify_event_t*>(event.get());
-            if (notify->request != XCB_MAPPING_POINTER) {
-                mappingChanged = true;
-            }
-            break;
-        }
-        default:
-            // Every XKB event has its own type in the second byte.
-            if (xkbEventBase_ != 0 && event->response_type == xkbEventBase_ &&
-                (event->pad0 == XCB_XKB_NEW_KEYBOARD_NOTIFY || event->pad0 == XCB_XKB_MAP_NOTIFY)) {
-                mappingChanged = true;
-            }
-            break; // and errors of unchecked re-grabs
-        }
+        return;
     }
-    // One re-grab for a burst of mapping changes (a layout switch sends several).
-    if (mappingChanged) {
-        regrabAll();
+    case XCB_KEY_RELEASE:
+        keysDown_.erase(reinterpret_cast<const xcb_key_release_event_t&>(event).detail);
+        return;
+    case XCB_MAPPING_NOTIFY:
+        if (reinterpret_cast<const xcb_mapping_notify_event_t&>(event).request != XCB_MAPPING_POINTER) {
+            mappingChanged_.start();
+        }
+        return;
+    default:
+        // A new keyboard (also the first key event of another input device) or a new keymap:
+        // compared once the burst is over.
+        if (const auto xkb = connection_.xkbEventType(event);
+            xkb == XCB_XKB_NEW_KEYBOARD_NOTIFY || xkb == XCB_XKB_MAP_NOTIFY) {
+            mappingChanged_.start();
+        }
+        return;
     }
+}
+
+void TLX11HotKeyService::eventsHandled() {
     // The handler may replace itself or this service's registrations: deliver from a copy.
+    const std::vector<TLHotKeyID> pressed = std::exchange(pressed_, {});
     const TLEventHandlerProc proc = proc_;
     void* const userData = userData_;
     for (const TLHotKeyID& hotKeyID : pressed) {

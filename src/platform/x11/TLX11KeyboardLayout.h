@@ -1,7 +1,7 @@
 #pragma once
 
 #include "TLKeyboardLayout.h"
-#include "TLXcb.h"
+#include "TLX11Connection.h"
 
 #include <cstdint>
 #include <memory>
@@ -10,21 +10,23 @@ struct xkb_context;
 struct xkb_keymap;
 struct xkb_state;
 
-// Key labels from the X server's current keymap and group (libxkbcommon-x11), over a private
-// connection. Keymap and group changes arrive as XKB events, which every lookup takes in
-// first, so a label always reflects the layout of the moment.
-class TLX11KeyboardLayout final : public TLKeyboardLayout {
+// Key labels from the X server's current keymap and group (libxkbcommon-x11), answered from
+// memory: a new keyboard or keymap reloads the keymap once per burst of XKB events, a group
+// switch updates the state. No round trip per label.
+class TLX11KeyboardLayout final : public TLKeyboardLayout, public TLX11Connection::Listener {
 public:
-    // Connects to the given display, or to $DISPLAY when null.
-    explicit TLX11KeyboardLayout(const char* displayName = nullptr);
+    explicit TLX11KeyboardLayout(TLX11Connection& connection);
     ~TLX11KeyboardLayout() override;
     TLX11KeyboardLayout(const TLX11KeyboardLayout&) = delete;
     TLX11KeyboardLayout& operator=(const TLX11KeyboardLayout&) = delete;
 
-    // False without a server or without XKB; every label is then empty.
+    // False without XKB; every label is then empty.
     bool isReady() const { return keymap_ != nullptr && state_ != nullptr; }
 
-    QString characterForKeyCode(std::int64_t virtualKeyCode) override;
+    QString characterForKeyCode(std::int64_t virtualKeyCode) const override;
+
+    void handleEvent(const xcb_generic_event_t& event) override;
+    void eventsHandled() override;
 
     struct ContextFree {
         void operator()(xkb_context* p) const;
@@ -37,12 +39,11 @@ public:
     };
 
 private:
-    bool reloadKeymap();
-    void takeInChanges();
+    void reloadKeymap();
 
-    TLXcbConnection connection_;
+    TLX11Connection& connection_;
     std::int32_t deviceId_ = -1;
-    std::uint8_t xkbEventBase_ = 0;
+    bool keymapStale_ = false;
     std::unique_ptr<xkb_context, ContextFree> context_;
     std::unique_ptr<xkb_keymap, KeymapFree> keymap_;
     std::unique_ptr<xkb_state, StateFree> state_;

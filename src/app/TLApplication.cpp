@@ -1,0 +1,75 @@
+#include "TLApplication.h"
+
+#include "TLAppDelegate.h"
+#include "TLBundle.h"
+#include "TLHotkeyManager.h"
+#include "TLLog.h"
+#include "TLLoginItem.h"
+#include "TLPreferencesWindowController.h"
+#include "TLQtUpdatePresenter.h"
+#include "TLShared.h"
+#include "TLSystemServices.h"
+#include "TLUpdater.h"
+#include "TLUserDefaults.h"
+#include "TLWindowMover.h"
+#include "TLX11Connection.h"
+#include "TLX11HotKeyService.h"
+#include "TLX11KeyboardLayout.h"
+#include "TLX11WindowControl.h"
+#include "TLXdgAutostart.h"
+
+// In the order of making: everything is made after what it uses, and goes before it.
+struct TLApplication::Graph {
+    Graph(std::unique_ptr<TLX11Connection> x11, const TLBundle& runningBundle)
+        : bundle(runningBundle), connection(std::move(x11)), windowControl(*connection),
+          hotKeyService(*connection), keyboard(*connection), autostart(TLXdgAutostart::forBundle(bundle)),
+          defaults(TLUserDefaults::standardFilePath(), log), mover(windowControl), loginItem(*autostart),
+          hotkeys(defaults, hotKeyService, keyboard),
+          updater(defaults, presenter, TLUpdaterContext::fromBundle(bundle)),
+          preferences({hotkeys, updater, mover, loginItem, keyboard}),
+          services(mover, preferences, loginItem, updater, bundle),
+          delegate(hotkeys, defaults, services, keyboard, log) {}
+
+    TLLog log;
+    TLBundle bundle;
+    std::unique_ptr<TLX11Connection> connection;
+    TLX11WindowControl windowControl;
+    TLX11HotKeyService hotKeyService;
+    TLX11KeyboardLayout keyboard;
+    std::unique_ptr<TLXdgAutostart> autostart;
+    TLUserDefaults defaults;
+    TLWindowMover mover;
+    TLLoginItem loginItem;
+    TLHotkeyManager hotkeys;
+    TLQtUpdatePresenter presenter;
+    TLUpdater updater;
+    TLPreferencesWindowController preferences;
+    TLSystemServices services;
+    TLAppDelegate delegate;
+
+    TLShared<TLUserDefaults> sharedDefaults{defaults};
+    TLShared<TLHotkeyManager> sharedHotkeys{hotkeys};
+    TLShared<TLUpdater> sharedUpdater{updater};
+    TLShared<TLPreferencesWindowController> sharedPreferences{preferences};
+};
+
+TLApplication::TLApplication(std::unique_ptr<TLX11Connection> connection, const TLBundle& bundle)
+    : graph_(std::make_unique<Graph>(std::move(connection), bundle)) {}
+
+TLApplication::~TLApplication() = default;
+
+TLAppDelegate& TLApplication::delegate() {
+    return graph_->delegate;
+}
+
+TLPreferencesWindowController& TLApplication::preferences() {
+    return graph_->preferences;
+}
+
+TLHotkeyManager& TLApplication::hotkeys() {
+    return graph_->hotkeys;
+}
+
+TLUserDefaults& TLApplication::defaults() {
+    return graph_->defaults;
+}
