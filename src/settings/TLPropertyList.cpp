@@ -60,34 +60,22 @@ QByteArray storedKey(plist_t key) {
 // Walked without recursion: the nesting depth is the input's.
 bool hasBrokenKeys(plist_t root) {
     std::vector<plist_t> pending{root};
-    while (!pending.empty()) {
+    bool broken = false;
+    while (!pending.empty() && !broken) {
         const plist_t node = pending.back();
         pending.pop_back();
-        const bool isArray = plist_get_node_type(node) == PLIST_ARRAY;
-        if (!isArray && plist_get_node_type(node) != PLIST_DICT) {
-            continue;
-        }
-        void* rawIter = nullptr;
-        isArray ? plist_array_new_iter(node, &rawIter) : plist_dict_new_iter(node, &rawIter);
-        const std::unique_ptr<void, IterDeleter> iter(rawIter);
+        const bool isDict = plist_get_node_type(node) == PLIST_DICT;
         QSet<QByteArray> keys;
-        for (plist_t item = nullptr; iter;) {
-            isArray ? plist_array_next_item(node, iter.get(), &item)
-                    : plist_dict_next_item(node, iter.get(), nullptr, &item);
-            if (!item) {
-                break;
-            }
-            if (!isArray) {
-                const QByteArray key = storedKey(plist_dict_item_get_key(item));
-                if (key.contains('\0') || keys.contains(key)) {
-                    return true;
-                }
+        TLPropertyList::forEachChild(node, [&](plist_t child) {
+            if (isDict && !broken) {
+                const QByteArray key = storedKey(plist_dict_item_get_key(child));
+                broken = key.contains('\0') || keys.contains(key);
                 keys.insert(key);
             }
-            pending.push_back(item);
-        }
+            pending.push_back(child);
+        });
     }
-    return false;
+    return broken;
 }
 
 TLPropertyList::Node newLargeUnsigned(quint64 value) {
@@ -110,12 +98,13 @@ TLPropertyList::Node TLPropertyList::parse(const QByteArray& data) {
     }
     plist_t root = nullptr;
     plist_from_memory(data.constData(), size, &root);
-    if (root && !TLPropertyListGuard::treeWithinBounds(root)) {
-        TLPropertyListGuard::freeDeep(root);
+    Node node(root);
+    // Before anything asks libplist for a key; a binary list is within the bounds already.
+    if (node && plist_is_binary(data.constData(), size) && hasBrokenKeys(node.get())) {
         return nullptr;
     }
-    Node node(root);
-    if (node && plist_is_binary(data.constData(), size) && hasBrokenKeys(node.get())) {
+    if (node && !TLPropertyListGuard::treeWithinBounds(node.get())) {
+        TLPropertyListGuard::freeDeep(node.release());
         return nullptr;
     }
     return node;
@@ -185,6 +174,24 @@ void TLPropertyList::dateToPlist(const QDateTime& date, int32_t* seconds, int32_
     *microseconds = static_cast<int32_t>(rest * 1000);
 }
 
+void TLPropertyList::forEachChild(plist_t node, const std::function<void(plist_t)>& visit) {
+    const bool isArray = plist_get_node_type(node) == PLIST_ARRAY;
+    if (!isArray && plist_get_node_type(node) != PLIST_DICT) {
+        return;
+    }
+    void* rawIter = nullptr;
+    isArray ? plist_array_new_iter(node, &rawIter) : plist_dict_new_iter(node, &rawIter);
+    const std::unique_ptr<void, IterDeleter> iter(rawIter);
+    for (plist_t child = nullptr; iter;) {
+        isArray ? plist_array_next_item(node, iter.get(), &child)
+                : plist_dict_next_item(node, iter.get(), nullptr, &child);
+        if (!child) {
+            return;
+        }
+        visit(child);
+    }
+}
+
 std::optional<QVariant> TLPropertyList::toVariant(plist_t node) {
     if (!node) {
         return std::nullopt;
@@ -225,40 +232,21 @@ std::optional<QVariant> TLPropertyList::toVariant(plist_t node) {
         return QVariant(dateFromPlist(seconds, microseconds));
     }
     case PLIST_ARRAY: {
-        // By iterator: libplist finds an item by its index from the start of the array.
         QVariantList list;
-        plist_array_iter rawIter = nullptr;
-        plist_array_new_iter(node, &rawIter);
-        const std::unique_ptr<void, IterDeleter> iter(rawIter);
-        for (plist_t item = nullptr; iter;) {
-            plist_array_next_item(node, iter.get(), &item);
-            if (!item) {
-                break;
-            }
+        forEachChild(node, [&](plist_t item) {
             if (auto value = toVariant(item)) {
                 list.append(*value);
             }
-        }
+        });
         return QVariant(list);
     }
     case PLIST_DICT: {
         QVariantMap map;
-        plist_dict_iter rawIter = nullptr;
-        plist_dict_new_iter(node, &rawIter);
-        std::unique_ptr<void, IterDeleter> iter(rawIter);
-        if (!iter) {
-            return QVariant(map);
-        }
-        for (;;) {
-            plist_t value = nullptr;
-            plist_dict_next_item(node, iter.get(), nullptr, &value);
-            if (!value) {
-                break;
-            }
+        forEachChild(node, [&](plist_t value) {
             if (auto item = toVariant(value)) {
                 map.insert(QString::fromUtf8(storedKey(plist_dict_item_get_key(value))), *item);
             }
-        }
+        });
         return QVariant(map);
     }
     default:

@@ -7,6 +7,7 @@
 
 #include <plist/plist.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -34,6 +35,10 @@ public:
     static QByteArray toXml(plist_t node);
     // The file at path parsed; null when it is missing, too large, unreadable or no property list.
     static Node readFile(const QString& path);
+
+    // The items of an array or the values of a dictionary, in order, in linear time. Never asks
+    // libplist for a key: it aborts the program on a binary key holding a NUL byte.
+    static void forEachChild(plist_t node, const std::function<void(plist_t)>& visit);
 
     static std::optional<QVariant> toVariant(plist_t node);
     // Null when the value (or anything inside it) has no property-list form. Strings and keys

@@ -1,5 +1,7 @@
 #include "TLPropertyListGuard.h"
 
+#include "TLPropertyList.h"
+
 #include <cstdlib>
 #include <limits>
 #include <utility>
@@ -14,30 +16,6 @@ quint64 readUInt(const char* p, int n) {
         value = (value << 8) | static_cast<unsigned char>(p[i]);
     }
     return value;
-}
-
-// The children of a container node (values only for a dictionary).
-template <typename Visit>
-void forEachChild(plist_t node, Visit&& visit) {
-    if (plist_get_node_type(node) == PLIST_ARRAY) {
-        const uint32_t count = plist_array_get_size(node);
-        for (uint32_t i = 0; i < count; ++i) {
-            visit(plist_array_get_item(node, i));
-        }
-    } else if (plist_get_node_type(node) == PLIST_DICT) {
-        plist_dict_iter iter = nullptr;
-        plist_dict_new_iter(node, &iter);
-        for (plist_t value = nullptr;;) {
-            char* key = nullptr;
-            plist_dict_next_item(node, iter, &key, &value);
-            std::free(key);
-            if (!value) {
-                break;
-            }
-            visit(value);
-        }
-        std::free(iter);
-    }
 }
 
 } // namespace
@@ -119,7 +97,7 @@ bool TLPropertyListGuard::treeWithinBounds(plist_t root) {
             return false;
         }
         const int childDepth = depth + 1; // clang 14 cannot capture a structured binding
-        forEachChild(node, [&](plist_t child) { pending.emplace_back(child, childDepth); });
+        TLPropertyList::forEachChild(node, [&](plist_t child) { pending.emplace_back(child, childDepth); });
     }
     return true;
 }

@@ -17,6 +17,7 @@ public:
     static bool binaryWithinBounds(const QByteArray& data);
     // Whether a parsed tree stays within the bounds. Checked without recursion.
     static bool treeWithinBounds(plist_t root);
-    // Frees a tree of any depth without recursion.
+    // Frees a tree of any depth without recursion. It asks libplist for keys: none may hold a NUL
+    // byte (the XML form cannot carry one; TLPropertyList::parse refuses a binary list first).
     static void freeDeep(plist_t root);
 };
