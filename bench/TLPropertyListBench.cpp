@@ -1,5 +1,6 @@
 // Reading property lists: a small settings file from disk, and arrays and dictionaries of growing
-// size from the binary form, whose time must grow linearly with the number of items.
+// size, whose time must grow linearly with the number of items, also where a list lies beyond
+// the bounds and is refused.
 #include "TLPropertyList.h"
 
 #include <QFile>
@@ -31,6 +32,13 @@ void BM_ReadBinaryArray(benchmark::State& state) {
     read(state, binaryOf(QVariantList(state.range(0), QVariant(qint64{7}))));
 }
 BENCHMARK(BM_ReadBinaryArray)->RangeMultiplier(4)->Range(1 << 10, 1 << 16)->Complexity();
+
+// The two largest hold more items than the node bound allows.
+void BM_ReadXmlArray(benchmark::State& state) {
+    const QByteArray items = QByteArray("<true/>").repeated(state.range(0));
+    read(state, "<plist version=\"1.0\"><array>" + items + "</array></plist>");
+}
+BENCHMARK(BM_ReadXmlArray)->RangeMultiplier(4)->Range(1 << 12, 1 << 20)->Complexity();
 
 void BM_ReadBinaryDictionary(benchmark::State& state) {
     QVariantMap map;

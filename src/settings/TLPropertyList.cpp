@@ -92,19 +92,20 @@ TLPropertyList::Node TLPropertyList::parse(const QByteArray& data) {
         return nullptr;
     }
     const auto size = static_cast<uint32_t>(data.size());
-    // libplist reads the binary form recursively, the XML form without recursion.
-    if (plist_is_binary(data.constData(), size) && !TLPropertyListGuard::binaryWithinBounds(data)) {
+    // Checked before libplist builds a tree: what it builds is then shallow enough to be freed.
+    const bool binary = plist_is_binary(data.constData(), size);
+    if (binary ? !TLPropertyListGuard::binaryWithinBounds(data)
+               : !TLPropertyListGuard::xmlWithinBounds(data)) {
         return nullptr;
     }
     plist_t root = nullptr;
     plist_from_memory(data.constData(), size, &root);
     Node node(root);
-    // Before anything asks libplist for a key; a binary list is within the bounds already.
-    if (node && plist_is_binary(data.constData(), size) && hasBrokenKeys(node.get())) {
+    // Before anything asks libplist for a key.
+    if (node && binary && hasBrokenKeys(node.get())) {
         return nullptr;
     }
     if (node && !TLPropertyListGuard::treeWithinBounds(node.get())) {
-        TLPropertyListGuard::freeDeep(node.release());
         return nullptr;
     }
     return node;

@@ -11,9 +11,9 @@
 
 namespace {
 
-QByteArray nestedXml(int depth) {
+QByteArray nestedXml(int depth, int closed) {
     return "<plist version=\"1.0\">" + QByteArray("<array>").repeated(depth) +
-           QByteArray("</array>").repeated(depth) + "</plist>";
+           QByteArray("</array>").repeated(closed) + "</plist>";
 }
 
 // `depth` nested arrays in binary form, each but the last holding `fanout` references to the next.
@@ -47,16 +47,17 @@ QByteArray nestedBinary(int depth, int fanout) {
 }
 
 TEST(TLPropertyListTest, NestingAndSharingAreBounded) {
-    // libplist would recurse (and crash) on the deep ones and copy the shared array 2^60 times.
+    // libplist would recurse (and crash) on the deep ones, also freeing the broken one, and copy
+    // the shared array 2^60 times.
     const int limit = TLPropertyListGuard::kMaxDepth;
     const struct {
         const char* what;
         QByteArray data;
         bool parsed;
     } rows[] = {
-        {"XML at the limit", nestedXml(limit), true},
-        {"XML one deeper", nestedXml(limit + 1), false},
-        {"XML 200,000 deep", nestedXml(200000), false},
+        {"XML at the limit", nestedXml(limit, limit), true},
+        {"XML one deeper", nestedXml(limit + 1, limit + 1), false},
+        {"XML 200,000 deep, never closed", nestedXml(200000, 0), false},
         {"binary at the limit", nestedBinary(limit, 1), true},
         {"binary one deeper", nestedBinary(limit + 1, 1), false},
         {"binary 200,000 deep", nestedBinary(200000, 1), false},
