@@ -46,7 +46,27 @@ QByteArray nestedBinary(int depth, int fanout) {
     return data;
 }
 
-TEST(TLPropertyListTest, NestingAndSharingAreBounded) {
+TEST(TLPropertyListTest, UidsHaveNoValueAndAreLeftOutOfContainers) {
+    TLPropertyList::Node dict(plist_new_dict());
+    plist_dict_set_item(dict.get(), "uid", plist_new_uid(7));
+    plist_dict_set_item(dict.get(), "kept", plist_new_bool(1));
+    TLPropertyList::Node array(plist_new_array());
+    plist_array_append_item(array.get(), plist_new_uid(1));
+    plist_array_append_item(array.get(), plist_new_string("x"));
+
+    EXPECT_FALSE(TLPropertyList::toVariant(plist_dict_get_item(dict.get(), "uid")));
+    EXPECT_EQ(TLPropertyList::toVariant(dict.get()), QVariant(QVariantMap{{QStringLiteral("kept"), true}}));
+    EXPECT_EQ(TLPropertyList::toVariant(array.get()), QVariant(QVariantList{QStringLiteral("x")}));
+    EXPECT_FALSE(TLPropertyList::toVariant(nullptr));
+}
+
+// {"a\0ä": true, "b": 1} in binary form: reading that key aborted the process inside libplist.
+const QByteArray
+    kNulKey("bplist00\xd2\x01\x02\x03\x04\x63\x00\x61\x00\x00\x00\xe4\x51\x62\x09\x10\x01\x08\x0d\x14\x16"
+            "\x17\0\0\0\0\0\0\x01\x01\0\0\0\0\0\0\0\x05\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x19",
+            62);
+
+TEST(TLPropertyListTest, ParseTakesPropertyListsWithinTheBoundsOnly) {
     // libplist would recurse (and crash) on the deep ones, also freeing the broken one, and copy
     // the shared array 2^60 times.
     const int limit = TLPropertyListGuard::kMaxDepth;
@@ -62,58 +82,28 @@ TEST(TLPropertyListTest, NestingAndSharingAreBounded) {
         {"binary one deeper", nestedBinary(limit + 1, 1), false},
         {"binary 200,000 deep", nestedBinary(200000, 1), false},
         {"binary, shared 60 times over", nestedBinary(60, 2), false},
+        {"binary key with a NUL byte", kNulKey, false},
+        // Read as 1, and as 2 once written out as XML.
+        {"binary {a: 1, a: 2}",
+         QByteArray("bplist00\xd2\x01\x02\x03\x04\x51\x61\x51\x61\x10\x01\x10\x02\x08\x0d\x0f\x11\x13\0\0\0"
+                    "\0\0\0\x01\x01\0\0\0\0\0\0\0\x05\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x15",
+                    58),
+         false},
+        {"nothing", QByteArray(), false},
+        {"text", QByteArray("plain text"), false},
+        {"XML cut short", QByteArray("<plist version=\"1.0\"><dict><key>a</key></plist>"), false},
+        {"binary header only", QByteArray("bplist00"), false},
+        {"beyond the size limit", QByteArray(TLPropertyList::kMaxDataSize + 1, ' '), false},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(TLPropertyList::parse(row.data) != nullptr, row.parsed) << row.what;
     }
-}
-
-TEST(TLPropertyListTest, UidsHaveNoValueAndAreLeftOutOfContainers) {
-    TLPropertyList::Node dict(plist_new_dict());
-    plist_dict_set_item(dict.get(), "uid", plist_new_uid(7));
-    plist_dict_set_item(dict.get(), "kept", plist_new_bool(1));
-    TLPropertyList::Node array(plist_new_array());
-    plist_array_append_item(array.get(), plist_new_uid(1));
-    plist_array_append_item(array.get(), plist_new_string("x"));
-
-    EXPECT_FALSE(TLPropertyList::toVariant(plist_dict_get_item(dict.get(), "uid")));
-    EXPECT_EQ(TLPropertyList::toVariant(dict.get()), QVariant(QVariantMap{{QStringLiteral("kept"), true}}));
-    EXPECT_EQ(TLPropertyList::toVariant(array.get()), QVariant(QVariantList{QStringLiteral("x")}));
-    EXPECT_FALSE(TLPropertyList::toVariant(nullptr));
-}
-
-TEST(TLPropertyListTest, ParseRefusesWhatIsNoPropertyList) {
-    const QByteArray inputs[] = {
-        QByteArray(),
-        QByteArray("plain text"),
-        QByteArray("<plist version=\"1.0\"><dict><key>a</key></plist>"),
-        QByteArray("bplist00"),
-        QByteArray(TLPropertyList::kMaxDataSize + 1, ' '),
-    };
-    for (const QByteArray& input : inputs) {
-        EXPECT_FALSE(TLPropertyList::parse(input)) << input.left(40).toStdString();
-    }
     EXPECT_FALSE(TLPropertyList::readFile(QStringLiteral("/nonexistent/Info.plist")));
 }
 
-TEST(TLPropertyListTest, BinaryKeysWithANulByteOrHeldTwice) {
-    const QByteArray rows[] = {
-        // {"a\0ä": true, "b": 1}: reading that key aborted the process inside libplist.
-        QByteArray(
-            "bplist00\xd2\x01\x02\x03\x04\x63\x00\x61\x00\x00\x00\xe4\x51\x62\x09\x10\x01\x08\x0d\x14\x16"
-            "\x17\0\0\0\0\0\0\x01\x01\0\0\0\0\0\0\0\x05\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x19",
-            62),
-        // {"a": 1, "a": 2}: read as 1, and as 2 once written out as XML.
-        QByteArray(
-            "bplist00\xd2\x01\x02\x03\x04\x51\x61\x51\x61\x10\x01\x10\x02\x08\x0d\x0f\x11\x13\0\0\0\0\0\0"
-            "\x01\x01\0\0\0\0\0\0\0\x05\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x15",
-            58),
-    };
-    for (const QByteArray& binary : rows) {
-        EXPECT_FALSE(TLPropertyList::parse(binary)) << binary.toHex().toStdString();
-    }
-    // A key of ASCII characters ends at its NUL byte, as the XML form writes it.
-    QByteArray ascii = rows[0];
+TEST(TLPropertyListTest, BinaryAsciiKeysEndAtTheirNulByte) {
+    // As the XML form writes them.
+    QByteArray ascii = kNulKey;
     ascii[19] = 'b'; // "a\0b"
     const TLPropertyList::Node node = TLPropertyList::parse(ascii);
     EXPECT_EQ(TLPropertyList::toVariant(node.get()), QVariant(QVariantMap{{"a", true}, {"b", 1LL}}));
