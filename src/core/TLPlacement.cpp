@@ -1,5 +1,6 @@
 #include "TLPlacement.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -31,6 +32,35 @@ double positiveOr0(double a) {
 // A fraction of a length, guarded against an empty length (a panel covering a whole monitor).
 double fraction(double part, double whole) {
     return whole > 0 ? part / whole : 0;
+}
+
+// Far beyond any screen, and small enough that whole numbers stay exact through the arithmetic.
+constexpr double kMaxCoordinate = 1e9;
+
+bool isCoordinate(double value) {
+    return std::isfinite(value) && std::fabs(value) <= kMaxCoordinate;
+}
+
+// An area a frame can be computed in: finite, not inverted, within the coordinate range.
+bool isUsableArea(const TLRect& r) {
+    return isCoordinate(r.x) && isCoordinate(r.y) && isCoordinate(r.width) && isCoordinate(r.height) &&
+           r.width >= 0 && r.height >= 0;
+}
+
+// Origin and size are rounded apart, so the far edge can land one point past the area: the
+// right edge, or the bottom one on screen (the low y edge here). The size gives up the overshoot;
+// the origin, and so the near edges, stay as computed.
+void keepFarEdgesInside(const TLRect& area, std::int64_t X, std::int64_t& Y, std::int64_t& W,
+                        std::int64_t& H) {
+    const std::int64_t right = TLPlacement::nearest(std::floor(area.maxX()));
+    if (X + W > right) {
+        W = std::max<std::int64_t>(right - X, 0);
+    }
+    const std::int64_t bottom = TLPlacement::nearest(std::ceil(area.minY()));
+    if (Y < bottom) {
+        H = std::max<std::int64_t>(Y + H - bottom, 0);
+        Y = bottom;
+    }
 }
 
 } // namespace
@@ -108,6 +138,15 @@ TLPlacementResult TLPlacement::place(const TLDisplayConfiguration& config, TLPoi
     const double top = primaryTop(displays);
     const TLRect window{position.x, (top - position.y) - size.height, size.width, size.height};
     const std::size_t current = *currentDisplay(config, window);
+    const std::size_t n = displays.size();
+    const std::size_t s = kind == TLLayoutKindScreenNext ? 1 : 0;
+    const std::size_t target = displayMove ? (n + current + 2 * s - 1) % n : current;
+    // A broken display report (not a number, infinite, inverted) gives no frame rather than
+    // one off screen.
+    if (!isCoordinate(top) || !isUsableArea(displays[target].visibleFrame)) {
+        result.failure = kNoDisplayFailure;
+        return result;
+    }
 
     std::int64_t X = 0;
     std::int64_t Y = 0;
@@ -120,15 +159,14 @@ TLPlacementResult TLPlacement::place(const TLDisplayConfiguration& config, TLPoi
         H = nearest(frac.h * v.height);
         X = nearest(frac.x * v.width + v.x);
         Y = nearest((v.height + v.y) - frac.y * v.height - static_cast<double>(H));
+        keepFarEdgesInside(v, X, Y, W, H);
     } else {
-        const std::size_t n = displays.size();
-        const std::size_t s = kind == TLLayoutKindScreenNext ? 1 : 0;
-        const std::size_t target = (n + current + 2 * s - 1) % n;
         const TLRect& S = displays[current].visibleFrame;
         const TLRect& D = displays[target].visibleFrame;
 
-        const double rw = S.width > 0 ? smallerOf(window.width / S.width, 1) : 1;
-        const double rh = S.height > 0 ? smallerOf(window.height / S.height, 1) : 1;
+        // A window reported with a negative size has none.
+        const double rw = S.width > 0 ? positiveOr0(smallerOf(window.width / S.width, 1)) : 1;
+        const double rh = S.height > 0 ? positiveOr0(smallerOf(window.height / S.height, 1)) : 1;
         double rx = fraction(window.x - S.x, S.width);
         double rt = fraction((S.height + S.y) - (window.height + window.y), S.height);
         rx = positiveOr0(smallerOf(rx, 1 - rw));
@@ -138,6 +176,7 @@ TLPlacementResult TLPlacement::place(const TLDisplayConfiguration& config, TLPoi
         H = nearest(rh * D.height);
         X = nearest(rx * D.width + D.x);
         Y = nearest((D.y + D.height) - D.height * rt - static_cast<double>(H));
+        keepFarEdgesInside(D, X, Y, W, H);
     }
 
     // Back to accessibility coordinates; the axis is a whole number for every real display,

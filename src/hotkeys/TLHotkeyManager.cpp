@@ -79,6 +79,10 @@ std::optional<TLShortcut> storedShortcut(const QVariant& entry) {
     return TLShortcut::shortcutWithKeyCode(*keyCode, modifiers);
 }
 
+bool fitsHotKey(const TLShortcut& shortcut) {
+    return shortcut.keyCode() <= std::int64_t{std::numeric_limits<std::uint32_t>::max()};
+}
+
 } // namespace
 
 TLHotkeyManager::TLHotkeyManager(TLUserDefaults& defaults, TLHotKeyService& service,
@@ -182,28 +186,35 @@ QStringList TLHotkeyManager::registerAll() {
         return {};
     }
     const std::vector<TLLayout>& all = TLLayout::allLayouts();
+    std::vector<std::size_t> bound; // catalogue indices
     std::vector<TLHotKeyRequest> requests;
-    std::vector<std::size_t> layoutIndices;
     for (std::size_t i = 0; i < all.size(); ++i) {
-        const auto it = shortcuts_.find(all[i].identifier());
-        if (it == shortcuts_.end() || !it->second.isBound()) {
+        const TLShortcut s = shortcutForLayout(all[i]);
+        if (!s.isBound()) {
             continue;
         }
-        requests.push_back({static_cast<std::uint32_t>(it->second.keyCode()),
-                            it->second.modifiers(),
-                            {TLHotKeySignature, static_cast<std::uint32_t>(i)}});
-        layoutIndices.push_back(i);
+        bound.push_back(i);
+        // A key code beyond what a hot key carries names no key: cut down, it would grab another.
+        if (fitsHotKey(s)) {
+            requests.push_back({static_cast<std::uint32_t>(s.keyCode()),
+                                s.modifiers(),
+                                {TLHotKeySignature, static_cast<std::uint32_t>(i)}});
+        }
     }
-    if (requests.empty()) {
-        return {};
-    }
-    const std::vector<std::optional<TLHotKeyRef>> results = service_.registerHotKeys(requests);
+    const std::vector<std::optional<TLHotKeyRef>> results =
+        requests.empty() ? std::vector<std::optional<TLHotKeyRef>>() : service_.registerHotKeys(requests);
     QStringList failures;
-    for (std::size_t k = 0; k < requests.size(); ++k) {
-        if (k < results.size() && results[k]) {
-            registeredRefs_.emplace_back(*results[k], layoutIndices[k]);
+    std::size_t k = 0;
+    for (const std::size_t i : bound) {
+        std::optional<TLHotKeyRef> ref;
+        if (fitsHotKey(shortcutForLayout(all[i]))) {
+            ref = k < results.size() ? results[k] : std::nullopt;
+            ++k;
+        }
+        if (ref) {
+            registeredRefs_.emplace_back(*ref, i);
         } else {
-            failures << failureText(layoutIndices[k]);
+            failures << failureText(i);
         }
     }
     return failures;

@@ -85,11 +85,14 @@ std::optional<QString> TLBundle::shortVersion() const {
     return stringValue(infoDictionary(), QStringLiteral("CFBundleShortVersionString"));
 }
 
+bool TLBundle::isExecutableName(const QString& name) {
+    return !name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0)) &&
+           name != QStringLiteral(".") && name != QStringLiteral("..");
+}
+
 std::optional<QString> TLBundle::executablePath() const {
     const std::optional<QString> name = stringValue(infoDictionary(), QStringLiteral("CFBundleExecutable"));
-    // A name with a separator would point outside Contents/MacOS.
-    if (bundlePath_.isEmpty() || !name || name->isEmpty() || name->contains(QLatin1Char('/')) ||
-        *name == QStringLiteral(".") || *name == QStringLiteral("..")) {
+    if (bundlePath_.isEmpty() || !name || !isExecutableName(*name)) {
         return std::nullopt;
     }
     return bundlePath_ + QStringLiteral("/Contents/MacOS/") + *name;

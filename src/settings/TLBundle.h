@@ -19,6 +19,10 @@ public:
     // empty for an executable outside a bundle.
     static QString bundlePathForExecutable(const QString& executablePath);
 
+    // Whether a CFBundleExecutable names a file of Contents/MacOS itself: not empty, no separator,
+    // not "." or "..", no NUL byte (where the system would end the name).
+    static bool isExecutableName(const QString& name);
+
     // Contents/Info.plist of any bundle, XML or binary; absent when it is missing, unreadable or
     // not a dictionary.
     static std::optional<QVariantMap> readInfoDictionary(const QString& bundlePath);

@@ -5,10 +5,13 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QStringList>
 
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -34,6 +37,47 @@ bool isLargeUnsigned(plist_t node, uint64_t value) {
     return !plist_compare_node_value(probe.get(), node);
 }
 
+// A key as its binary form writes it: the whole key where it holds a character beyond ASCII, else
+// up to a NUL byte, as the XML form writes it and a lookup by name sees it. libplist hands keys out
+// only as C strings otherwise, and aborts the program where the stored length says more.
+QByteArray storedKey(plist_t key) {
+    char* raw = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(key, &raw, &length);
+    const CString bin(raw);
+    plist_t root = nullptr;
+    if (bin) {
+        plist_from_bin(bin.get(), length, &root);
+    }
+    const TLPropertyList::Node string(root);
+    uint64_t size = 0;
+    const char* text = plist_get_string_ptr(string.get(), &size);
+    return text ? QByteArray(text, static_cast<qsizetype>(size)) : QByteArray();
+}
+
+// Whether a dictionary holds a key with a NUL byte, or a key twice. The binary form can carry
+// both; of a key held twice, libplist finds the first occurrence where its XML form keeps the last.
+// Walked without recursion: the nesting depth is the input's.
+bool hasBrokenKeys(plist_t root) {
+    std::vector<plist_t> pending{root};
+    bool broken = false;
+    while (!pending.empty() && !broken) {
+        const plist_t node = pending.back();
+        pending.pop_back();
+        const bool isDict = plist_get_node_type(node) == PLIST_DICT;
+        QSet<QByteArray> keys;
+        TLPropertyList::forEachChild(node, [&](plist_t child) {
+            if (isDict && !broken) {
+                const QByteArray key = storedKey(plist_dict_item_get_key(child));
+                broken = key.contains('\0') || keys.contains(key);
+                keys.insert(key);
+            }
+            pending.push_back(child);
+        });
+    }
+    return broken;
+}
+
 TLPropertyList::Node newLargeUnsigned(quint64 value) {
     // Only the parser creates the unsigned form of a value beyond the signed range.
     const QByteArray xml =
@@ -48,17 +92,23 @@ TLPropertyList::Node TLPropertyList::parse(const QByteArray& data) {
         return nullptr;
     }
     const auto size = static_cast<uint32_t>(data.size());
-    // libplist reads the binary form recursively, the XML form without recursion.
-    if (plist_is_binary(data.constData(), size) && !TLPropertyListGuard::binaryWithinBounds(data)) {
+    // Checked before libplist builds a tree: what it builds is then shallow enough to be freed.
+    const bool binary = plist_is_binary(data.constData(), size);
+    if (binary ? !TLPropertyListGuard::binaryWithinBounds(data)
+               : !TLPropertyListGuard::xmlWithinBounds(data)) {
         return nullptr;
     }
     plist_t root = nullptr;
     plist_from_memory(data.constData(), size, &root);
-    if (root && !TLPropertyListGuard::treeWithinBounds(root)) {
-        TLPropertyListGuard::freeDeep(root);
+    Node node(root);
+    // Before anything asks libplist for a key.
+    if (node && binary && hasBrokenKeys(node.get())) {
         return nullptr;
     }
-    return Node(root);
+    if (node && !TLPropertyListGuard::treeWithinBounds(node.get())) {
+        return nullptr;
+    }
+    return node;
 }
 
 QByteArray TLPropertyList::toXml(plist_t node) {
@@ -84,12 +134,26 @@ TLPropertyList::Node TLPropertyList::readFile(const QString& path) {
     if (!file.open(QIODevice::ReadOnly)) {
         return nullptr;
     }
-    return parse(file.read(kMaxDataSize + 1));
+    // As large as the file was seen: one buffer of the whole limit would cost 32 MiB for every
+    // read of a file of a few hundred bytes. A file that grew since is read on, in pieces, up to
+    // one byte past the limit.
+    QByteArray data = file.read(info.size() + 1);
+    while (data.size() > info.size() && data.size() <= kMaxDataSize) {
+        const QByteArray more = file.read(std::min<qint64>(64 * 1024, kMaxDataSize + 1 - data.size()));
+        if (more.isEmpty()) {
+            break;
+        }
+        data += more;
+    }
+    return parse(data);
 }
 
 QDateTime TLPropertyList::dateFromPlist(int32_t seconds, int32_t microseconds) {
-    const qint64 msecs = kPlistEpochMSecs + qint64(seconds) * 1000 + microseconds / 1000;
-    return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC);
+    // libplist leaves any number in the microseconds of a binary date beyond its range.
+    constexpr qint64 lo = qint64{std::numeric_limits<int32_t>::min()} * 1000;
+    constexpr qint64 hi = qint64{std::numeric_limits<int32_t>::max()} * 1000 + 999;
+    const qint64 msecs = std::clamp(qint64{seconds} * 1000 + microseconds / 1000, lo, hi);
+    return QDateTime::fromMSecsSinceEpoch(kPlistEpochMSecs + msecs, Qt::UTC);
 }
 
 void TLPropertyList::dateToPlist(const QDateTime& date, int32_t* seconds, int32_t* microseconds) {
@@ -109,6 +173,24 @@ void TLPropertyList::dateToPlist(const QDateTime& date, int32_t* seconds, int32_
     }
     *seconds = static_cast<int32_t>(secs);
     *microseconds = static_cast<int32_t>(rest * 1000);
+}
+
+void TLPropertyList::forEachChild(plist_t node, const std::function<void(plist_t)>& visit) {
+    const bool isArray = plist_get_node_type(node) == PLIST_ARRAY;
+    if (!isArray && plist_get_node_type(node) != PLIST_DICT) {
+        return;
+    }
+    void* rawIter = nullptr;
+    isArray ? plist_array_new_iter(node, &rawIter) : plist_dict_new_iter(node, &rawIter);
+    const std::unique_ptr<void, IterDeleter> iter(rawIter);
+    for (plist_t child = nullptr; iter;) {
+        isArray ? plist_array_next_item(node, iter.get(), &child)
+                : plist_dict_next_item(node, iter.get(), nullptr, &child);
+        if (!child) {
+            return;
+        }
+        visit(child);
+    }
 }
 
 std::optional<QVariant> TLPropertyList::toVariant(plist_t node) {
@@ -152,34 +234,20 @@ std::optional<QVariant> TLPropertyList::toVariant(plist_t node) {
     }
     case PLIST_ARRAY: {
         QVariantList list;
-        const uint32_t count = plist_array_get_size(node);
-        for (uint32_t i = 0; i < count; ++i) {
-            if (auto item = toVariant(plist_array_get_item(node, i))) {
-                list.append(*item);
+        forEachChild(node, [&](plist_t item) {
+            if (auto value = toVariant(item)) {
+                list.append(*value);
             }
-        }
+        });
         return QVariant(list);
     }
     case PLIST_DICT: {
         QVariantMap map;
-        plist_dict_iter rawIter = nullptr;
-        plist_dict_new_iter(node, &rawIter);
-        std::unique_ptr<void, IterDeleter> iter(rawIter);
-        if (!iter) {
-            return QVariant(map);
-        }
-        for (;;) {
-            char* rawKey = nullptr;
-            plist_t value = nullptr;
-            plist_dict_next_item(node, iter.get(), &rawKey, &value);
-            CString key(rawKey);
-            if (!value) {
-                break;
+        forEachChild(node, [&](plist_t value) {
+            if (auto item = toVariant(value)) {
+                map.insert(QString::fromUtf8(storedKey(plist_dict_item_get_key(value))), *item);
             }
-            if (auto item = toVariant(value); item && key) {
-                map.insert(QString::fromUtf8(key.get()), *item);
-            }
-        }
+        });
         return QVariant(map);
     }
     default:

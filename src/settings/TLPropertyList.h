@@ -7,6 +7,7 @@
 
 #include <plist/plist.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -26,13 +27,18 @@ public:
     // Files above this size are not taken for property lists (libplist takes 32-bit lengths).
     static constexpr qint64 kMaxDataSize = 16 * 1024 * 1024;
 
-    // A property list in XML or binary form; null when the data is none or nests deeper or holds
-    // more than TLPropertyListGuard allows.
+    // A property list in XML or binary form; null when the data is none, nests deeper or holds more
+    // than TLPropertyListGuard allows, or when a dictionary holds a key twice or a key with a NUL
+    // byte (only the binary form can carry either).
     static Node parse(const QByteArray& data);
     // The XML form of a node; empty when libplist cannot write it.
     static QByteArray toXml(plist_t node);
     // The file at path parsed; null when it is missing, too large, unreadable or no property list.
     static Node readFile(const QString& path);
+
+    // The items of an array or the values of a dictionary, in order, in linear time. Never asks
+    // libplist for a key: it aborts the program on a binary key holding a NUL byte.
+    static void forEachChild(plist_t node, const std::function<void(plist_t)>& visit);
 
     static std::optional<QVariant> toVariant(plist_t node);
     // Null when the value (or anything inside it) has no property-list form. Strings and keys

@@ -1,7 +1,7 @@
 #include "TLPropertyListGuard.h"
 
-#include <cstdlib>
-#include <limits>
+#include "TLPropertyList.h"
+
 #include <utility>
 #include <vector>
 
@@ -14,30 +14,6 @@ quint64 readUInt(const char* p, int n) {
         value = (value << 8) | static_cast<unsigned char>(p[i]);
     }
     return value;
-}
-
-// The children of a container node (values only for a dictionary).
-template <typename Visit>
-void forEachChild(plist_t node, Visit&& visit) {
-    if (plist_get_node_type(node) == PLIST_ARRAY) {
-        const uint32_t count = plist_array_get_size(node);
-        for (uint32_t i = 0; i < count; ++i) {
-            visit(plist_array_get_item(node, i));
-        }
-    } else if (plist_get_node_type(node) == PLIST_DICT) {
-        plist_dict_iter iter = nullptr;
-        plist_dict_new_iter(node, &iter);
-        for (plist_t value = nullptr;;) {
-            char* key = nullptr;
-            plist_dict_next_item(node, iter, &key, &value);
-            std::free(key);
-            if (!value) {
-                break;
-            }
-            visit(value);
-        }
-        std::free(iter);
-    }
 }
 
 } // namespace
@@ -109,6 +85,10 @@ bool TLPropertyListGuard::binaryWithinBounds(const QByteArray& data) {
     return true;
 }
 
+bool TLPropertyListGuard::xmlWithinBounds(const QByteArray& data) {
+    return data.count("<dict") + data.count("<array") <= kMaxXmlContainers;
+}
+
 bool TLPropertyListGuard::treeWithinBounds(plist_t root) {
     std::vector<std::pair<plist_t, int>> pending{{root, 1}};
     qsizetype nodes = 0;
@@ -118,46 +98,8 @@ bool TLPropertyListGuard::treeWithinBounds(plist_t root) {
         if (++nodes > kMaxNodes || depth > kMaxDepth) {
             return false;
         }
-        forEachChild(node, [&](plist_t child) { pending.emplace_back(child, depth + 1); });
+        const int childDepth = depth + 1; // clang 14 cannot capture a structured binding
+        TLPropertyList::forEachChild(node, [&](plist_t child) { pending.emplace_back(child, childDepth); });
     }
     return true;
-}
-
-void TLPropertyListGuard::freeDeep(plist_t root) {
-    // Descend to a node without children, remove it from its parent, go on from the parent: every
-    // plist_free below meets a node without children.
-    plist_t node = root;
-    while (node) {
-        plist_t child = nullptr;
-        if (plist_get_node_type(node) == PLIST_ARRAY && plist_array_get_size(node) > 0) {
-            child = plist_array_get_item(node, plist_array_get_size(node) - 1);
-        } else if (plist_get_node_type(node) == PLIST_DICT && plist_dict_get_size(node) > 0) {
-            plist_dict_iter iter = nullptr;
-            plist_dict_new_iter(node, &iter);
-            char* key = nullptr;
-            plist_dict_next_item(node, iter, &key, &child);
-            std::free(iter);
-            // The first value under this key, the one plist_dict_remove_item removes.
-            child = key ? plist_dict_get_item(node, key) : nullptr;
-            std::free(key);
-        }
-        if (child) {
-            node = child;
-            continue;
-        }
-        plist_t parent = plist_get_parent(node);
-        if (!parent) {
-            plist_free(node);
-            return;
-        }
-        if (plist_get_node_type(parent) == PLIST_ARRAY) {
-            plist_array_item_remove(node);
-        } else {
-            char* key = nullptr;
-            plist_get_key_val(plist_dict_item_get_key(node), &key);
-            plist_dict_remove_item(parent, key ? key : "");
-            std::free(key);
-        }
-        node = parent;
-    }
 }

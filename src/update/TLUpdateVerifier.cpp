@@ -156,10 +156,8 @@ std::optional<QString> TLUpdateVerifier::executableName(const QVariantMap& info)
     if (!value.isValid()) {
         return text(kDefaultExecutable);
     }
-    const QString name = value.toString();
-    if (value.typeId() != QMetaType::QString || name.isEmpty() || name == QLatin1String(".") ||
-        name == QLatin1String("..") || name.contains(QLatin1Char('/'))) {
+    if (value.typeId() != QMetaType::QString || !TLBundle::isExecutableName(value.toString())) {
         return std::nullopt;
     }
-    return name;
+    return value.toString();
 }

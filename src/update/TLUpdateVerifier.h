@@ -72,7 +72,7 @@ public:
     // The first top-level entry (in name order) whose extension is exactly "app" and that is
     // not a symbolic link.
     static std::optional<QString> findApp(const QString& directory);
-    // CFBundleExecutable when it is a plain file name; "Tilora" when missing; absent when it
-    // names anything outside Contents/MacOS.
+    // CFBundleExecutable when it is a plain file name (TLBundle::isExecutableName); "Tilora" when
+    // missing; absent otherwise.
     static std::optional<QString> executableName(const QVariantMap& info);
 };

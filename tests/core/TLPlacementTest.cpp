@@ -7,6 +7,9 @@ namespace {
 const TLDisplay kA{{0, 0, 1440, 900}, {0, 70, 1440, 805}};
 const TLDisplay kB{{1440, 0, 1920, 1080}, {1440, 0, 1920, 1055}};
 const TLDisplay kLeftOfA{{-1024, 100, 1024, 768}, {-1024, 100, 1024, 743}};
+// 1875 x 1169 visible: a 45-point panel on the left, 31 points at the top.
+const TLDisplay kOdd{{0, 0, 1920, 1200}, {45, 0, 1875, 1169}};
+const TLDisplay kOddRightOfA{{1440, 0, 1920, 1200}, {1485, 0, 1875, 1169}};
 
 // The lazy inputs of a configuration.
 struct Lazy {
@@ -61,6 +64,8 @@ TEST(TLPlacement, WorkedExamples) {
         const char* failure = nullptr; // instead of a frame
     };
     const std::vector<TLDisplay> one{kA}, two{kA, kB};
+    const double nan = std::numeric_limits<double>::quiet_NaN(),
+                 inf = std::numeric_limits<double>::infinity();
     const Example examples[] = {
         {"third.left", one, "third.left", kOnA, {0, 25, 480, 805}},
         {"third.center", one, "third.center", kOnA, {480, 25, 480, 805}},
@@ -78,6 +83,18 @@ TEST(TLPlacement, WorkedExamples) {
         {"capped and clamped", {kA, kLeftOfA}, "screen.next", {20, 30, 1400, 850}, {-1010, 57, 996, 743}},
         {"out left: flush left", two, "screen.next", {-300, 125, 720, 400}, {1440, -24, 960, 524}},
         {"out right: flush right", two, "screen.prev", {1000, 125, 720, 400}, {2400, -24, 960, 524}},
+        {"negative size counts as none", two, "screen.next", {100, 125, -720, -400}, {1573, -24, 0, 0}},
+        // Rounded origin plus rounded size past the far edge: the size gives up the overshoot.
+        {"odd width: right half ends at the edge", {kOdd}, "half.right", kOnA, {983, 31, 937, 1169}},
+        {"odd width: left half meets it", {kOdd}, "half.left", kOnA, {45, 31, 938, 1169}},
+        {"odd height: top quarter", {kOdd}, "quarter.tr", kOnA, {983, 31, 937, 585}},
+        {"odd height: bottom quarter meets it", {kOdd}, "quarter.br", kOnA, {983, 616, 937, 584}},
+        {"odd height: bottom half", {kOdd}, "half.bottom", kOnA, {45, 616, 1875, 584}},
+        {"odd target of a move",
+         {kA, kOddRightOfA},
+         "screen.next",
+         {720, 427.5, 720, 402.5},
+         {2423, 316, 937, 584}},
         // A panel covering the whole source leaves an empty visible frame: the window fills it.
         {"empty source area",
          {{kA.frame, {0, 900, 1440, 0}}, kB},
@@ -88,6 +105,26 @@ TEST(TLPlacement, WorkedExamples) {
         {"prev with one display", one, "screen.prev", kOnA, {}, "Nur ein Bildschirm angeschlossen."},
         {"next with none", {}, "screen.next", kOnA, {}, "Nur ein Bildschirm angeschlossen."},
         {"fraction with none", {}, "third.left", kOnA, {}, "Kein Bildschirm gefunden."},
+        // Broken display reports give no frame.
+        {"NaN width", {{kA.frame, {0, 70, nan, 805}}}, "third.left", kOnA, {}, "Kein Bildschirm gefunden."},
+        {"negative width",
+         {{kA.frame, {0, 70, -1440, 805}}},
+         "third.left",
+         kOnA,
+         {},
+         "Kein Bildschirm gefunden."},
+        {"infinite frame",
+         {{{0, 0, inf, inf}, kA.visibleFrame}},
+         "third.left",
+         kOnA,
+         {},
+         "Kein Bildschirm gefunden."},
+        {"huge target",
+         {kA, {kB.frame, {1440, 0, 1e300, 1055}}},
+         "screen.next",
+         kOnA,
+         {},
+         "Kein Bildschirm gefunden."},
     };
     for (const Example& e : examples) {
         SCOPED_TRACE(e.name);

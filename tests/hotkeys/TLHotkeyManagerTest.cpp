@@ -159,6 +159,14 @@ TEST_F(TLHotkeyManagerTest, RefusedAndLostCombinationsAreReportedByNameInCatalog
     EXPECT_EQ(service.unregisterCount, unregistered + 26) << "lost ones are not released again";
 }
 
+TEST_F(TLHotkeyManagerTest, KeyCodesBeyondWhatAHotKeyCarriesAreRefusedNotCutDown) {
+    // Cut to 32 bits this would be ⌃⌥← and take it from "Linke Hälfte".
+    defaults.setObject(QVariantMap{{"third.left", QVariantMap{{"keyCode", qint64{0x10000007B}},
+                                                              {"modifiers", qint64{kCtrlOpt}}}}},
+                       TLUserDefaults::kShortcuts);
+    EXPECT_EQ(manager().registerAll(), QStringList{"Linkes Drittel (⌃⌥#4294967419)"});
+}
+
 TEST_F(TLHotkeyManagerTest, SuspensionReleasesEverythingAndRegistersNothing) {
     manager().registerAll();
     QSignalSpy changed(&manager(), &TLHotkeyManager::hotkeysDidChange);

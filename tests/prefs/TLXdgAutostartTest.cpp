@@ -142,10 +142,13 @@ TEST(TLDesktopEntry, ReadGroupTakesOnlyTheNamedGroup) {
     const auto keys =
         TLDesktopEntry::readGroup("# comment\r\n[Desktop Action x]\nExec=wrong\n[Desktop Entry]\r\n"
                                   "Type = Application\r\nExec=first\nExec=second\nName[de]=Fenster\n"
-                                  "   \nNoEquals\n[Other]\nHidden=true\n");
+                                  "Path= /opt/x\u00a0\u2028\t\n   \nNoEquals\n[Other]\nHidden=true\n");
     ASSERT_TRUE(keys);
-    EXPECT_EQ(*keys,
-              (QMap<QString, QString>{{"Type", "Application"}, {"Exec", "first"}, {"Name[de]", "Fenster"}}));
+    EXPECT_EQ(*keys, (QMap<QString, QString>{{"Type", "Application"},
+                                             {"Exec", "first"},
+                                             {"Name[de]", "Fenster"},
+                                             {"Path", "/opt/x\u00a0\u2028"}}))
+        << "only spaces and tabs are trimmed";
     EXPECT_FALSE(TLDesktopEntry::readGroup("[Other]\nExec=x\n"));
     EXPECT_FALSE(TLDesktopEntry::readGroup("[Desktop Entry]\nName=\xff\xfe\n"));
     EXPECT_EQ(TLDesktopEntry::booleanValue("true"), true);

@@ -18,6 +18,23 @@ bool hasControlCharacter(const QString& text) {
     return false;
 }
 
+// Spaces and tabs around keys, values and group headers are not part of them; any other white
+// space is (a program path may end in a no-break space).
+QString trimmedBlanks(const QString& text) {
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    const auto blank = [&](qsizetype i) {
+        return text[i] == QLatin1Char(' ') || text[i] == QLatin1Char('\t');
+    };
+    while (begin < end && blank(begin)) {
+        ++begin;
+    }
+    while (end > begin && blank(end - 1)) {
+        --end;
+    }
+    return text.mid(begin, end - begin);
+}
+
 } // namespace
 
 std::optional<QMap<QString, QString>> TLDesktopEntry::readGroup(const QByteArray& content,
@@ -33,7 +50,7 @@ std::optional<QMap<QString, QString>> TLDesktopEntry::readGroup(const QByteArray
     bool found = false;
     for (const QString& rawLine : text.split(QLatin1Char('\n'))) {
         const QString line = rawLine.endsWith(QLatin1Char('\r')) ? rawLine.chopped(1) : rawLine;
-        const QString trimmed = line.trimmed();
+        const QString trimmed = trimmedBlanks(line);
         if (trimmed.isEmpty() || trimmed.startsWith(QLatin1Char('#'))) {
             continue;
         }
@@ -46,9 +63,9 @@ std::optional<QMap<QString, QString>> TLDesktopEntry::readGroup(const QByteArray
         if (!inGroup || equals <= 0) {
             continue;
         }
-        const QString key = line.left(equals).trimmed();
+        const QString key = trimmedBlanks(line.left(equals));
         if (!keys.contains(key)) {
-            keys.insert(key, line.mid(equals + 1).trimmed());
+            keys.insert(key, trimmedBlanks(line.mid(equals + 1)));
         }
     }
     if (!found) {
