@@ -76,8 +76,8 @@ void checkRegistrations(TLHotkeyManager& manager, const TLFakeHotKeyService& ser
     for (const TLLayout& layout : layouts) {
         bound += manager.shortcutForLayout(layout).isBound() ? 1 : 0;
     }
-    TL_FUZZ_CHECK(qsizetype(service.registered().size()) + refused.size() == bound);
-    for (const auto& [ref, request] : service.registered()) {
+    TL_FUZZ_CHECK(qsizetype(service.registered.size()) + refused.size() == bound);
+    for (const auto& [ref, request] : service.registered) {
         TL_FUZZ_CHECK(request.hotKeyID.signature == TLHotKeySignature &&
                       request.hotKeyID.id < layouts.size());
         const TLShortcut s = manager.shortcutForLayout(layouts[request.hotKeyID.id]);

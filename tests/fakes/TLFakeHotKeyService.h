@@ -1,7 +1,12 @@
 #pragma once
 
 #include "TLHotKeyService.h"
-#include "TLTest.h"
+
+#include <map>
+#include <optional>
+#include <set>
+#include <utility>
+#include <vector>
 
 // Hot-key service for tests: refuses the combinations in `taken` (held by another program) and
 // any it already holds, counts what it is asked, delivers presses and takes registrations back.

@@ -1,7 +1,10 @@
 #pragma once
 
 #include "TLKeyboardLayout.h"
-#include "TLTest.h"
+
+#include <QString>
+
+#include <map>
 
 // Keyboard layout for tests: the unmodified text of each key by virtual key code, US or German
 // (Y and Z swapped, ß and ü), switched like a user switches layouts; every question is counted.

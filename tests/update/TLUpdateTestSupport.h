@@ -4,6 +4,7 @@
 // recording presenter and a fixture with a temporary folder (the install folder "Programme"
 // and the temp folder "tmp" inside), a local server for the feed and a settings file.
 #include "TLLog.h"
+#include "TLRecordingPresenter.h"
 #include "TLTest.h"
 #include "TLTestHttpServer.h"
 #include "TLUpdatePresenter.h"
@@ -47,30 +48,6 @@ struct TLTestZip {
     QList<Entry> entries;
     QByteArray raw;
     QString format = "zip";
-};
-
-// Records what the updater shows instead of blocking; an offer is put off ("Später").
-class TLRecordingPresenter : public TLUpdatePresenter {
-public:
-    struct Alert {
-        QString title, text;
-        QStringList buttons;
-        bool busyWhileShown;
-    };
-    void activate() override { ++activations; }
-    int runModalAlert(const QString& title, const QString& text, const QStringList& buttons) override {
-        alerts.append({title, text, buttons, busyProbe && busyProbe()});
-        if (whileShown) {
-            whileShown(alerts.last());
-        }
-        return buttons.isEmpty() ? 0 : 1;
-    }
-    void terminate() override { ++terminations; }
-
-    QList<Alert> alerts;
-    int activations = 0, terminations = 0;
-    std::function<bool()> busyProbe;
-    std::function<void(const Alert&)> whileShown;
 };
 
 class TLUpdaterFixture : public ::testing::Test {
