@@ -196,7 +196,7 @@ TEST(X11HotKeysWithoutServer, NothingIsRegisteredAndNothingCrashes) {
     EXPECT_FALSE(TLX11Connection::open(":999999"));
     TLTestDesktop bare;
     std::string error;
-    ASSERT_TRUE(bare.start(&error, true)) << error;
+    ASSERT_TRUE(bare.start(&error, "bare")) << error;
     const auto connection = TLX11Connection::open(bare.displayName().c_str());
     ASSERT_TRUE(connection);
     TLX11HotKeyService service(*connection);

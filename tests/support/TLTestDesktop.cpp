@@ -59,7 +59,7 @@ int TLTestDesktop::run(const QStringList& argv, std::string* output, const QStri
     return finished && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
-bool TLTestDesktop::start(std::string* error, bool bare) {
+bool TLTestDesktop::start(std::string* error, const std::string& windowManager) {
     stop();
     QTemporaryDir folder(QDir::tempPath() + "/tl-desktop-XXXXXX");
     folder.setAutoRemove(false);
@@ -67,7 +67,8 @@ bool TLTestDesktop::start(std::string* error, bool bare) {
     script_.reset(new QProcess);
     script_->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
     script_->setStandardErrorFile(folder.filePath("desktop.log"));
-    script_->start("bash", {TL_DESKTOP_SCRIPT, "serve", folder.path(), bare ? "bare" : ""});
+    script_->start("bash",
+                   {TL_DESKTOP_SCRIPT, "serve", folder.path(), QString::fromStdString(windowManager)});
     // "DISPLAY XVFB_PID" once every part is ready; the desktop stays up while stdin is open.
     const bool ready = waitUntil(
                            [&] {
@@ -87,6 +88,7 @@ bool TLTestDesktop::start(std::string* error, bool bare) {
         return false;
     }
     root_ = xcb_setup_roots_iterator(xcb_get_setup(connection())).data->root;
+    windowManager_ = windowManager;
     return true;
 }
 
@@ -95,6 +97,7 @@ void TLTestDesktop::stop() {
     script_.reset(); // closes its input: the script ends the desktop, server last
     root_ = XCB_WINDOW_NONE;
     display_.clear();
+    windowManager_.clear();
     serverPid_ = 0;
     if (!folder_.empty()) {
         QDir(QString::fromStdString(folder_)).removeRecursively();

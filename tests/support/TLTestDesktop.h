@@ -2,7 +2,8 @@
 
 // A private headless X desktop for tests, brought up by the same script as the demo
 // (src/app/tools/headless-desktop.sh): Xvfb on a free display with two RandR monitors of unequal
-// size, openbox with no key bindings, and a tint2 panel (tray and a bottom strut) on LEFT.
+// size, a window manager with no key bindings (openbox unless another is named), and a tint2
+// panel (tray and a bottom strut) on LEFT.
 // Geometry in root coordinates: RIGHT 1920x1080+1440+0 (primary), LEFT 1440x900+0+180. Every
 // wait polls X state against a deadline; nothing sleeps to synchronise.
 #include "TLTest.h"
@@ -40,11 +41,13 @@ public:
     TLTestDesktop(const TLTestDesktop&) = delete;
     TLTestDesktop& operator=(const TLTestDesktop&) = delete;
 
-    // bare: the X server and its monitors only, no window manager, no panel.
-    bool start(std::string* error = nullptr, bool bare = false);
+    // windowManager: as the script takes it; "bare": the X server and its monitors only, no
+    // window manager, no panel.
+    bool start(std::string* error = nullptr, const std::string& windowManager = "openbox");
     void stop();
 
     const std::string& displayName() const { return display_; }
+    const std::string& windowManager() const { return windowManager_; }
     qint64 serverPid() const { return serverPid_; }
     xcb_connection_t* connection() const { return connection_.get(); }
     xcb_window_t root() const { return root_; }
@@ -87,9 +90,11 @@ private:
 
     std::string folder_;
     std::string display_;
+    std::string windowManager_;
     qint64 serverPid_ = 0;
     Process script_;
     TLXcbConnection connection_;
     xcb_window_t root_ = XCB_WINDOW_NONE;
 };
-TLTestDesktop& tlDesktop(); // the desktop a TL_TEST_ON_DESKTOP binary shares
+// The desktop a TL_TEST_ON_DESKTOP binary shares; its window manager comes from TL_TEST_WM.
+TLTestDesktop& tlDesktop();

@@ -15,7 +15,9 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
 #ifdef TL_TEST_ON_DESKTOP
     std::string error;
-    if (!tlDesktop().start(&error)) {
+    const std::string wm = qEnvironmentVariable("TL_TEST_WM", QStringLiteral("openbox")).toStdString();
+    std::printf("[ desktop  ] window manager: %s\n", wm.c_str());
+    if (!tlDesktop().start(&error, wm)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
