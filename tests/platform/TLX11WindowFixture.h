@@ -86,8 +86,9 @@ protected:
                                              f.height - e[2] - e[3]};
         if (std::ranges::count(desktop.cardinals(desktop.root(), "_NET_SUPPORTED"),
                                desktop.atom("_NET_MOVERESIZE_WINDOW")) > 0) {
-            desktop.sendClientMessage(w, "_NET_MOVERESIZE_WINDOW",
-                                      {1 | (0xf << 8) | (2 << 12), values[0], values[1], values[2], values[3]});
+            desktop.sendClientMessage(
+                w, "_NET_MOVERESIZE_WINDOW",
+                {1 | (0xf << 8) | (2 << 12), values[0], values[1], values[2], values[3]});
         } else {
             xcb_configure_window(desktop.connection(), w, 0xf, values.data());
             xcb_flush(desktop.connection());

@@ -20,10 +20,10 @@ constexpr const char* kFull = "_NET_WM_STATE_FULLSCREEN";
 struct Case {
     const char* name;
     const char* layout;
-    int monitor; // where the window starts: 0 RIGHT, 1 LEFT
+    int monitor;                                                  // where the window starts: 0 RIGHT, 1 LEFT
     std::vector<std::pair<const char*, const char*>> states = {}; // set one after the other
-    int presses = 1;                                             // 3 ms apart
-    std::array<int, 2> minSize = {}, maxSize = {};               // the client's size limits
+    int presses = 1;                                              // 3 ms apart
+    std::array<int, 2> minSize = {}, maxSize = {};                // the client's size limits
     bool hotKey = false; // pressed as ⌃⌥1 (the layout's default) through the hot-key service
     friend void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 };
@@ -88,8 +88,11 @@ TEST_P(X11WindowManager, LandsWhereThePlacementPutsIt) {
     const int ew = int(e[0] + e[1]), eh = int(e[2] + e[3]);
     const TLX11Rect area = TLDesktopTruth().visible[c.monitor];
     // A start the window can take, on its monitor.
-    place(w, {int(area.x) + 40, int(area.y) + 30, std::max(500, c.minSize[0] + ew),
-              std::max(400, c.minSize[1] + eh)});
+    const auto limit = [](int size, int min, int max) {
+        return std::max(min, max > 0 ? std::min(size, max) : size);
+    };
+    place(w, {int(area.x) + 40, int(area.y) + 30, limit(500 - ew, c.minSize[0], c.maxSize[0]) + ew,
+              limit(400 - eh, c.minSize[1], c.maxSize[1]) + eh});
     for (const auto& [state, second] : c.states) {
         setState(w, state, second);
         ASSERT_TRUE(desktop.waitUntil([&] { return hasState(w, state); })) << state;
@@ -102,7 +105,6 @@ TEST_P(X11WindowManager, LandsWhereThePlacementPutsIt) {
         want = expectedFrame(layout, want); // each press starts where the one before ends
     }
     if (c.minSize[0] > 0 || c.maxSize[0] > 0) {
-        const auto limit = [](int size, int min, int max) { return std::max(min, max > 0 ? std::min(size, max) : size); };
         std::tie(want.x, want.width) =
             fit(want.x, want.width, limit(want.width - ew, c.minSize[0], c.maxSize[0]) + ew, int(area.x));
         std::tie(want.y, want.height) =

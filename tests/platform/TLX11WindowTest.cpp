@@ -1,4 +1,5 @@
 // The X11 window backend and the mover against the shared test desktop's real window manager.
+#include "TLLog.h"
 #include "TLX11WindowFixture.h"
 
 namespace {
@@ -93,36 +94,6 @@ TEST_F(X11Window, TheNewlyActiveWindowIsMovedRightAway) {
     }
 }
 
-TEST_F(X11Window, RestoresRunAlongsideTheEventLoopAndEndOnTheConfirmation) {
-    const std::tuple<const char*, const char*, const char*, std::uint32_t> rows[] = {
-        // layout, state, second state, the left frame extent once the window manager applied them
-        {"half.right", "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ", 0},
-        {"screen.center", "_NET_WM_STATE_MAXIMIZED_HORZ", nullptr, 0},
-        {"quarter.tl", "_NET_WM_STATE_FULLSCREEN", nullptr, 0},
-        {"third.center", "_NET_WM_STATE_SHADED", nullptr, 1},
-    };
-    const xcb_window_t w = open("Restore probe");
-    for (const auto& [id, state, second, leftExtent] : rows) {
-        SCOPED_TRACE(state);
-        place(w, {1600, 100, 500, 400}); // on the right monitor, where the layout goes
-        const Frame want = expectedFrame(layout(id), *desktop.outerFrame(w));
-        setState(w, state, second);
-        ASSERT_TRUE(desktop.waitUntil([&] {
-            const std::vector<uint32_t> extents = desktop.cardinals(w, "_NET_FRAME_EXTENTS");
-            return hasState(w, state) && !extents.empty() && extents[0] == leftExtent;
-        }));
-        QElapsedTimer clock;
-        clock.start();
-        ASSERT_TRUE(mover->applyLayout(layout(id)));
-        EXPECT_LT(clock.elapsed(), 100) << "the press returns at once";
-        EXPECT_TRUE(control->restoring());
-        EXPECT_EQ(settleAt(w, want), want);
-        EXPECT_TRUE(tlWaitFor([&] { return !control->restoring(); }));
-        EXPECT_LT(clock.elapsed(), 800) << "done on the confirmation, well before the deadline";
-        EXPECT_FALSE(hasState(w, state) || (second && hasState(w, second)));
-    }
-}
-
 // Forwards to the real backend and closes the client between the read and the write.
 class ClosingControl : public TLWindowControl {
 public:
@@ -170,7 +141,10 @@ TEST_F(X11Window, WithoutAWindowManagerNothingIsTrustedAndAnUnconfirmedRestoreWr
     std::string error;
     ASSERT_TRUE(bare.start(&error, "bare")) << error;
     auto bareConnection = TLX11Connection::open(bare.displayName().c_str());
-    TLX11WindowControl bareControl(*bareConnection);
+    QStringList log;
+    const TLLog sink(
+        [&](std::string_view line) { log << QString::fromUtf8(line.data(), qsizetype(line.size())); });
+    TLX11WindowControl bareControl(*bareConnection, &sink);
     EXPECT_FALSE(bareControl.isTrusted());
     EXPECT_FALSE(bareControl.readFrontmostWindow().hasApplication);
     EXPECT_EQ(bareControl.readFrontmostWindow().displays.size(), 2u);
@@ -201,6 +175,7 @@ TEST_F(X11Window, WithoutAWindowManagerNothingIsTrustedAndAnUnconfirmedRestoreWr
     ASSERT_TRUE(bareControl.restoring());
     EXPECT_EQ(settleAt(windows[0], {1450, 10, 300, 200}, bare), (Frame{1450, 10, 300, 200}));
     EXPECT_GT(clock.elapsed(), 900) << "not before the deadline";
+    EXPECT_EQ(log, QStringList{TLX11FrameWriter::kStillRestrictedLine});
     // A newer frame, for any window, supersedes a waiting restore.
     bareControl.setFrame(windows[0], {20, 20}, {300, 200});
     bareControl.setFrame(windows[1], {400, 20}, {300, 200});
