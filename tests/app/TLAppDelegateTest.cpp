@@ -66,8 +66,6 @@ class AppDelegate : public ::testing::Test {
 protected:
     void SetUp() override {
         delegate.setTerminateHandler([this] { ++terminations; });
-        delegate.setResetToolPathForTesting(
-            dir.filePath("tccutil")); // the real tool does not exist here either
     }
     void launchTrusted() {
         services.trustAnswers = {true};
@@ -111,6 +109,7 @@ TEST_F(AppDelegate, AccessibilityRecoveryFollowsTheDecisionTable) {
         {false, "1.1", absent, false, absent, true},
         {false, "1.1", absent, true, absent, false},
     };
+    delegate.setResetToolPathForTesting(dir.filePath("tccutil")); // a platform with one, which is missing
     for (const auto& row : rows) {
         SCOPED_TRACE(std::to_string(row.trusted) + row.version.value_or("-").toStdString() +
                      row.stored.value_or("-").toStdString() + std::to_string(row.firstLaunchDone));
@@ -167,9 +166,14 @@ TEST_F(AppDelegate, FirstLaunchSetupRegistersTheLoginItemUntilItSucceeds) {
 TEST_F(AppDelegate, LaunchRunsItsStepsInOrder) {
     QApplication::setQuitOnLastWindowClosed(true);
     delegate.applicationDidFinishLaunching();
-    EXPECT_EQ(services.calls,
-              (QStringList{"isTrusted", "runTool", "loginItemAvailable", "enableLoginItem",
-                           "scheduleAutomaticChecks", "isTrusted", "requestTrust", "showPreferences"}));
+    // No window manager yet: nothing to reset or open, one line, and trust as soon as one is there.
+    EXPECT_EQ(services.calls, (QStringList{"isTrusted", "loginItemAvailable", "enableLoginItem",
+                                           "scheduleAutomaticChecks", "isTrusted", "requestTrust"}));
+    EXPECT_EQ(log, QStringList{TLAppDelegate::kNoWindowManagerLine});
+    services.trustAnswers = {true};
+    ASSERT_TRUE(tlWaitFor([&] { return log.size() == 2; }, 2000));
+    EXPECT_EQ(log[1], TLAppDelegate::kWindowManagerFoundLine);
+    EXPECT_EQ(defaults.stringForKey(TLUserDefaults::kTrustedWithVersion), "1.1");
     EXPECT_TRUE(defaults.boolForKey(TLUserDefaults::kFirstLaunchDone));
     EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
     EXPECT_EQ(delegate.statusItem()->contextMenu(), delegate.menu());

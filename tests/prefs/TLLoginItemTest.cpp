@@ -9,7 +9,7 @@ TEST(TLLoginItem, ChangesReachTheServiceAndItsFailuresComeBackUnchanged) {
     EXPECT_TRUE(item.isEnabled());
     EXPECT_TRUE(item.setEnabled(false));
     EXPECT_FALSE(item.isEnabled());
-    const TLError unavailable{"Tilora", 1, "Erst ab macOS 13 verfügbar."};
+    const TLError unavailable{"Tilora", 1, "Ohne Konfigurationsordner nicht verfügbar."};
     for (const TLError& failure : {TLError{"XDGAutostart", 4, "nicht schreibbar"}, unavailable}) {
         service.available = failure.code != 1; // unavailable: the item answers itself
         service.failure = service.available ? std::optional(failure) : std::nullopt;

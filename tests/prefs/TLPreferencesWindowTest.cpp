@@ -118,14 +118,15 @@ TEST_F(PreferencesTest, AccessibilityStateFollowsTheGrantWithOneTimerWhileShown)
     open();
     open();
     EXPECT_EQ(controller.axLabel()->text(),
-              "⚠️ Ohne Freigabe unter Bedienungshilfen kann Tilora keine Fenster bewegen.");
+              "⚠️ Ohne EWMH-fähigen Fenstermanager kann Tilora keine Fenster bewegen.");
     EXPECT_EQ(liveTimers(), 1);
     controller.axButton()->click();
     EXPECT_EQ(std::ranges::count(desktop.calls, "requestTrust"), 1);
     EXPECT_EQ(urls.urls.size(), 1);
     desktop.trusted = true;
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return controller.axLabel()->text() == "✅ Zugriff auf Bedienungshilfen erteilt"; }, 3500));
+        [&] { return controller.axLabel()->text() == "✅ Zugriff auf Fenster über den Fenstermanager"; },
+        3500));
     EXPECT_FALSE(controller.axButton()->isVisible());
     // Hidden, the timer ends itself at its next firing.
     controller.window()->close();
@@ -165,9 +166,10 @@ TEST_F(PreferencesTest, SwitchesReachTheirServicesAndFailuresResetTheCheckbox) {
     login.available = false; // then the box is off, disabled, and says why
     controller.showAndActivate();
     EXPECT_FALSE(controller.loginCheckbox()->isEnabled() || controller.loginCheckbox()->isChecked());
-    EXPECT_EQ(controller.loginCheckbox()->toolTip(),
-              "Erst ab macOS 13 verfügbar — bis dahin unter Systemeinstellungen → Allgemein → Anmeldeobjekte "
-              "eintragen.");
+    EXPECT_EQ(
+        controller.loginCheckbox()->toolTip(),
+        "Ohne Konfigurationsordner nicht verfügbar — bis dahin in den Sitzungseinstellungen → Autostart "
+        "eintragen.");
 
     EXPECT_TRUE(controller.updateCheckbox()->isChecked()) << "absent setting means on";
     controller.updateCheckbox()->click();
