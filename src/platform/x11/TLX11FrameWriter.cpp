@@ -59,35 +59,29 @@ void TLX11FrameWriter::setFrame(xcb_window_t window, const TLX11WindowFrame& cur
         write(window, current, position, size);
         return;
     }
+    const TLX11WindowFrame& c = current;
     restore_ = Restore{window, current, position, size};
+    restore_->clientSize = {c.outer.width - c.frame[0] - c.frame[1] + c.shadow[0] + c.shadow[1],
+                            c.outer.height - c.frame[2] - c.frame[3] + c.shadow[2] + c.shadow[3]};
+    restore_->extents = c.frame;
     // The confirmations arrive as property and structure events of the window.
     connection_.watchWindow(window);
     // Fullscreen first: some window managers ignore a maximize change while it holds, and some
     // show no maximize under it that comes back once it is gone.
-    if (current.fullscreen) {
-        removeState(window, current, TLX11Atom::NetWmStateFullscreen);
+    if (c.fullscreen) {
+        sendRemoval(window, TLX11Atom::NetWmStateFullscreen);
     }
-    if (current.fullscreen || current.maximized) {
-        removeState(window, current, TLX11Atom::NetWmStateMaximizedVert, TLX11Atom::NetWmStateMaximizedHorz);
+    if (c.fullscreen || c.maximized) {
+        sendRemoval(window, TLX11Atom::NetWmStateMaximizedVert, TLX11Atom::NetWmStateMaximizedHorz);
     }
-    if (current.shaded) {
-        removeState(window, current, TLX11Atom::NetWmStateShaded);
+    if (c.shaded) {
+        sendRemoval(window, TLX11Atom::NetWmStateShaded);
     }
     connection_.flush();
     deadline_.start();
 }
 
-void TLX11FrameWriter::removeState(xcb_window_t window, const TLX11WindowFrame& now, TLX11Atom first,
-                                   std::optional<TLX11Atom> second) {
-    Restore& r = *restore_;
-    r.maximizeRemovals += first == TLX11Atom::NetWmStateMaximizedVert ? 1 : 0;
-    if (first != TLX11Atom::NetWmStateShaded) {
-        r.clientSize = {now.outer.width - now.frame[0] - now.frame[1] + now.shadow[0] + now.shadow[1],
-                        now.outer.height - now.frame[2] - now.frame[3] + now.shadow[2] + now.shadow[3]};
-        r.extents = now.frame;
-        r.configured = false;
-        r.extentsChanged = false;
-    }
+void TLX11FrameWriter::sendRemoval(xcb_window_t window, TLX11Atom first, std::optional<TLX11Atom> second) {
     connection_.sendToWindowManager(window, TLX11Atom::NetWmState,
                                     {kStateRemove, connection_.atom(first),
                                      second ? connection_.atom(*second) : xcb_atom_t{XCB_ATOM_NONE},
@@ -149,12 +143,11 @@ void TLX11FrameWriter::handleEvent(const xcb_generic_event_t& event) {
             const bool fullscreen = connection_.contains(states, TLX11Atom::NetWmStateFullscreen);
             const bool maximized = connection_.contains(states, TLX11Atom::NetWmStateMaximizedVert) ||
                                    connection_.contains(states, TLX11Atom::NetWmStateMaximizedHorz);
-            TLX11WindowFrame now;
-            if (!fullscreen && maximized && r.maximizeRemovals < 2 &&
-                TLX11FrameRequest(connection_, r.window).collect(connection_, &now) == 0) {
-                // Fullscreen is gone and a maximize came back after it: once more.
-                removeState(r.window, now, TLX11Atom::NetWmStateMaximizedVert,
-                            TLX11Atom::NetWmStateMaximizedHorz);
+            if (!fullscreen && maximized && r.before.fullscreen && !r.maximizeRemovedAgain) {
+                // A maximize that showed again once fullscreen was gone: asked away once more.
+                // The confirmations counted so far still count.
+                r.maximizeRemovedAgain = true;
+                sendRemoval(r.window, TLX11Atom::NetWmStateMaximizedVert, TLX11Atom::NetWmStateMaximizedHorz);
                 connection_.flush();
             }
             r.stateCleared =

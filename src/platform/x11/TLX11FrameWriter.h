@@ -55,10 +55,10 @@ private:
         TLX11WindowFrame before;
         TLIntPoint position;
         TLIntSize size;
-        int maximizeRemovals = 0;
+        bool maximizeRemovedAgain = false;
         bool stateCleared = false;
-        // The window's client size and frame extents when the last removal was asked for: a
-        // configure or extents that differ confirm it.
+        // The window's client size and frame extents when the restore began: a configure or
+        // extents that differ confirm it.
         std::array<std::int64_t, 2> clientSize{};
         std::array<std::uint32_t, 4> extents{};
         bool configured = false;
@@ -80,9 +80,7 @@ private:
         std::array<std::uint32_t, 4> extents{};
     };
 
-    // Asks for a state to go; a restore's confirmations count from then on, against `now`.
-    void removeState(xcb_window_t window, const TLX11WindowFrame& now, TLX11Atom first,
-                     std::optional<TLX11Atom> second = std::nullopt);
+    void sendRemoval(xcb_window_t window, TLX11Atom first, std::optional<TLX11Atom> second = std::nullopt);
     void write(xcb_window_t window, const TLX11WindowFrame& frame, TLIntPoint position, TLIntSize size,
                bool recheck = false);
     void landed(const xcb_configure_notify_event_t& event);
