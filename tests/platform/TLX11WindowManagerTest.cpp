@@ -22,7 +22,7 @@ struct Case {
     const char* layout;
     int monitor;                                                  // where the window starts: 0 RIGHT, 1 LEFT
     std::vector<std::pair<const char*, const char*>> states = {}; // set one after the other
-    int presses = 1;                                              // 3 ms apart
+    int presses = 1;                                              // 1 ms apart
     std::array<int, 2> minSize = {}, maxSize = {};                // the client's size limits
     bool hotKey = false; // pressed as ⌃⌥1 (the layout's default) through the hot-key service
     friend void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
@@ -47,47 +47,34 @@ const Case kCases[] = {
     {"MaximumSizeInLeftHalf", "half.left", 0, {}, 1, {}, {300, 200}},
 };
 
-// One axis of a frame for a window that cannot take the layout's size: a larger one against the
-// layout's far edge but never past the area's near edge, a smaller one centred.
-std::pair<int, int> fit(int at, int length, int size, int areaStart) {
-    if (size > length) {
-        return {std::max(areaStart, at + length - size), size};
+// Real hot keys: the defaults registered through the X11 service, a press applying its layout.
+struct HotKeys {
+    explicit HotKeys(TLX11Connection& connection, TLWindowMover& mover)
+        : service(connection), keyboard(connection) {
+        manager.setHandler([&mover](const TLLayout& pressed) { mover.applyLayout(pressed); });
     }
-    return {at + (length - size) / 2, size};
-}
-
-class X11WindowManager : public TLX11WindowFixture, public ::testing::WithParamInterface<Case> {
-protected:
-    // Waits until the window manager is done with the window: the frame holds for 100 ms.
-    void waitForRest(xcb_window_t w) {
-        Frame last = *desktop.outerFrame(w);
-        QElapsedTimer still;
-        still.start();
-        tlWaitFor([&] {
-            const Frame now = desktop.outerFrame(w).value_or(last);
-            if (!(now == last)) {
-                last = now;
-                still.restart();
-            }
-            return still.elapsed() >= 100;
-        });
-    }
+    TLX11HotKeyService service;
+    TLX11KeyboardLayout keyboard;
+    QTemporaryDir dir;
+    TLLog log{nullptr};
+    TLUserDefaults defaults{dir.filePath("Tilora.plist"), log};
+    TLHotkeyManager manager{defaults, service, keyboard};
 };
+
+class X11WindowManager : public TLX11WindowFixture, public ::testing::WithParamInterface<Case> {};
 
 TEST_P(X11WindowManager, LandsWhereThePlacementPutsIt) {
     const Case& c = GetParam();
     QStringList limits;
     for (const auto& [option, size] : {std::pair{"--min", c.minSize}, std::pair{"--max", c.maxSize}}) {
-        if (size[0] > 0) {
-            limits << option << QStringLiteral("%1x%2").arg(size[0]).arg(size[1]);
-        }
+        limits << (size[0] > 0 ? QStringList{option, QStringLiteral("%1x%2").arg(size[0]).arg(size[1])}
+                               : QStringList{});
     }
     const xcb_window_t w = open(c.name, limits);
     std::vector<uint32_t> e = desktop.cardinals(w, "_NET_FRAME_EXTENTS");
     e.resize(4, 0);
     const int ew = int(e[0] + e[1]), eh = int(e[2] + e[3]);
     const TLX11Rect area = TLDesktopTruth().visible[c.monitor];
-    // A start the window can take, on its monitor.
     const auto limit = [](int size, int min, int max) {
         return std::max(min, max > 0 ? std::min(size, max) : size);
     };
@@ -95,8 +82,16 @@ TEST_P(X11WindowManager, LandsWhereThePlacementPutsIt) {
               limit(400 - eh, c.minSize[1], c.maxSize[1]) + eh});
     for (const auto& [state, second] : c.states) {
         setState(w, state, second);
-        ASSERT_TRUE(desktop.waitUntil([&] { return hasState(w, state); })) << state;
-        waitForRest(w);
+        // Done once the frame has held still for 100 ms.
+        Frame last;
+        QElapsedTimer still;
+        ASSERT_TRUE(tlWaitFor([&] {
+            if (const Frame now = desktop.outerFrame(w).value_or(last); now != last || !still.isValid()) {
+                last = now;
+                still.start();
+            }
+            return hasState(w, state) && still.elapsed() >= 100;
+        })) << state;
     }
 
     const TLLayout& layout = tlLayout(c.layout);
@@ -104,32 +99,26 @@ TEST_P(X11WindowManager, LandsWhereThePlacementPutsIt) {
     for (int i = 0; i < c.presses; ++i) {
         want = expectedFrame(layout, want); // each press starts where the one before ends
     }
-    if (c.minSize[0] > 0 || c.maxSize[0] > 0) {
-        std::tie(want.x, want.width) =
-            fit(want.x, want.width, limit(want.width - ew, c.minSize[0], c.maxSize[0]) + ew, int(area.x));
-        std::tie(want.y, want.height) =
-            fit(want.y, want.height, limit(want.height - eh, c.minSize[1], c.maxSize[1]) + eh, int(area.y));
-    }
+    // A window that cannot take the layout's size: a larger one against the layout's far edge
+    // but never past the area's near edge, a smaller one centred.
+    const auto fit = [&](int& at, int& length, int decor, int min, int max, int areaStart) {
+        const int size = limit(length - decor, min, max) + decor;
+        at = size > length ? std::max(areaStart, at + length - size) : at + (length - size) / 2;
+        length = size;
+    };
+    fit(want.x, want.width, ew, c.minSize[0], c.maxSize[0], int(area.x));
+    fit(want.y, want.height, eh, c.minSize[1], c.maxSize[1], int(area.y));
 
-    QElapsedTimer clock;
-    clock.start();
-    std::optional<TLUserDefaults> defaults;
-    std::optional<TLX11HotKeyService> service;
-    std::optional<TLX11KeyboardLayout> keyboard;
-    std::optional<TLHotkeyManager> hotkeys;
-    QTemporaryDir dir;
-    TLLog log(nullptr);
+    std::optional<HotKeys> hotKeys;
     if (c.hotKey) {
-        service.emplace(*connection);
-        keyboard.emplace(*connection);
-        defaults.emplace(dir.filePath("Tilora.plist"), log);
-        hotkeys.emplace(*defaults, *service, *keyboard);
-        hotkeys->setHandler([](const TLLayout& pressed) { mover->applyLayout(pressed); });
-        const QStringList refused = hotkeys->registerAll();
+        const QStringList refused = hotKeys.emplace(*connection, *mover).manager.registerAll();
         std::printf("[ refused  ] %s holds %s\n", desktop.windowManager().c_str(),
                     refused.isEmpty() ? "none" : refused.join(", ").toUtf8().constData());
         ASSERT_FALSE(refused.contains("Linkes Drittel (⌃⌥1)"));
-        clock.restart();
+    }
+    QElapsedTimer clock;
+    clock.start();
+    if (c.hotKey) {
         TLXTestUser(desktop.displayName()).chord({TLXKey::ControlL, TLXKey::AltL, TLXKey::Digit1});
     }
     for (int i = 0; !c.hotKey && i < c.presses; ++i) {
@@ -138,7 +127,7 @@ TEST_P(X11WindowManager, LandsWhereThePlacementPutsIt) {
         QString message;
         EXPECT_TRUE(mover->applyLayout(layout, &message)) << message.toStdString();
         EXPECT_LT(press.elapsed(), 100) << "a press returns at once";
-        QTest::qWait(3);
+        QTest::qWait(1);
     }
     EXPECT_EQ(settleAt(w, want), want);
     EXPECT_TRUE(tlWaitFor([&] { return !control->restoring(); }));

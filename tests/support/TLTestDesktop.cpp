@@ -78,7 +78,7 @@ bool TLTestDesktop::start(std::string* error, const std::string& windowManager) 
                            30s) &&
                        script_->canReadLine();
     std::istringstream line(script_->readLine().toStdString());
-    line >> display_ >> serverPid_;
+    line >> display_;
     connection_.reset(ready && !display_.empty() ? xcb_connect(display_.c_str(), nullptr) : nullptr);
     if (!connection_ || xcb_connection_has_error(connection())) {
         if (error) {
@@ -98,7 +98,6 @@ void TLTestDesktop::stop() {
     root_ = XCB_WINDOW_NONE;
     display_.clear();
     windowManager_.clear();
-    serverPid_ = 0;
     if (!folder_.empty()) {
         QDir(QString::fromStdString(folder_)).removeRecursively();
         folder_.clear();

@@ -48,7 +48,6 @@ public:
 
     const std::string& displayName() const { return display_; }
     const std::string& windowManager() const { return windowManager_; }
-    qint64 serverPid() const { return serverPid_; }
     xcb_connection_t* connection() const { return connection_.get(); }
     xcb_window_t root() const { return root_; }
 
@@ -91,7 +90,6 @@ private:
     std::string folder_;
     std::string display_;
     std::string windowManager_;
-    qint64 serverPid_ = 0;
     Process script_;
     TLXcbConnection connection_;
     xcb_window_t root_ = XCB_WINDOW_NONE;
