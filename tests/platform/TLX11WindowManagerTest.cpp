@@ -24,7 +24,8 @@ struct Case {
     std::vector<std::pair<const char*, const char*>> states = {}; // set one after the other
     int presses = 1;                                              // 1 ms apart
     std::array<int, 2> minSize = {}, maxSize = {};                // the client's size limits
-    bool hotKey = false; // pressed as ⌃⌥1 (the layout's default) through the hot-key service
+    bool hotKey = false;     // pressed as ⌃⌥1 (the layout's default) through the hot-key service
+    bool fullHeight = false; // starts as tall as its area: a vertical maximize changes nothing
     friend void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 };
 
@@ -37,6 +38,7 @@ const Case kCases[] = {
     {"Maximized", "half.right", 0, {{kMaxV, kMaxH}}},
     {"MaximizedHorizontally", "screen.center", 0, {{kMaxH, nullptr}}},
     {"MaximizedVertically", "third.left", 1, {{kMaxV, nullptr}}},
+    {"MaximizedVerticallyAtFullHeight", "half.right", 0, {{kMaxV, nullptr}}, 1, {}, {}, false, true},
     {"Fullscreen", "quarter.tl", 0, {{kFull, nullptr}}},
     {"MaximizedThenFullscreen", "half.left", 0, {{kMaxV, kMaxH}, {kFull, nullptr}}},
     {"MaximizedHorizontallyThenFullscreen", "quarter.br", 1, {{kMaxH, nullptr}, {kFull, nullptr}}},
@@ -78,8 +80,9 @@ TEST_P(X11WindowManager, LandsWhereThePlacementPutsIt) {
     const auto limit = [](int size, int min, int max) {
         return std::max(min, max > 0 ? std::min(size, max) : size);
     };
-    place(w, {int(area.x) + 40, int(area.y) + 30, limit(500 - ew, c.minSize[0], c.maxSize[0]) + ew,
-              limit(400 - eh, c.minSize[1], c.maxSize[1]) + eh});
+    place(w, {int(area.x) + 40, int(area.y) + (c.fullHeight ? 0 : 30),
+              limit(500 - ew, c.minSize[0], c.maxSize[0]) + ew,
+              c.fullHeight ? int(area.height) : limit(400 - eh, c.minSize[1], c.maxSize[1]) + eh});
     for (const auto& [state, second] : c.states) {
         setState(w, state, second);
         // Done once the frame has held still for 100 ms.

@@ -4,7 +4,6 @@
 #include <sys/prctl.h>
 
 #include <csignal>
-#include <cstring>
 #include <sstream>
 
 using namespace std::chrono_literals;
@@ -78,7 +77,7 @@ bool TLTestDesktop::start(std::string* error, const std::string& windowManager) 
                            30s) &&
                        script_->canReadLine();
     std::istringstream line(script_->readLine().toStdString());
-    line >> display_;
+    line >> display_ >> serverPid_;
     connection_.reset(ready && !display_.empty() ? xcb_connect(display_.c_str(), nullptr) : nullptr);
     if (!connection_ || xcb_connection_has_error(connection())) {
         if (error) {
@@ -98,6 +97,7 @@ void TLTestDesktop::stop() {
     root_ = XCB_WINDOW_NONE;
     display_.clear();
     windowManager_.clear();
+    serverPid_ = 0;
     if (!folder_.empty()) {
         QDir(QString::fromStdString(folder_)).removeRecursively();
         folder_.clear();
@@ -131,7 +131,7 @@ std::string TLTestDesktop::property(xcb_window_t window, const std::string& name
 std::vector<uint32_t> TLTestDesktop::cardinals(xcb_window_t window, const std::string& name) const {
     const std::string bytes = property(window, name, 32);
     std::vector<uint32_t> values(bytes.size() / 4);
-    std::memcpy(values.data(), bytes.data(), bytes.size());
+    std::copy_n(bytes.data(), values.size() * 4, reinterpret_cast<char*>(values.data()));
     return values;
 }
 

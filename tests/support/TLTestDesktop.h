@@ -47,6 +47,7 @@ public:
     void stop();
 
     const std::string& displayName() const { return display_; }
+    qint64 serverPid() const { return serverPid_; }
     const std::string& windowManager() const { return windowManager_; }
     xcb_connection_t* connection() const { return connection_.get(); }
     xcb_window_t root() const { return root_; }
@@ -89,6 +90,7 @@ private:
 
     std::string folder_;
     std::string display_;
+    qint64 serverPid_ = 0;
     std::string windowManager_;
     Process script_;
     TLXcbConnection connection_;

@@ -34,8 +34,16 @@ TLX11FrameWriter::TLX11FrameWriter(TLX11Connection& connection, TLX11DesktopStat
     : connection_(connection), desktop_(desktop), log_(log) {
     for (QTimer* timer : {&deadline_, &grace_}) {
         timer->setSingleShot(true);
-        QObject::connect(timer, &QTimer::timeout, timer, [this] { finishRestore(); });
     }
+    QObject::connect(&deadline_, &QTimer::timeout, &deadline_, [this] { finishRestore(); });
+    // A state that showed again meanwhile (a maximize back after fullscreen) waits on.
+    QObject::connect(&grace_, &QTimer::timeout, &grace_, [this] {
+        if (restore_ && !restore_->stateCleared) {
+            restore_->graceStarted = false;
+        } else {
+            finishRestore();
+        }
+    });
     deadline_.setInterval(kRestoreTimeout);
     grace_.setInterval(kExtentsGrace);
     connection_.addListener(*this);
@@ -204,13 +212,14 @@ void TLX11FrameWriter::progress() {
     // Leaving maximized or fullscreen resizes the window (and may change its decorations);
     // shading changes neither.
     const bool resized = r.before.maximized || r.before.fullscreen;
-    if (!r.stateCleared || (resized && !r.configured)) {
+    if (!r.stateCleared) {
         return;
     }
-    if (!resized || r.extentsChanged) {
+    if (!resized || (r.configured && r.extentsChanged)) {
         finishRestore();
     } else if (!r.graceStarted) {
-        // Some window managers keep the same extents; give them a short moment only.
+        // Some window managers keep the same extents, and a window whose restored frame is
+        // the one it had brings no configure: a short moment only.
         r.graceStarted = true;
         grace_.start();
     }

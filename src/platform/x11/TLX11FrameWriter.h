@@ -18,10 +18,11 @@ class TLX11DesktopState;
 // past the visible area's near ones), a smaller one centred in it.
 //
 // A maximized, fullscreen or shaded window is restored first, without blocking: fullscreen
-// first, then maximize (again, should it come back). The frame is written once the window manager confirms
-// (the state no longer holds and, where the restore changes the window's size, its configure
-// and new frame extents have arrived, or a short grace for window managers that keep the same
-// extents), else at the restore's deadline, with a log line when the window stayed restricted.
+// first, then maximize (again, should it come back). The frame is written once the window
+// manager confirms: the state no longer holds and, where leaving it changes the window's size,
+// a configure of another size and new frame extents have arrived, else after a short grace
+// (window managers that keep their extents, a restored frame equal to the old one). At the
+// restore's deadline it is written anyway, with a log line when the window stayed restricted.
 // A newer frame for the same window changes the target of a restore in progress; one for
 // another window supersedes it.
 class TLX11FrameWriter final : public TLX11Connection::Listener {
