@@ -50,17 +50,8 @@ bool hasState(TLTestDesktop& desktop, xcb_window_t w, const char* state) {
 void setState(TLTestDesktop& desktop, xcb_window_t w, const char* first, const char* second) {
     desktop.sendClientMessage(w, "_NET_WM_STATE",
                               {1, desktop.atom(first), second ? desktop.atom(second) : 0, 2, 0});
-    waitFor([&] { return hasState(desktop, w, first); });
-    // The window manager is done once the frame holds still for 50 ms.
-    Frame last;
-    QElapsedTimer still;
-    waitFor([&] {
-        if (const Frame now = desktop.outerFrame(w).value_or(last); now != last || !still.isValid()) {
-            last = now;
-            still.start();
-        }
-        return still.elapsed() >= 50;
-    });
+    desktop.waitUntil([&] { return hasState(desktop, w, first); });
+    desktop.waitForRest(w, std::chrono::milliseconds(50));
 }
 
 void benchWindowManager(const std::string& wm, int samples) {
@@ -91,7 +82,8 @@ void benchWindowManager(const std::string& wm, int samples) {
                 setState(desktop, w, state.then, nullptr);
             }
             const TLLayout& layout = *layouts[i % 2];
-            const Frame want = TLX11WindowFixture::expectedFrame(layout, desktop.outerFrame(w).value_or(Frame{}));
+            const Frame want =
+                TLX11WindowFixture::expectedFrame(layout, desktop.outerFrame(w).value_or(Frame{}));
             QElapsedTimer clock;
             clock.start();
             mover.applyLayout(layout);
@@ -103,9 +95,12 @@ void benchWindowManager(const std::string& wm, int samples) {
             }
         }
         std::sort(ms.begin(), ms.end());
-        const auto at = [&](double q) { return ms.empty() ? 0 : ms[std::min(ms.size() - 1, std::size_t(q * double(ms.size())))]; };
-        std::printf("%-10s %-28s median %6.1f ms  max %6.1f ms  press %3lld ms  missed %d of %d\n", wm.c_str(),
-                    state.name, at(0.5), ms.empty() ? 0 : ms.back(), slowestPress, missed, samples);
+        const auto at = [&](double q) {
+            return ms.empty() ? 0 : ms[std::min(ms.size() - 1, std::size_t(q * double(ms.size())))];
+        };
+        std::printf("%-10s %-28s median %6.1f ms  max %6.1f ms  press %3lld ms  missed %d of %d\n",
+                    wm.c_str(), state.name, at(0.5), ms.empty() ? 0 : ms.back(), slowestPress, missed,
+                    samples);
     }
 }
 

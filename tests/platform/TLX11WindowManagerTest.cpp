@@ -85,16 +85,9 @@ TEST_P(X11WindowManager, LandsWhereThePlacementPutsIt) {
               c.fullHeight ? int(area.height) : limit(400 - eh, c.minSize[1], c.maxSize[1]) + eh});
     for (const auto& [state, second] : c.states) {
         setState(w, state, second);
-        // Done once the frame has held still for 100 ms.
-        Frame last;
-        QElapsedTimer still;
-        ASSERT_TRUE(tlWaitFor([&] {
-            if (const Frame now = desktop.outerFrame(w).value_or(last); now != last || !still.isValid()) {
-                last = now;
-                still.start();
-            }
-            return hasState(w, state) && still.elapsed() >= 100;
-        })) << state;
+        ASSERT_TRUE(desktop.waitUntil([&] { return hasState(w, state); }) &&
+                    desktop.waitForRest(w, std::chrono::milliseconds(100)))
+            << state;
     }
 
     const TLLayout& layout = tlLayout(c.layout);

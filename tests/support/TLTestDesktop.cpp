@@ -181,6 +181,18 @@ void TLTestDesktop::sendClientMessage(xcb_window_t window, const std::string& ty
     xcb_flush(connection());
 }
 
+bool TLTestDesktop::waitForRest(xcb_window_t window, std::chrono::milliseconds still) {
+    Frame last;
+    auto since = std::chrono::steady_clock::now();
+    return waitUntil([&] {
+        if (const Frame now = outerFrame(window).value_or(last); now != last) {
+            last = now;
+            since = std::chrono::steady_clock::now();
+        }
+        return std::chrono::steady_clock::now() - since >= still;
+    });
+}
+
 bool TLTestDesktop::activate(xcb_window_t window) {
     sendClientMessage(window, "_NET_ACTIVE_WINDOW", {2, XCB_CURRENT_TIME, 0, 0, 0});
     return waitUntil([&] { return activeWindow() == window; });

@@ -69,6 +69,8 @@ public:
                                std::chrono::milliseconds timeout = std::chrono::seconds(10));
     std::vector<xcb_window_t> clientList() const { return cardinals(root_, "_NET_CLIENT_LIST"); }
     xcb_window_t activeWindow() const;
+    // True once the window's frame has held still for `still`: the window manager is done with it.
+    bool waitForRest(xcb_window_t window, std::chrono::milliseconds still);
     // As a pager asks: honoured without focus-stealing checks; true once it is active.
     bool activate(xcb_window_t window);
     // A 32-bit client message about the window, sent to the root window.
