@@ -55,7 +55,10 @@ tl_start_wm() {
   metacity) GSETTINGS_BACKEND=memory metacity --sm-disable --no-composite ;;
   jwm) jwm -f "$conf/jwmrc" ;;
   wmaker)
-    # Its defaults go to a folder of its own; no dock, clip or drawers on the screen.
+    # Its defaults go to a folder of its own: no animations (a shade still running when a test
+    # moves on), no dock, clip or drawers on the screen.
+    mkdir -p "$dir/GNUstep/Defaults"
+    cp "$conf/wmaker-defaults" "$dir/GNUstep/Defaults/WindowMaker"
     GNUSTEP_USER_ROOT=$dir/GNUstep wmaker --no-dock --no-clip --no-drawer --no-autolaunch --dont-restore
     ;;
   *)

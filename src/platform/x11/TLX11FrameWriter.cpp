@@ -292,7 +292,8 @@ void TLX11FrameWriter::write(xcb_window_t window, const TLX11WindowFrame& f, TLI
     }
     // Until the window manager carries it out, a read of the window starts from this frame. A
     // request for the frame the window has brings no configure: nothing to wait for.
-    if (!flight_ || flight_->window != window) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!flight_ || flight_->window != window || now - flight_->sent >= kRestoreTimeout) {
         flight_.reset();
         if (f.outer == frame && !recheck) {
             connection_.flush();
@@ -301,8 +302,11 @@ void TLX11FrameWriter::write(xcb_window_t window, const TLX11WindowFrame& f, TLI
         connection_.watchWindow(window);
         flight_.emplace().window = window;
     }
+    if (flight_->requests.size() >= kMaxRequestsInFlight) {
+        flight_->requests.erase(flight_->requests.begin());
+    }
     flight_->requests.push_back({frame, client});
-    flight_->sent = std::chrono::steady_clock::now();
+    flight_->sent = now;
     flight_->recheck.reset();
     if (recheck) {
         flight_->recheck = {position, size};

@@ -29,6 +29,9 @@ class TLX11FrameWriter final : public TLX11Connection::Listener {
 public:
     static constexpr std::chrono::milliseconds kRestoreTimeout{1000};
     static constexpr std::chrono::milliseconds kExtentsGrace{100};
+    // Requests for one window kept while none is carried out (a window manager that changes
+    // every frame it is asked for may never confirm one).
+    static constexpr std::size_t kMaxRequestsInFlight = 16;
     static constexpr const char* kStillRestrictedLine =
         "Tilora: Der Fenstermanager hat Vollbild oder Maximierung nicht aufgehoben; das Fenster "
         "wurde trotzdem gesetzt.";
