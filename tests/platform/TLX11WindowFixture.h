@@ -44,7 +44,7 @@ public:
 
 protected:
     static void SetUpTestSuite() {
-        connection = TLX11Connection::open();
+        connection = TLX11Connection::open(tlDesktop().displayName().c_str());
         control = std::make_unique<TLX11WindowControl>(*connection);
         mover = std::make_unique<TLWindowMover>(*control);
     }

@@ -4,6 +4,7 @@
 #include <sys/prctl.h>
 
 #include <csignal>
+#include <cstring>
 #include <sstream>
 
 using namespace std::chrono_literals;
@@ -56,6 +57,21 @@ int TLTestDesktop::run(const QStringList& argv, std::string* output, const QStri
         *output += p.readAll().toStdString();
     }
     return finished && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+TLTestDesktop& tlDesktop() {
+    static TLTestDesktop desktop;
+    std::string error;
+    if (!desktop.connection()) {
+        // The window manager the binary's tests run with.
+        const std::string wm = qEnvironmentVariable("TL_TEST_WM", QStringLiteral("openbox")).toStdString();
+        std::printf("[ desktop  ] window manager: %s\n", wm.c_str());
+        if (!desktop.start(&error, wm)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+        }
+    }
+    qputenv("DISPLAY", desktop.displayName().c_str());
+    return desktop;
 }
 
 bool TLTestDesktop::start(std::string* error, const std::string& windowManager) {
@@ -131,7 +147,9 @@ std::string TLTestDesktop::property(xcb_window_t window, const std::string& name
 std::vector<uint32_t> TLTestDesktop::cardinals(xcb_window_t window, const std::string& name) const {
     const std::string bytes = property(window, name, 32);
     std::vector<uint32_t> values(bytes.size() / 4);
-    std::copy_n(bytes.data(), values.size() * 4, reinterpret_cast<char*>(values.data()));
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        std::memcpy(&values[i], bytes.data() + 4 * i, 4); // never with the null data of an empty vector
+    }
     return values;
 }
 

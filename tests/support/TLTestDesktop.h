@@ -98,5 +98,6 @@ private:
     TLXcbConnection connection_;
     xcb_window_t root_ = XCB_WINDOW_NONE;
 };
-// The desktop a TL_TEST_ON_DESKTOP binary shares; its window manager comes from TL_TEST_WM.
+// The desktop the tests of a binary share, brought up on first use (DISPLAY names it) with the
+// window manager TL_TEST_WM names (openbox unless it names another).
 TLTestDesktop& tlDesktop();
