@@ -62,11 +62,26 @@ void TLAppDelegate::applicationDidFinishLaunching() {
     firstLaunchSetup();
     // 9.
     services_.scheduleAutomaticChecks();
-    // 10. Asked again: 7. may have reset the grant.
+    // 10. Asked again: 7. may have reset the grant. Here the grant is a window manager: there
+    //     is nothing to open for it, and it may still be on its way.
     if (!services_.isTrusted()) {
         services_.requestTrust();
-        services_.showPreferences();
+        log_.write(std::string_view(kNoWindowManagerLine));
+        watchForTrust();
     }
+}
+
+void TLAppDelegate::watchForTrust() {
+    trustWatch_ = std::make_unique<QTimer>();
+    trustWatch_->setInterval(kTrustPollMs);
+    connect(trustWatch_.get(), &QTimer::timeout, this, [this] {
+        if (services_.isTrusted()) {
+            trustWatch_->stop();
+            log_.write(std::string_view(kWindowManagerFoundLine));
+            recoverAccessibilityAfterUpdate(); // as a launch with it would
+        }
+    });
+    trustWatch_->start();
 }
 
 void TLAppDelegate::buildMainMenu() {
@@ -191,6 +206,9 @@ void TLAppDelegate::recoverAccessibilityAfterUpdate() {
     }
 
     defaults_.removeObjectForKey(QString::fromLatin1(TLUserDefaults::kTrustedWithVersion));
+    if (resetToolPath_.isEmpty()) {
+        return; // no grant to reset on this platform
+    }
     const QString identifier =
         services_.bundleIdentifier().value_or(QString::fromUtf8(TLBuildSettings::kBundleIdentifier));
     QString failure;

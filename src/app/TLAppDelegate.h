@@ -10,6 +10,7 @@ class QEvent;
 class QMenu;
 class QPoint;
 class QSystemTrayIcon;
+class QTimer;
 class TLAboutPanel;
 class TLAppServices;
 class TLHotkeyManager;
@@ -26,9 +27,13 @@ class TLAppDelegate : public QObject {
     Q_OBJECT
 
 public:
-    // The tool that resets an accessibility grant; Linux has none, so starting it fails and
-    // is logged.
-    static constexpr const char* kResetToolPath = "/usr/bin/tccutil";
+    // Without a window manager that can move windows (started before it, or none at all),
+    // Tilora says so once, opens nothing, and looks again every kTrustPollMs until one is there.
+    static constexpr const char* kNoWindowManagerLine =
+        "Tilora: Kein EWMH-fähiger Fenstermanager gefunden – Tilora bewegt Fenster, sobald einer läuft.";
+    static constexpr const char* kWindowManagerFoundLine =
+        "Tilora: Fenstermanager gefunden – Fenster lassen sich jetzt bewegen.";
+    static constexpr int kTrustPollMs = 500;
     // How long a menu choice waits before it is applied: the menu must be gone and the
     // previously focused window active again.
     static constexpr int kMenuApplyDelayMs = 150;
@@ -65,7 +70,8 @@ public:
 
     // Where quitting goes (tests replace QCoreApplication::quit).
     void setTerminateHandler(std::function<void()> terminate);
-    // Which tool recoverAccessibilityAfterUpdate starts (tests point it at a script).
+    // The tool recoverAccessibilityAfterUpdate starts to reset a stale grant. Linux keeps no such
+    // grant and has no such tool: without one the reset is skipped (tests give it one).
     void setResetToolPathForTesting(QString path) { resetToolPath_ = std::move(path); }
 
 protected:
@@ -74,6 +80,7 @@ protected:
 private:
     void terminate();
     void popUpStatusMenu(const QPoint& at);
+    void watchForTrust();
 
     TLHotkeyManager& hotkeys_;
     TLUserDefaults& defaults_;
@@ -85,5 +92,6 @@ private:
     std::unique_ptr<TLMainMenu> mainMenu_;
     std::unique_ptr<TLAboutPanel> aboutPanel_;
     std::function<void()> terminate_;
-    QString resetToolPath_ = QString::fromLatin1(kResetToolPath);
+    QString resetToolPath_;
+    std::unique_ptr<QTimer> trustWatch_;
 };

@@ -21,7 +21,7 @@
 // In the order of making: everything is made after what it uses, and goes before it.
 struct TLApplication::Graph {
     Graph(std::unique_ptr<TLX11Connection> x11, const TLBundle& runningBundle)
-        : bundle(runningBundle), connection(std::move(x11)), windowControl(*connection),
+        : bundle(runningBundle), connection(std::move(x11)), windowControl(*connection, &log),
           hotKeyService(*connection), keyboard(*connection), autostart(TLXdgAutostart::forBundle(bundle)),
           defaults(TLUserDefaults::standardFilePath(), log), mover(windowControl), loginItem(*autostart),
           hotkeys(defaults, hotKeyService, keyboard),

@@ -21,5 +21,5 @@ bool TLLoginItem::setEnabled(bool enabled, TLError* error) {
 }
 
 TLError TLLoginItem::unavailableError() {
-    return TLError{QStringLiteral("Tilora"), 1, QStringLiteral("Erst ab macOS 13 verfügbar.")};
+    return TLError{QStringLiteral("Tilora"), 1, QStringLiteral("Ohne Konfigurationsordner nicht verfügbar.")};
 }

@@ -27,14 +27,14 @@ const QString kTitle = QStringLiteral("Tilora – Einstellungen");
 const QString kIntro = QStringLiteral(
     "Tastenkürzel gelten für das gerade aktive Fenster, auf dem Bildschirm, auf dem es liegt. Zum Ändern auf "
     "ein Kürzel klicken und die neue Kombination drücken (⌫ löscht, ⎋ bricht ab).");
-const QString kTrusted = QStringLiteral("✅ Zugriff auf Bedienungshilfen erteilt");
+const QString kTrusted = QStringLiteral("✅ Zugriff auf Fenster über den Fenstermanager");
 const QString kNotTrusted =
-    QStringLiteral("⚠️ Ohne Freigabe unter Bedienungshilfen kann Tilora keine Fenster bewegen.");
-const QString kOpenAccessibility = QStringLiteral("Bedienungshilfen öffnen…");
+    QStringLiteral("⚠️ Ohne EWMH-fähigen Fenstermanager kann Tilora keine Fenster bewegen.");
+const QString kOpenAccessibility = QStringLiteral("Hilfe zum Fenstermanager öffnen…");
 const QString kLogin = QStringLiteral("Bei der Anmeldung starten");
 const QString kLoginUnavailable =
-    QStringLiteral("Erst ab macOS 13 verfügbar — bis dahin unter Systemeinstellungen → Allgemein → "
-                   "Anmeldeobjekte eintragen.");
+    QStringLiteral("Ohne Konfigurationsordner nicht verfügbar — bis dahin in den Sitzungseinstellungen → "
+                   "Autostart eintragen.");
 const QString kReset = QStringLiteral("Standardkürzel wiederherstellen");
 const QString kUpdates = QStringLiteral("Täglich nach Updates suchen");
 const QString kCheckNow = QStringLiteral("Jetzt suchen…");

@@ -37,8 +37,9 @@ public:
     static constexpr const char* kOfferLater = "Später";
     static constexpr const char* kImpossibleTitle = "Update nicht möglich";
     static constexpr const char* kUnwritableFolder =
-        "Tilora läuft aus einem Ordner, in den nicht geschrieben werden kann. Bitte die App in den "
-        "Programme-Ordner bewegen und erneut versuchen — oder das Update von der Download-Seite laden.";
+        "Tilora läuft aus einem Ordner, in den nicht geschrieben werden kann. Bitte die App in einen "
+        "eigenen Ordner wie ~/.local/lib/tilora bewegen und erneut versuchen — oder das Update von der "
+        "Download-Seite laden.";
     static constexpr const char* kIncompleteFeed =
         "Die Update-Information ist unvollständig (URL oder Prüfsumme fehlt).";
     static constexpr const char* kUnsignedFeed =

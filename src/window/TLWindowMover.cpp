@@ -19,8 +19,7 @@ bool fail(QString* error, const QString& message) {
 } // namespace
 
 QString TLWindowMover::trustMessage() {
-    return QStringLiteral("Tilora braucht die Freigabe unter Systemeinstellungen → Datenschutz & Sicherheit "
-                          "→ Bedienungshilfen.");
+    return QStringLiteral("Tilora braucht einen EWMH-fähigen Fenstermanager in dieser Sitzung.");
 }
 
 QString TLWindowMover::noApplicationMessage() {

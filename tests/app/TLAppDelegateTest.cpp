@@ -58,8 +58,6 @@ class AppDelegate : public ::testing::Test {
 protected:
     void SetUp() override {
         delegate.setTerminateHandler([this] { ++terminations; });
-        delegate.setResetToolPathForTesting(
-            dir.filePath("tccutil")); // the real tool does not exist here either
     }
     void launchTrusted() {
         services.trusted = true;
@@ -110,12 +108,21 @@ TEST_F(AppDelegate, FirstLaunchSetupRegistersTheLoginItemUntilItSucceeds) {
 
 TEST_F(AppDelegate, LaunchRunsItsStepsInOrder) {
     delegate.applicationDidFinishLaunching();
-    EXPECT_EQ(services.calls,
-              (QStringList{"isTrusted", "runTool", "loginItemAvailable", "enableLoginItem",
-                           "scheduleAutomaticChecks", "isTrusted", "requestTrust", "showPreferences"}));
+    // No window manager yet: nothing to reset or open, one line, and trust as soon as one is there.
+    EXPECT_EQ(services.calls, (QStringList{"isTrusted", "loginItemAvailable", "enableLoginItem",
+                                           "scheduleAutomaticChecks", "isTrusted", "requestTrust"}));
     EXPECT_TRUE(defaults.boolForKey(TLUserDefaults::kFirstLaunchDone));
-    // Not trusted at the first launch: the accessibility grant is reset; the tool is missing here,
-    // which costs one log line with the reason, and the launch goes on.
+    EXPECT_EQ(log, QStringList{TLAppDelegate::kNoWindowManagerLine});
+    services.trusted = true;
+    ASSERT_TRUE(tlWaitFor([&] { return log.size() == 2; }, 2000));
+    EXPECT_EQ(log[1], TLAppDelegate::kWindowManagerFoundLine);
+    EXPECT_EQ(defaults.stringForKey(TLUserDefaults::kTrustedWithVersion), "1.1");
+    // A platform with a reset tool runs it for a stale grant; a missing one costs one log line.
+    delegate.setResetToolPathForTesting(dir.filePath("tccutil"));
+    services.trusted = false;
+    log.clear();
+    defaults.setObject(QStringLiteral("1.0"), TLUserDefaults::kTrustedWithVersion);
+    delegate.recoverAccessibilityAfterUpdate();
     EXPECT_TRUE(log.size() == 1 && log[0].startsWith("Tilora: tccutil nicht verfügbar: "))
         << log.join("|").toStdString();
     // Trusted and set up: nothing to ask.

@@ -1,105 +1,19 @@
 // The X11 window backend and the mover against the shared test desktop's real window manager.
-#include "TLPlacement.h"
-#include "TLTest.h"
-#include "TLTestDesktop.h"
-#include "TLVisibleFrames.h"
-#include "TLWindowMover.h"
-#include "TLX11Connection.h"
+#include "TLLog.h"
 #include "TLX11HotKeyService.h"
-#include "TLX11WindowControl.h"
+#include "TLX11WindowFixture.h"
 
 namespace {
 
 using Frame = TLTestDesktop::Frame;
+using Truth = TLDesktopTruth;
 using namespace std::chrono_literals;
 
 const TLLayout& layout(const char* identifier) {
-    return *TLLayout::layoutWithIdentifier(identifier);
+    return tlLayout(identifier);
 }
 
-// The desktop as the fixture defines it, in root coordinates: the panel on LEFT, and rightTop
-// reserved at the top of the screen, which only RIGHT reaches.
-struct Truth {
-    explicit Truth(int rightTop = 0) {
-        for (const auto& m : TLTestDesktop::kMonitors) {
-            const int top = m.y == 0 ? rightTop : 0, bottom = m.y == 0 ? 0 : TLTestDesktop::kPanelHeight;
-            monitors.push_back({m.x, m.y, m.width, m.height});
-            visible.push_back({m.x, m.y + top, m.width, m.height - top - bottom});
-        }
-        displays = TLVisibleFrames::toDisplays(monitors, visible, 0);
-    }
-    std::vector<TLX11Rect> monitors, visible;
-    std::vector<TLDisplay> displays;
-};
-
-// Where a layout puts a window whose outer frame is `from`, in root coordinates (the window
-// system of the placement is anchored at the primary, RIGHT at x 1440).
-Frame expectedFrame(const TLLayout& layout, const Frame& from) {
-    const TLPlacementResult r =
-        TLPlacement::place({Truth().displays, nullptr, nullptr}, {double(from.x - 1440), double(from.y)},
-                           {double(from.width), double(from.height)}, layout.kind(), layout.frac());
-    return {int(r.position.x + 1440), int(r.position.y), int(r.size.width), int(r.size.height)};
-}
-
-class X11Window : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        connection = TLX11Connection::open(tlDesktop().displayName().c_str());
-        control = std::make_unique<TLX11WindowControl>(*connection);
-        mover = std::make_unique<TLWindowMover>(*control);
-    }
-    static void TearDownTestSuite() {
-        mover.reset();
-        control.reset();
-        connection.reset();
-    }
-    // Starts a client and waits until its window is managed and active.
-    xcb_window_t open(const std::string& title, const QStringList& extra = {},
-                      const std::string& wmClass = "tlprobe") {
-        clients.push_back(desktop.launchTestClient(title, wmClass, 500, 400, extra));
-        const xcb_window_t w = desktop.waitForWindow(title);
-        EXPECT_TRUE(w && desktop.activate(w)) << title;
-        return w;
-    }
-    // The frame once it equals `want` (the backends learn from events), else the last one seen.
-    Frame settleAt(xcb_window_t w, const Frame& want, TLTestDesktop& on = tlDesktop()) {
-        Frame last;
-        tlWaitFor([&] { return (last = on.outerFrame(w).value_or(last)) == want; }, 3000);
-        return last;
-    }
-    // Applies the layout to the active window and checks that it lands where the placement puts it.
-    Frame expectApplied(xcb_window_t w, const TLLayout& layout) {
-        const Frame before = *desktop.outerFrame(w), want = expectedFrame(layout, before);
-        QString message;
-        EXPECT_TRUE(mover->applyLayout(layout, &message))
-            << layout.identifier() << ": " << message.toStdString();
-        const Frame got = settleAt(w, want);
-        EXPECT_EQ(got, want) << layout.identifier() << " from " << ::testing::PrintToString(before);
-        return got;
-    }
-    // Puts the window's frame somewhere, as the window manager's own move would.
-    void place(xcb_window_t w, const Frame& f) {
-        std::vector<uint32_t> e = desktop.cardinals(w, "_NET_FRAME_EXTENTS");
-        e.resize(4, 0);
-        desktop.sendClientMessage(w, "_NET_MOVERESIZE_WINDOW",
-                                  {1 | (0xf << 8) | (2 << 12), uint32_t(f.x), uint32_t(f.y),
-                                   f.width - e[0] - e[1], f.height - e[2] - e[3]});
-        ASSERT_EQ(settleAt(w, f), f);
-    }
-    void setState(xcb_window_t w, const char* state, const char* second = nullptr) {
-        desktop.sendClientMessage(w, "_NET_WM_STATE",
-                                  {1, desktop.atom(state), second ? desktop.atom(second) : 0, 2, 0});
-    }
-    bool hasState(xcb_window_t w, const char* state, TLTestDesktop& on = tlDesktop()) {
-        return std::ranges::count(on.cardinals(w, "_NET_WM_STATE"), on.atom(state)) > 0;
-    }
-
-    static inline std::unique_ptr<TLX11Connection> connection;
-    static inline std::unique_ptr<TLX11WindowControl> control;
-    static inline std::unique_ptr<TLWindowMover> mover;
-    TLTestDesktop& desktop = tlDesktop();
-    std::vector<TLTestDesktop::Process> clients;
-};
+class X11Window : public TLX11WindowFixture {};
 
 TEST_F(X11Window, DisplaysFollowPanelsAndMonitorsAsTheyComeAndGoAndTheMouse) {
     // Struts, not _NET_WORKAREA (which cuts the panel off the whole screen): the right monitor
@@ -171,36 +85,6 @@ TEST_F(X11Window, TheNewlyActiveWindowIsMovedRightAway) {
     }
 }
 
-TEST_F(X11Window, RestoresRunAlongsideTheEventLoopAndEndOnTheConfirmation) {
-    const std::tuple<const char*, const char*, const char*, std::uint32_t> rows[] = {
-        // layout, state, second state, the left frame extent once the window manager applied them
-        {"half.right", "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ", 0},
-        {"screen.center", "_NET_WM_STATE_MAXIMIZED_HORZ", nullptr, 0},
-        {"quarter.tl", "_NET_WM_STATE_FULLSCREEN", nullptr, 0},
-        {"third.center", "_NET_WM_STATE_SHADED", nullptr, 1},
-    };
-    const xcb_window_t w = open("Restore probe");
-    for (const auto& [id, state, second, leftExtent] : rows) {
-        SCOPED_TRACE(state);
-        place(w, {1600, 100, 500, 400}); // on the right monitor, where the layout goes
-        const Frame want = expectedFrame(layout(id), *desktop.outerFrame(w));
-        setState(w, state, second);
-        ASSERT_TRUE(desktop.waitUntil([&] {
-            const std::vector<uint32_t> extents = desktop.cardinals(w, "_NET_FRAME_EXTENTS");
-            return hasState(w, state) && !extents.empty() && extents[0] == leftExtent;
-        }));
-        QElapsedTimer clock;
-        clock.start();
-        ASSERT_TRUE(mover->applyLayout(layout(id)));
-        EXPECT_LT(clock.elapsed(), 100) << "the press returns at once";
-        EXPECT_TRUE(control->restoring());
-        EXPECT_EQ(settleAt(w, want), want);
-        EXPECT_TRUE(tlWaitFor([&] { return !control->restoring(); }));
-        EXPECT_LT(clock.elapsed(), 800) << "done on the confirmation, well before the deadline";
-        EXPECT_FALSE(hasState(w, state) || (second && hasState(w, second)));
-    }
-}
-
 TEST_F(X11Window, AWindowClosedBeforeItsWriteFailsNothingAndLeavesNoState) {
     for (const char* state : {"", "_NET_WM_STATE_MAXIMIZED_VERT"}) {
         const xcb_window_t w = open(std::string("Closing probe ") + state);
@@ -228,9 +112,12 @@ TEST_F(X11Window, WithoutAWindowManagerNothingIsTrustedAndAnUnconfirmedRestoreWr
     EXPECT_FALSE(TLX11Connection::open(":999999"));
     TLTestDesktop bare;
     std::string error;
-    ASSERT_TRUE(bare.start(&error, true)) << error;
+    ASSERT_TRUE(bare.start(&error, "bare")) << error;
     auto bareConnection = TLX11Connection::open(bare.displayName().c_str());
-    TLX11WindowControl bareControl(*bareConnection);
+    QStringList log;
+    const TLLog sink(
+        [&](std::string_view line) { log << QString::fromUtf8(line.data(), qsizetype(line.size())); });
+    TLX11WindowControl bareControl(*bareConnection, &sink);
     TLX11HotKeyService hotKeys(*bareConnection);
     EXPECT_FALSE(bareControl.isTrusted());
     EXPECT_FALSE(bareControl.readFrontmostWindow().hasApplication);
@@ -255,6 +142,7 @@ TEST_F(X11Window, WithoutAWindowManagerNothingIsTrustedAndAnUnconfirmedRestoreWr
     ASSERT_TRUE(bareControl.restoring());
     EXPECT_EQ(settleAt(windows[0], {1450, 10, 300, 200}, bare), (Frame{1450, 10, 300, 200}));
     EXPECT_GT(clock.elapsed(), 900) << "not before the deadline";
+    EXPECT_EQ(log, QStringList{TLX11FrameWriter::kStillRestrictedLine});
     // A newer frame, for any window, supersedes a waiting restore.
     bareControl.setFrame(windows[0], {20, 20}, {300, 200});
     bareControl.setFrame(windows[1], {400, 20}, {300, 200});

@@ -116,14 +116,15 @@ TEST_F(PreferencesTest, AccessibilityStateFollowsTheGrantWithOneTimerWhileShown)
     open();
     open();
     EXPECT_EQ(controller.axLabel()->text(),
-              "⚠️ Ohne Freigabe unter Bedienungshilfen kann Tilora keine Fenster bewegen.");
+              "⚠️ Ohne EWMH-fähigen Fenstermanager kann Tilora keine Fenster bewegen.");
     EXPECT_EQ(liveTimers(), 1);
     controller.axButton()->click();
     EXPECT_EQ(std::ranges::count(desktop.calls, "requestTrust"), 1);
     EXPECT_EQ(urls.urls.size(), 1);
     desktop.trusted = true;
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return controller.axLabel()->text() == "✅ Zugriff auf Bedienungshilfen erteilt"; }, 3500));
+        [&] { return controller.axLabel()->text() == "✅ Zugriff auf Fenster über den Fenstermanager"; },
+        3500));
     EXPECT_FALSE(controller.axButton()->isVisible());
     // Hidden, the timer ends itself at its next firing.
     controller.window()->close();

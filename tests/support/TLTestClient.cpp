@@ -1,10 +1,11 @@
 // tl_test_client: a plain xcb window for the tests' desktop.
 //
 //   tl_test_client --title T --class C --size WxH [--gtk-extents L,R,T,B] [--type NAME]
-//                  [--strut L,R,T,B] [--companion TITLE] [--copies N]
+//                  [--strut L,R,T,B] [--companion TITLE] [--copies N] [--min WxH] [--max WxH]
 //
-// The window has WM_NAME/_NET_WM_NAME, WM_CLASS, _NET_WM_PID, a small minimum size and no size
-// increments, takes the focus and ends on WM_DELETE_WINDOW or SIGTERM. --gtk-extents makes it a
+// The window has WM_NAME/_NET_WM_NAME, WM_CLASS, _NET_WM_PID, a minimum size (20x20 unless
+// --min says otherwise), a maximum size with --max, and no size increments; it takes the focus
+// and ends on WM_DELETE_WINDOW or SIGTERM. --gtk-extents makes it a
 // client-side-decorated window (no frame from the window manager, an invisible shadow margin),
 // --type sets _NET_WM_WINDOW_TYPE_<NAME>, --strut a panel's _NET_WM_STRUT. --companion opens a
 // second plain window of the same process, --copies N more titled "T 1" to "T N".
@@ -25,12 +26,14 @@ int main(int argc, char** argv) {
     for (int i = 1; i + 1 < argc; i += 2) {
         o[argv[i]] = argv[i + 1];
     }
-    unsigned width = 0, height = 0;
+    unsigned width = 0, height = 0, minSize[2] = {20, 20}, maxSize[2] = {};
     uint32_t gtk[4] = {}, strut[4] = {};
     const bool csd = o.count("--gtk-extents") && std::sscanf(o["--gtk-extents"].c_str(), "%u,%u,%u,%u",
                                                              &gtk[0], &gtk[1], &gtk[2], &gtk[3]) == 4;
     const bool panel = o.count("--strut") && std::sscanf(o["--strut"].c_str(), "%u,%u,%u,%u", &strut[0],
                                                          &strut[1], &strut[2], &strut[3]) == 4;
+    std::sscanf(o["--min"].c_str(), "%ux%u", &minSize[0], &minSize[1]);
+    const bool hasMax = std::sscanf(o["--max"].c_str(), "%ux%u", &maxSize[0], &maxSize[1]) == 2;
     if (argc % 2 == 0 || std::sscanf(o["--size"].c_str(), "%ux%u", &width, &height) != 2) {
         std::fprintf(stderr, "usage: tl_test_client --title T --class C --size WxH [options]\n");
         return 2;
@@ -60,7 +63,10 @@ int main(int argc, char** argv) {
         xcb_icccm_set_wm_class(c, w, uint32_t(wmClass.size()), wmClass.data());
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, a[2], XCB_ATOM_CARDINAL, 32, 1, &pid);
         xcb_size_hints_t size{};
-        xcb_icccm_size_hints_set_min_size(&size, 20, 20);
+        xcb_icccm_size_hints_set_min_size(&size, int32_t(minSize[0]), int32_t(minSize[1]));
+        if (hasMax) {
+            xcb_icccm_size_hints_set_max_size(&size, int32_t(maxSize[0]), int32_t(maxSize[1]));
+        }
         xcb_icccm_size_hints_set_size(&size, 1, int32_t(width), int32_t(height));
         xcb_icccm_set_wm_normal_hints(c, w, &size);
         xcb_icccm_wm_hints_t hints{};

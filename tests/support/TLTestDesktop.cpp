@@ -62,14 +62,19 @@ int TLTestDesktop::run(const QStringList& argv, std::string* output, const QStri
 TLTestDesktop& tlDesktop() {
     static TLTestDesktop desktop;
     std::string error;
-    if (!desktop.connection() && !desktop.start(&error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+    if (!desktop.connection()) {
+        // The window manager the binary's tests run with.
+        const std::string wm = qEnvironmentVariable("TL_TEST_WM", QStringLiteral("openbox")).toStdString();
+        std::printf("[ desktop  ] window manager: %s\n", wm.c_str());
+        if (!desktop.start(&error, wm)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+        }
     }
     qputenv("DISPLAY", desktop.displayName().c_str());
     return desktop;
 }
 
-bool TLTestDesktop::start(std::string* error, bool bare) {
+bool TLTestDesktop::start(std::string* error, const std::string& windowManager) {
     stop();
     QTemporaryDir folder(QDir::tempPath() + "/tl-desktop-XXXXXX");
     folder.setAutoRemove(false);
@@ -77,7 +82,8 @@ bool TLTestDesktop::start(std::string* error, bool bare) {
     script_.reset(new QProcess);
     script_->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
     script_->setStandardErrorFile(folder.filePath("desktop.log"));
-    script_->start("bash", {TL_DESKTOP_SCRIPT, "serve", folder.path(), bare ? "bare" : ""});
+    script_->start("bash",
+                   {TL_DESKTOP_SCRIPT, "serve", folder.path(), QString::fromStdString(windowManager)});
     // "DISPLAY XVFB_PID" once every part is ready; the desktop stays up while stdin is open.
     const bool ready = waitUntil(
                            [&] {
@@ -97,6 +103,7 @@ bool TLTestDesktop::start(std::string* error, bool bare) {
         return false;
     }
     root_ = xcb_setup_roots_iterator(xcb_get_setup(connection())).data->root;
+    windowManager_ = windowManager;
     return true;
 }
 
@@ -105,6 +112,7 @@ void TLTestDesktop::stop() {
     script_.reset(); // closes its input: the script ends the desktop, server last
     root_ = XCB_WINDOW_NONE;
     display_.clear();
+    windowManager_.clear();
     serverPid_ = 0;
     if (!folder_.empty()) {
         QDir(QString::fromStdString(folder_)).removeRecursively();
@@ -189,6 +197,18 @@ void TLTestDesktop::sendClientMessage(xcb_window_t window, const std::string& ty
                    XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
                    reinterpret_cast<const char*>(&event));
     xcb_flush(connection());
+}
+
+bool TLTestDesktop::waitForRest(xcb_window_t window, std::chrono::milliseconds still) {
+    Frame last;
+    auto since = std::chrono::steady_clock::now();
+    return waitUntil([&] {
+        if (const Frame now = outerFrame(window).value_or(last); now != last) {
+            last = now;
+            since = std::chrono::steady_clock::now();
+        }
+        return std::chrono::steady_clock::now() - since >= still;
+    });
 }
 
 bool TLTestDesktop::activate(xcb_window_t window) {

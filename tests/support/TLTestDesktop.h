@@ -2,7 +2,8 @@
 
 // A private headless X desktop for tests, brought up by the same script as the demo
 // (src/app/tools/headless-desktop.sh): Xvfb on a free display with two RandR monitors of unequal
-// size, openbox with no key bindings, and a tint2 panel (tray and a bottom strut) on LEFT.
+// size, a window manager with no key bindings (openbox unless another is named), and a tint2
+// panel (tray and a bottom strut) on LEFT.
 // Geometry in root coordinates: RIGHT 1920x1080+1440+0 (primary), LEFT 1440x900+0+180. Every
 // wait polls X state against a deadline; nothing sleeps to synchronise.
 #include "TLTest.h"
@@ -40,12 +41,14 @@ public:
     TLTestDesktop(const TLTestDesktop&) = delete;
     TLTestDesktop& operator=(const TLTestDesktop&) = delete;
 
-    // bare: the X server and its monitors only, no window manager, no panel.
-    bool start(std::string* error = nullptr, bool bare = false);
+    // windowManager: as the script takes it; "bare": the X server and its monitors only, no
+    // window manager, no panel.
+    bool start(std::string* error = nullptr, const std::string& windowManager = "openbox");
     void stop();
 
     const std::string& displayName() const { return display_; }
     qint64 serverPid() const { return serverPid_; }
+    const std::string& windowManager() const { return windowManager_; }
     xcb_connection_t* connection() const { return connection_.get(); }
     xcb_window_t root() const { return root_; }
 
@@ -66,6 +69,8 @@ public:
                                std::chrono::milliseconds timeout = std::chrono::seconds(10));
     std::vector<xcb_window_t> clientList() const { return cardinals(root_, "_NET_CLIENT_LIST"); }
     xcb_window_t activeWindow() const;
+    // True once the window's frame has held still for `still`: the window manager is done with it.
+    bool waitForRest(xcb_window_t window, std::chrono::milliseconds still);
     // As a pager asks: honoured without focus-stealing checks; true once it is active.
     bool activate(xcb_window_t window);
     // A 32-bit client message about the window, sent to the root window.
@@ -88,9 +93,11 @@ private:
     std::string folder_;
     std::string display_;
     qint64 serverPid_ = 0;
+    std::string windowManager_;
     Process script_;
     TLXcbConnection connection_;
     xcb_window_t root_ = XCB_WINDOW_NONE;
 };
-// The desktop the tests of a binary share, brought up on first use (DISPLAY names it).
+// The desktop the tests of a binary share, brought up on first use (DISPLAY names it) with the
+// window manager TL_TEST_WM names (openbox unless it names another).
 TLTestDesktop& tlDesktop();

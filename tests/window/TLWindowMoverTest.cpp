@@ -38,8 +38,7 @@ TEST_F(TLWindowMoverTest, EachFailureHasItsMessageAndWritesNothing) {
     };
     const Row rows[] = {
         {false, true, "Editor", 7, 0, true, "half.left",
-         "Tilora braucht die Freigabe unter Systemeinstellungen → Datenschutz & Sicherheit → "
-         "Bedienungshilfen."},
+         "Tilora braucht einen EWMH-fähigen Fenstermanager in dieser Sitzung."},
         {true, false, "Editor", 7, 0, true, "third.left", "Keine aktive Anwendung gefunden."},
         {true, true, "Editor", std::nullopt, 0, true, "third.left",
          "Editor hat kein bewegbares Fenster (AXError 0)."},

@@ -1,10 +1,12 @@
-# Shell functions for a private headless X desktop: Xvfb with two monitors, openbox and a
-# tint2 panel with a system tray. Sourced by scripts/run; the tests' desktop runs it as a command.
+# Shell functions for a private headless X desktop: Xvfb with two monitors, a window manager
+# (openbox unless another is named) and a tint2 panel with a system tray. Sourced by scripts/run;
+# the tests' desktop runs it as a command.
 #
-#   tl_desktop_start DIR [bare]  # sets DISPLAY and TL_DESKTOP_PIDS; logs into DIR; bare: no
-#                                # window manager and no panel
+#   tl_desktop_start DIR [WM]    # sets DISPLAY and TL_DESKTOP_PIDS; logs into DIR. WM: openbox,
+#                                # fluxbox, metacity, jwm or wmaker, each without key bindings of
+#                                # its own; bare: no window manager and no panel
 #   tl_desktop_stop              # ends what tl_desktop_start started, by pid
-#   headless-desktop.sh serve DIR [bare]
+#   headless-desktop.sh serve DIR [WM]
 #                                # prints "DISPLAY XVFB_PID" once the desktop is ready and keeps
 #                                # it until its standard input closes or it is terminated
 #
@@ -28,8 +30,47 @@ tl_wait_for() {
 
 tl_root_has() { xprop -root "$1" 2>/dev/null | grep -q "$2"; }
 
+# The panel is up once the window manager lists it among its clients.
+tl_panel_managed() {
+  local w
+  for w in $(xprop -root _NET_CLIENT_LIST 2>/dev/null | grep -o '0x[0-9a-f]*'); do
+    xprop -id "$w" WM_CLASS 2>/dev/null | grep -q '"tint2"' && return 0
+  done
+  return 1
+}
+
+# Starts window manager $1 with its configuration from tests/support, logging into $2.
+tl_start_wm() {
+  local wm=$1 dir=$2 conf=$TL_REPO_ROOT/tests/support/wm
+  case $wm in
+  openbox) openbox --sm-disable --config-file "$conf/openbox-rc.xml" ;;
+  fluxbox)
+    # It writes into its folder: a copy of the configuration in the log folder.
+    mkdir -p "$dir/fluxbox"
+    sed "s|@DIR@|$dir/fluxbox|" "$conf/fluxbox-init" >"$dir/fluxbox/init"
+    : >"$dir/fluxbox/keys"
+    : >"$dir/fluxbox/apps"
+    fluxbox -rc "$dir/fluxbox/init"
+    ;;
+  metacity) GSETTINGS_BACKEND=memory metacity --sm-disable --no-composite ;;
+  jwm) jwm -f "$conf/jwmrc" ;;
+  wmaker)
+    # Its defaults go to a folder of its own: no animations (a shade still running when a test
+    # moves on), no dock, clip or drawers on the screen.
+    mkdir -p "$dir/GNUstep/Defaults"
+    cp "$conf/wmaker-defaults" "$dir/GNUstep/Defaults/WindowMaker"
+    GNUSTEP_USER_ROOT=$dir/GNUstep wmaker --no-dock --no-clip --no-drawer --no-autolaunch --dont-restore
+    ;;
+  *)
+    echo "headless desktop: unknown window manager $wm" >&2
+    return 1
+    ;;
+  esac >"$dir/$wm.log" 2>&1 &
+  TL_DESKTOP_PIDS+=($!)
+}
+
 tl_desktop_start() {
-  local dir=$1 bare=${2:-}
+  local dir=$1 wm=${2:-openbox}
   mkdir -p "$dir"
   # Xvfb picks a free display itself and reports it on descriptor 3.
   local fifo="$dir/displayfd"
@@ -51,22 +92,21 @@ tl_desktop_start() {
   xrandr --setmonitor '*RIGHT' 1920/508x1080/286+1440+0 none >/dev/null
   tl_wait_for 10 bash -c 'xrandr --listmonitors | grep -q "Monitors: 2"' || return 1
 
-  [ "$bare" = bare ] && return 0
+  [ "$wm" = bare ] && return 0
 
-  openbox --sm-disable --config-file "$TL_REPO_ROOT/tests/support/openbox-rc.xml" >"$dir/openbox.log" 2>&1 &
-  TL_DESKTOP_PIDS+=($!)
+  tl_start_wm "$wm" "$dir" || return 1
   tl_wait_for 15 tl_root_has _NET_SUPPORTING_WM_CHECK window || {
-    echo "headless desktop: openbox did not start (see $dir/openbox.log)" >&2
+    echo "headless desktop: $wm did not start (see $dir/$wm.log)" >&2
     return 1
   }
 
-  # Ready once the panel's strut is in the work area. While openbox is still starting up it may
-  # drop a map request for good; a panel that does not appear is started again.
+  # Ready once the window manager manages the panel. While a window manager is still starting
+  # up it may drop a map request for good; a panel that does not appear is started again.
   local try
   for try in 1 2 3 4 5; do
     tint2 -c "$TL_REPO_ROOT/tests/support/tint2rc" >>"$dir/tint2.log" 2>&1 &
     TL_DESKTOP_PIDS+=($!)
-    tl_wait_for 4 tl_root_has _NET_WORKAREA '0, 0, 3360, 1048' && return 0
+    tl_wait_for 4 tl_panel_managed && return 0
     kill "${TL_DESKTOP_PIDS[-1]}" 2>/dev/null || true
     wait "${TL_DESKTOP_PIDS[-1]}" 2>/dev/null || true
     unset 'TL_DESKTOP_PIDS[-1]'

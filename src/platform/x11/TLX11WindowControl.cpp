@@ -45,8 +45,8 @@ std::optional<QString> nameOf(const xcb_get_property_reply_t* wmClass, std::uint
 
 } // namespace
 
-TLX11WindowControl::TLX11WindowControl(TLX11Connection& connection)
-    : connection_(connection), desktop_(connection), writer_(connection, desktop_) {}
+TLX11WindowControl::TLX11WindowControl(TLX11Connection& connection, const TLLog* log)
+    : connection_(connection), desktop_(connection), writer_(connection, desktop_, log) {}
 
 bool TLX11WindowControl::isTrusted() {
     if (!connection_.isConnected()) {
@@ -130,10 +130,10 @@ void TLX11WindowControl::takeFrame(xcb_window_t window, std::int32_t error, cons
     if (error != 0) {
         return;
     }
-    const TLPoint origin =
-        TLVisibleFrames::toAccessibility(frame.outer.x, frame.outer.y, desktop_.primaryMonitor());
-    front->frame = TLRect{origin.x, origin.y, static_cast<double>(frame.outer.width),
-                          static_cast<double>(frame.outer.height)};
+    const TLX11Rect outer = writer_.pendingFrame(window).value_or(frame.outer);
+    const TLPoint origin = TLVisibleFrames::toAccessibility(outer.x, outer.y, desktop_.primaryMonitor());
+    front->frame =
+        TLRect{origin.x, origin.y, static_cast<double>(outer.width), static_cast<double>(outer.height)};
     lastRead_.emplace(window, frame);
 }
 

@@ -7,6 +7,7 @@
 #include <optional>
 #include <utility>
 
+class TLLog;
 class TLX11Connection;
 
 // Window control on X11, through EWMH over the program's X connection.
@@ -18,7 +19,9 @@ class TLX11Connection;
 //   window is gone.
 // - Focused window: that window, unless it is a desktop or dock window (success, no window).
 //   Main window: the topmost other movable client window of the same process.
-// - Frame: the visible outer frame (client + _NET_FRAME_EXTENTS - _GTK_FRAME_EXTENTS).
+// - Frame: the visible outer frame (client + _NET_FRAME_EXTENTS - _GTK_FRAME_EXTENTS); while
+//   the window manager has not carried out the last request for the window, the frame that
+//   request asked for, so that presses in quick succession build on each other.
 // - Displays: the RandR monitors, primary first, with visible areas from _GTK_WORKAREAS_D<n>,
 //   else the panels' reservations, else _NET_WORKAREA (TLX11DesktopState).
 // - setFrame: TLX11FrameWriter.
@@ -33,7 +36,8 @@ class TLX11WindowControl final : public TLWindowControl {
 public:
     static constexpr std::int32_t kConnectionLost = -1;
 
-    explicit TLX11WindowControl(TLX11Connection& connection);
+    // log (may be null) hears of windows that stay maximized or fullscreen against a restore.
+    explicit TLX11WindowControl(TLX11Connection& connection, const TLLog* log = nullptr);
 
     bool isTrusted() override;
     void requestTrust() override;

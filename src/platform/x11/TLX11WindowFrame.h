@@ -15,6 +15,8 @@ struct TLX11WindowFrame {
     TLX11Rect outer;                       // visible outer frame, root coordinates
     std::array<std::uint32_t, 4> frame{};  // _NET_FRAME_EXTENTS: left, right, top, bottom
     std::array<std::uint32_t, 4> shadow{}; // _GTK_FRAME_EXTENTS
+    // The client's size limits from WM_NORMAL_HINTS, width and height; 0 where it sets none.
+    std::array<std::uint32_t, 2> minSize{}, maxSize{};
     bool maximized = false;
     bool fullscreen = false;
     bool shaded = false;
@@ -33,5 +35,5 @@ public:
 private:
     xcb_get_geometry_cookie_t geometry_;
     xcb_translate_coordinates_cookie_t origin_;
-    xcb_get_property_cookie_t extents_, shadow_, state_;
+    xcb_get_property_cookie_t extents_, shadow_, state_, hints_;
 };
