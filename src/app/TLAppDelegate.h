@@ -85,5 +85,6 @@ private:
     std::unique_ptr<TLMainMenu> mainMenu_;
     std::unique_ptr<TLAboutPanel> aboutPanel_;
     std::function<void()> terminate_;
+    bool windowIconSet_ = false;
     QString resetToolPath_ = QString::fromLatin1(kResetToolPath);
 };

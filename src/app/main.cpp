@@ -3,7 +3,6 @@
 #include "TLBundle.h"
 #include "TLLog.h"
 #include "TLSingleInstance.h"
-#include "TLStatusIcon.h"
 #include "TLUpdateRecovery.h"
 #include "TLX11Connection.h"
 
@@ -26,7 +25,6 @@ int main(int argc, char** argv) {
     }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tilora"));
-    QApplication::setWindowIcon(TLStatusIcon::applicationIcon());
 
     // A second start hands over to the running Tilora, which shows its settings window.
     TLSingleInstance instance;
