@@ -28,8 +28,16 @@ int main(int argc, char** argv) {
 
     // A second start hands over to the running Tilora, which shows its settings window.
     TLSingleInstance instance;
-    if (instance.claim() == TLSingleInstance::Role::Secondary) {
+    switch (instance.claim()) {
+    case TLSingleInstance::Role::Secondary:
         return 0;
+    case TLSingleInstance::Role::Unresponsive:
+        TLLog().write(
+            QStringLiteral("Tilora: Tilora läuft bereits, antwortet aber nicht – dieser Start endet"));
+        return 1;
+    case TLSingleInstance::Role::Primary:
+    case TLSingleInstance::Role::Failed:
+        break;
     }
 
     TLApplication tilora(std::move(connection), TLBundle::ofRunningExecutable());
