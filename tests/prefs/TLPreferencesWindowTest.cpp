@@ -4,6 +4,7 @@
 #include "TLFakeWindowControl.h"
 #include "TLHotkeyManager.h"
 #include "TLLoginItem.h"
+#include "TLNetworkTransfers.h"
 #include "TLPreferencesWindowController.h"
 #include "TLShortcutRecorder.h"
 #include "TLTest.h"
@@ -31,6 +32,7 @@ protected:
         context.runningVersion = "1.0.0";
         context.feedUrl = server.url("/appcast.json");
         context.tempDir = dir.path();
+        context.transfers = &TLNetworkTransfers::create;
         return context;
     }
     void open() {
