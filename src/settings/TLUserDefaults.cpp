@@ -8,10 +8,12 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 
 #include <cstdio>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -55,6 +57,25 @@ bool pathExists(const QString& path) {
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
 }
 
+// A write takes milliseconds: a temporary file this old belongs to one that was killed.
+constexpr qint64 kStaleTemporarySeconds = 30;
+
+// Removes the temporary files that killed writes left beside the file: QSaveFile names them
+// "<file>.XXXXXX" where the file system cannot make unnamed ones.
+void removeStaleTemporaryFiles(const QString& filePath) {
+    const QFileInfo file(filePath);
+    static const QRegularExpression temporary(QStringLiteral("^\\.[A-Za-z0-9]{6}$"));
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (const QFileInfo& entry : file.dir().entryInfoList({file.fileName() + QStringLiteral(".??????")},
+                                                           QDir::Files | QDir::Hidden)) {
+        if (!entry.isSymLink() && entry.ownerId() == ::geteuid() &&
+            temporary.match(entry.fileName().mid(file.fileName().size())).hasMatch() &&
+            entry.lastModified().toUTC().secsTo(now) > kStaleTemporarySeconds) {
+            QFile::remove(entry.filePath());
+        }
+    }
+}
+
 } // namespace
 
 struct TLUserDefaults::State {
@@ -87,6 +108,9 @@ TLUserDefaults::State& TLUserDefaults::state() const {
     const FileStamp now = stampOf(filePath_);
     if (state.loaded && now == state.stamp) {
         return state;
+    }
+    if (!state.loaded) {
+        removeStaleTemporaryFiles(filePath_);
     }
     // The stamp is taken before reading: a change during the read shows up at the next access.
     state.stamp = now;
@@ -180,8 +204,15 @@ void TLUserDefaults::removeObjectForKey(const QString& key) {
 
 void TLUserDefaults::store(const QString& key, void* node) {
     State& s = state();
+    const QByteArray name = key.toUtf8();
+    // The same value again leaves the file alone.
+    const plist_t stored = plist_dict_get_item(s.root.get(), name.constData());
+    if (stored && TLPropertyList::toXml(stored) == TLPropertyList::toXml(static_cast<plist_t>(node))) {
+        plist_free(static_cast<plist_t>(node));
+        return;
+    }
     // The dictionary takes the node over and frees any value it replaces.
-    plist_dict_set_item(s.root.get(), key.toUtf8().constData(), static_cast<plist_t>(node));
+    plist_dict_set_item(s.root.get(), name.constData(), static_cast<plist_t>(node));
     write();
 }
 

@@ -5,6 +5,8 @@
 #include <QDateTime>
 #include <QPoint>
 
+#include <sys/stat.h>
+
 namespace {
 
 const TLLog kQuiet{nullptr};
@@ -77,6 +79,14 @@ TEST_F(TLUserDefaultsTest, WritesReplaceRemoveAndReachOtherInstances) {
     EXPECT_FALSE(second.boolForKey(TLUserDefaults::kFirstLaunchDone));
     first.setObject(QVariantMap{{"a", true}, {"b", true}}, TLUserDefaults::kShortcuts);
     first.setObject(QVariantMap{{"c", false}}, TLUserDefaults::kShortcuts);
+    // The value it already holds writes nothing (a write would bring a new file, a new inode).
+    const auto inode = [&] {
+        struct stat info {};
+        return ::stat(QFile::encodeName(path()).constData(), &info) == 0 ? info.st_ino : 0;
+    };
+    const ino_t written = inode();
+    first.setObject(QVariantMap{{"c", false}}, TLUserDefaults::kShortcuts);
+    EXPECT_EQ(inode(), written);
     first.setBool(true, TLUserDefaults::kFirstLaunchDone);
     EXPECT_TRUE(second.boolForKey(TLUserDefaults::kFirstLaunchDone)) << "read again after another wrote";
     second.setObject(QStringLiteral("2.0"), TLUserDefaults::kTrustedWithVersion);
@@ -147,6 +157,20 @@ TEST_F(TLUserDefaultsTest, ForeignKeysAndTypesSurviveARewrite) {
     EXPECT_EQ(reread("Other"), QVariant(QVariantList{2.5, QByteArray("\x00\x01\x02", 3)}));
     EXPECT_EQ(reread("Huge"), QVariant(std::numeric_limits<quint64>::max()));
     EXPECT_TRUE(reread("Ref"));
+}
+
+TEST_F(TLUserDefaultsTest, TheFirstReadRemovesTemporaryFilesThatKilledWritesLeft) {
+    // Old and fresh temporary files of writes, and other files that look alike.
+    const QStringList names = {"Tilora.plist.Ab12Cd", "Tilora.plist.Xy34Zw", "Tilora.plist.unreadable-1",
+                               "Tilora.plist.1-2.3"};
+    for (const QString& name : names) {
+        QFile file(folder() + "/" + name);
+        ASSERT_TRUE(tlWrite(file.fileName(), "x") && file.open(QIODevice::ReadWrite));
+        file.setFileTime(QDateTime::currentDateTime().addSecs(name.contains("Xy") ? 0 : -120),
+                         QFileDevice::FileModificationTime);
+    }
+    EXPECT_FALSE(TLUserDefaults(path(), kQuiet).boolForKey(TLUserDefaults::kFirstLaunchDone));
+    EXPECT_EQ(QDir(folder()).entryList(QDir::Files, QDir::Name), (QStringList{names[3], names[1], names[2]}));
 }
 
 TEST(TLUserDefaultsPath, StandardStoreLivesUnderTheConfigHome) {
