@@ -3,14 +3,15 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QLockFile>
 #include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -94,22 +95,21 @@ QString TLSingleInstance::socketPath() const {
 
 TLSingleInstance::Role TLSingleInstance::claim(int timeoutMs) {
     // Two processes started at the same moment must not both find no server and both listen:
-    // the check and the listen happen under one lock file.
-    QLockFile lock(socketPath() + QStringLiteral(".lock"));
-    lock.setStaleLockTime(0);
-    const bool locked = lock.tryLock(timeoutMs);
+    // the check and the listen happen under one lock, which the system lets go with the process.
+    const Fd lock(::open(QFile::encodeName(socketPath() + QStringLiteral(".lock")).constData(),
+                         O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    for (const QDeadlineTimer deadline(timeoutMs); lock.fd >= 0 && ::flock(lock.fd, LOCK_EX | LOCK_NB) != 0 &&
+                                                   errno == EWOULDBLOCK && !deadline.hasExpired();) {
+        ::usleep(5000);
+    }
 
     const Answer answer = askRunningInstance(timeoutMs);
     // One that accepted the connection is alive, even when it is too busy or stopped to answer:
     // taking its socket over would put a second Tilora beside it.
-    const Role role = answer == Answer::Acknowledged ? Role::Secondary
-                      : answer == Answer::Silent     ? Role::Unresponsive
-                      : listen()                     ? Role::Primary
-                                                     : Role::Failed;
-    if (locked) {
-        lock.unlock();
-    }
-    return role;
+    return answer == Answer::Acknowledged ? Role::Secondary
+           : answer == Answer::Silent     ? Role::Unresponsive
+           : listen()                     ? Role::Primary
+                                          : Role::Failed;
 }
 
 TLSingleInstance::Answer TLSingleInstance::askRunningInstance(int timeoutMs) const {
