@@ -31,10 +31,10 @@ int openLockFile(const QString& tempDir) {
     return fd;
 }
 
-// Removes the entries of `folder` matching `pattern` that belong to this user.
-void removeOwn(const QString& folder, const QString& pattern) {
+// Removes the entries of `folder` matching any of `patterns` that belong to this user.
+void removeOwn(const QString& folder, const QStringList& patterns) {
     const QStringList names =
-        QDir(folder).entryList({pattern}, QDir::AllEntries | QDir::Hidden | QDir::System);
+        QDir(folder).entryList(patterns, QDir::AllEntries | QDir::Hidden | QDir::System);
     for (const QString& name : names) {
         const QString path = folder + QLatin1Char('/') + name;
         struct stat info {};
@@ -108,9 +108,10 @@ void TLUpdateRecovery::recover(const QString& bundlePath, const QString& tempDir
         }
     }
     TLFileOps::removeItem(backup);
-    removeOwn(installFolder, QLatin1String(kStagingPrefix) + QLatin1Char('*'));
-    removeOwn(tempDir, QLatin1String(kWorkPrefix) + QLatin1Char('*'));
-    removeOwn(tempDir, QLatin1String(kDownloadPrefix) + QLatin1Char('*'));
+    removeOwn(installFolder, {QLatin1String(kStagingPrefix) + QLatin1Char('*')});
+    // One pass over the temporary folder, which may be large.
+    removeOwn(tempDir, {QLatin1String(kWorkPrefix) + QLatin1Char('*'),
+                        QLatin1String(kDownloadPrefix) + QLatin1Char('*')});
 }
 
 bool TLUpdateRecovery::hasExecutable(const QString& bundlePath) {
