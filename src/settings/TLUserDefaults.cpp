@@ -8,9 +8,9 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,15 +61,17 @@ bool pathExists(const QString& path) {
 constexpr qint64 kStaleTemporarySeconds = 30;
 
 // Removes the temporary files that killed writes left beside the file: QSaveFile names them
-// "<file>.XXXXXX" where the file system cannot make unnamed ones.
+// "<file>.XXXXXX" (six letters or digits) where the file system cannot make unnamed ones.
 void removeStaleTemporaryFiles(const QString& filePath) {
     const QFileInfo file(filePath);
-    static const QRegularExpression temporary(QStringLiteral("^\\.[A-Za-z0-9]{6}$"));
+    const QString prefix = file.fileName() + u'.';
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    for (const QFileInfo& entry : file.dir().entryInfoList({file.fileName() + QStringLiteral(".??????")},
-                                                           QDir::Files | QDir::Hidden)) {
-        if (!entry.isSymLink() && entry.ownerId() == ::geteuid() &&
-            temporary.match(entry.fileName().mid(file.fileName().size())).hasMatch() &&
+    for (const QFileInfo& entry : file.dir().entryInfoList(QDir::Files | QDir::Hidden)) {
+        const QString name = entry.fileName();
+        const bool temporary = name.size() == prefix.size() + 6 && name.startsWith(prefix) &&
+                               std::all_of(name.begin() + prefix.size(), name.end(),
+                                           [](QChar c) { return c.unicode() < 128 && c.isLetterOrNumber(); });
+        if (temporary && !entry.isSymLink() && entry.ownerId() == ::geteuid() &&
             entry.lastModified().toUTC().secsTo(now) > kStaleTemporarySeconds) {
             QFile::remove(entry.filePath());
         }

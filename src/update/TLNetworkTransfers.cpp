@@ -55,7 +55,8 @@ QString transportError(QNetworkReply::NetworkError error, const QString& raw) {
 
 // Why a finished transfer failed, or nothing when the server answered in full (with any
 // status, which Qt may also report as an error). `received` counts the body bytes.
-std::optional<QString> transferFailure(QNetworkReply* reply, const TLTransferWatchdog& watchdog, qint64 received) {
+std::optional<QString> transferFailure(QNetworkReply* reply, const TLTransferWatchdog& watchdog,
+                                       qint64 received) {
     if (watchdog.timedOut()) {
         return text(TLUpdateErrors::kTimedOut);
     }
@@ -113,7 +114,8 @@ Transfer start(QNetworkAccessManager& network, const QUrl& url, const TLTransfer
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::UserVerifiedRedirectPolicy);
     QNetworkReply* reply = network.get(request);
     QObject::connect(reply, &QNetworkReply::redirected, reply,
                      [reply, ending, loopback = limits.httpLoopbackAllowed](const QUrl& target) {
@@ -161,8 +163,8 @@ void TLNetworkTransfers::fetch(const QUrl& url, const Limits& limits, Done done)
     });
 }
 
-void TLNetworkTransfers::download(const QUrl& url, const Limits& limits, int fd, std::function<void()> firstBytes,
-                                  Done done) {
+void TLNetworkTransfers::download(const QUrl& url, const Limits& limits, int fd,
+                                  std::function<void()> firstBytes, Done done) {
     auto ending = std::make_shared<Ending>();
     const Transfer transfer = start(*network_, url, limits, ending);
     QNetworkReply* reply = transfer.reply;
@@ -191,9 +193,10 @@ void TLNetworkTransfers::download(const QUrl& url, const Limits& limits, int fd,
         }
     };
     connect(reply, &QNetworkReply::readyRead, reply, [reply, store] { store(reply->readAll()); });
-    connect(reply, &QNetworkReply::finished, this, [transfer, ending, received, store, done = std::move(done)] {
-        transfer.reply->deleteLater();
-        store(transfer.reply->readAll());
-        done(outcomeOf(transfer, *ending, *received));
-    });
+    connect(reply, &QNetworkReply::finished, this,
+            [transfer, ending, received, store, done = std::move(done)] {
+                transfer.reply->deleteLater();
+                store(transfer.reply->readAll());
+                done(outcomeOf(transfer, *ending, *received));
+            });
 }

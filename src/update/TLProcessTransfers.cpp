@@ -84,19 +84,20 @@ void TLProcessTransfers::fetch(const QUrl& url, const Limits& limits, Done done)
     run("fetch", url, limits, std::move(done))->start();
 }
 
-void TLProcessTransfers::download(const QUrl& url, const Limits& limits, int fd, std::function<void()> firstBytes,
-                                  Done done) {
+void TLProcessTransfers::download(const QUrl& url, const Limits& limits, int fd,
+                                  std::function<void()> firstBytes, Done done) {
     QProcess* process = run("download", url, limits, std::move(done));
     // The helper writes into the file this process opened, through a descriptor of its own.
     process->setStandardOutputFile(QStringLiteral("/proc/self/fd/%1").arg(fd));
     auto told = std::make_shared<bool>(false);
-    connect(process, &QProcess::readyReadStandardError, this, [process, told, firstBytes = std::move(firstBytes)] {
-        if (!*told && process->peek(kMaxReport).contains("@body\n")) {
-            *told = true;
-            if (firstBytes) {
-                firstBytes();
-            }
-        }
-    });
+    connect(process, &QProcess::readyReadStandardError, this,
+            [process, told, firstBytes = std::move(firstBytes)] {
+                if (!*told && process->peek(kMaxReport).contains("@body\n")) {
+                    *told = true;
+                    if (firstBytes) {
+                        firstBytes();
+                    }
+                }
+            });
     process->start();
 }

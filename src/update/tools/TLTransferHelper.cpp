@@ -34,7 +34,8 @@ int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() != 7 || (args[1] != QLatin1String("fetch") && args[1] != QLatin1String("download"))) {
-        std::fprintf(stderr, "usage: tilora-transfer fetch|download URL INACTIVITY_MS DEADLINE_MS MAX_BYTES 0|1\n");
+        std::fprintf(stderr,
+                     "usage: tilora-transfer fetch|download URL INACTIVITY_MS DEADLINE_MS MAX_BYTES 0|1\n");
         return 2;
     }
     const QUrl url(args[2], QUrl::StrictMode);
@@ -58,7 +59,8 @@ int main(int argc, char** argv) {
             finish(outcome);
         });
     } else {
-        transfers.download(url, limits, STDOUT_FILENO, [] { report("@body\n"); }, finish);
+        transfers.download(
+            url, limits, STDOUT_FILENO, [] { report("@body\n"); }, finish);
     }
     return QCoreApplication::exec();
 }
