@@ -53,8 +53,18 @@ void TLAppDelegate::applicationDidFinishLaunching() {
     buildStatusItem();
     // 4. Hot-key presses apply their layout at once.
     hotkeys_.setHandler([this](const TLLayout& layout) { apply(layout); });
-    // 5. Refused hot keys are reported by the settings window, not here.
-    hotkeys_.registerAll();
+    // 5. Refused hot keys go to the log, one line, besides the settings window's status line;
+    //    the manager tries them again from time to time. Shortcuts that name no key never work.
+    QStringList refused = hotkeys_.registerAll();
+    const QStringList keyless = hotkeys_.keylessShortcuts();
+    refused.removeIf([&](const QString& failure) { return keyless.contains(failure); });
+    if (!refused.isEmpty()) {
+        log_.write(QStringLiteral("Tilora: Vom System verweigert (anderswo belegt?): ") +
+                   refused.join(QStringLiteral(", ")));
+    }
+    if (!keyless.isEmpty()) {
+        log_.write(QStringLiteral("Tilora: Tastenkürzel ohne Taste: ") + keyless.join(QStringLiteral(", ")));
+    }
     // 6.
     connect(&hotkeys_, &TLHotkeyManager::hotkeysDidChange, this, &TLAppDelegate::rebuildMenu);
     // 7. reads TLFirstLaunchDone before 8. can set it.

@@ -1,5 +1,6 @@
 #include "TLHotkeyManager.h"
 
+#include "TLKeyTable.h"
 #include "TLLayout.h"
 #include "TLShared.h"
 #include "TLUserDefaults.h"
@@ -84,6 +85,8 @@ std::optional<TLShortcut> storedShortcut(const QVariant& entry) {
 TLHotkeyManager::TLHotkeyManager(TLUserDefaults& defaults, TLHotKeyService& service,
                                  const TLKeyboardLayout& labels, QObject* parent)
     : QObject(parent), defaults_(defaults), service_(service), labels_(labels) {
+    retryTimer_.setInterval(kRetryIntervalMs);
+    connect(&retryTimer_, &QTimer::timeout, this, &TLHotkeyManager::retryRefused);
     load();
     service_.installEventHandler(&TLHotKeyPressed, this);
     service_.installLossHandler([this](const std::vector<TLHotKeyRef>& refs) { lose(refs); });
@@ -181,32 +184,88 @@ QStringList TLHotkeyManager::registerAll() {
     if (suspended_) {
         return {};
     }
-    const std::vector<TLLayout>& all = TLLayout::allLayouts();
-    std::vector<TLHotKeyRequest> requests;
-    std::vector<std::size_t> layoutIndices;
-    for (std::size_t i = 0; i < all.size(); ++i) {
-        const auto it = shortcuts_.find(all[i].identifier());
-        if (it == shortcuts_.end() || !it->second.isBound()) {
-            continue;
+    std::vector<std::size_t> bound;
+    for (std::size_t i = 0; i < TLLayout::allLayouts().size(); ++i) {
+        if (shortcutForLayout(TLLayout::allLayouts()[i]).isBound()) {
+            bound.push_back(i);
         }
-        requests.push_back({static_cast<std::uint32_t>(it->second.keyCode()),
-                            it->second.modifiers(),
-                            {TLHotKeySignature, static_cast<std::uint32_t>(i)}});
-        layoutIndices.push_back(i);
     }
-    if (requests.empty()) {
+    QStringList failures;
+    for (std::size_t index : registerBatch(bound)) {
+        failures << failureText(index);
+        if (hasKey(index)) {
+            refused_.insert(index);
+        }
+    }
+    if (!refused_.empty()) {
+        retryTimer_.start();
+    }
+    return failures;
+}
+
+void TLHotkeyManager::retryRefused() {
+    if (suspended_ || refused_.empty()) {
+        retryTimer_.stop();
+        return;
+    }
+    const std::vector<std::size_t> failed = registerBatch({refused_.begin(), refused_.end()});
+    const bool changed = failed.size() != refused_.size();
+    refused_ = {failed.begin(), failed.end()};
+    if (refused_.empty()) {
+        retryTimer_.stop();
+    }
+    if (changed) {
+        emit registrationChanged(failures());
+    }
+}
+
+std::vector<std::size_t> TLHotkeyManager::registerBatch(const std::vector<std::size_t>& layoutIndices) {
+    if (layoutIndices.empty()) {
         return {};
     }
+    std::vector<TLHotKeyRequest> requests;
+    for (std::size_t i : layoutIndices) {
+        const TLShortcut shortcut = shortcutForLayout(TLLayout::allLayouts()[i]);
+        requests.push_back({static_cast<std::uint32_t>(shortcut.keyCode()),
+                            shortcut.modifiers(),
+                            {TLHotKeySignature, static_cast<std::uint32_t>(i)}});
+    }
     const std::vector<std::optional<TLHotKeyRef>> results = service_.registerHotKeys(requests);
-    QStringList failures;
-    for (std::size_t k = 0; k < requests.size(); ++k) {
+    std::vector<std::size_t> failed;
+    for (std::size_t k = 0; k < layoutIndices.size(); ++k) {
         if (k < results.size() && results[k]) {
             registeredRefs_.emplace_back(*results[k], layoutIndices[k]);
         } else {
-            failures << failureText(layoutIndices[k]);
+            failed.push_back(layoutIndices[k]);
         }
     }
-    return failures;
+    return failed;
+}
+
+bool TLHotkeyManager::hasKey(std::size_t layoutIndex) const {
+    return TLKeyTable::byVirtualKeyCode(shortcutForLayout(TLLayout::allLayouts()[layoutIndex]).keyCode()) !=
+           nullptr;
+}
+
+QStringList TLHotkeyManager::keylessShortcuts() const {
+    QStringList keyless;
+    for (std::size_t i = 0; i < TLLayout::allLayouts().size(); ++i) {
+        if (shortcutForLayout(TLLayout::allLayouts()[i]).isBound() && !hasKey(i)) {
+            keyless << failureText(i);
+        }
+    }
+    return keyless;
+}
+
+QStringList TLHotkeyManager::failures() const {
+    QStringList texts;
+    for (std::size_t i = 0; i < TLLayout::allLayouts().size(); ++i) {
+        const bool bound = shortcutForLayout(TLLayout::allLayouts()[i]).isBound();
+        if (refused_.contains(i) || (bound && !hasKey(i))) {
+            texts << failureText(i);
+        }
+    }
+    return texts;
 }
 
 QString TLHotkeyManager::failureText(std::size_t layoutIndex) const {
@@ -228,11 +287,14 @@ void TLHotkeyManager::lose(const std::vector<TLHotKeyRef>& refs) {
         return;
     }
     std::ranges::sort(indices);
-    QStringList failures;
+    QStringList lost;
     for (std::size_t index : indices) {
-        failures << failureText(index);
+        lost << failureText(index);
+        refused_.insert(index);
     }
-    emit hotkeysLost(failures);
+    retryTimer_.start();
+    emit hotkeysLost(lost);
+    emit registrationChanged(failures());
 }
 
 void TLHotkeyManager::unregisterAll() {
@@ -240,6 +302,8 @@ void TLHotkeyManager::unregisterAll() {
         service_.unregisterHotKey(ref);
     }
     registeredRefs_.clear();
+    refused_.clear();
+    retryTimer_.stop();
 }
 
 void TLHotkeyManager::setHandler(Handler handler) {

@@ -174,14 +174,19 @@ TEST_F(AppDelegate, LaunchRunsItsStepsInOrder) {
     EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
     EXPECT_EQ(delegate.statusItem()->contextMenu(), delegate.menu());
     EXPECT_EQ(hotKeyService.registered.size(), 30u);
-    // Trusted and set up: nothing to ask.
+    // Trusted and set up: nothing to ask. Refused hot keys and shortcuts without a key: one line each.
     services = RecordingServices();
     services.trustAnswers = {true};
     log.clear();
+    hotKeyService.taken = {{123, TLControlKey | TLOptionKey}, {124, TLControlKey | TLOptionKey}};
+    hotkeys.setShortcut(TLShortcut::shortcutWithKeyCode(52, TLControlKey), TLLayout::allLayouts().front());
     delegate.applicationDidFinishLaunching();
     EXPECT_EQ(services.calls, (QStringList{"isTrusted", "scheduleAutomaticChecks", "isTrusted"}));
     EXPECT_EQ(defaults.stringForKey(TLUserDefaults::kTrustedWithVersion), "1.1");
-    EXPECT_TRUE(log.isEmpty());
+    EXPECT_EQ(log,
+              (QStringList{"Tilora: Vom System verweigert (anderswo belegt?): Linke Hälfte (⌃⌥←), Rechte "
+                           "Hälfte (⌃⌥→)",
+                           "Tilora: Tastenkürzel ohne Taste: Linkes Drittel (⌃#52)"}));
 }
 
 TEST_F(AppDelegate, HotKeysAndMenuChoicesApplyAndAFailureIsLoggedOnce) {
@@ -211,6 +216,7 @@ TEST_F(AppDelegate, MenuFollowsTheShortcutsAndItsCommandsReachTheirServices) {
     EXPECT_EQ(itemFor(layout)->shortcut(), QKeySequence(Qt::ControlModifier | Qt::ShiftModifier | Qt::Key_X));
     hotkeys.setShortcut(std::nullopt, layout);
     EXPECT_TRUE(itemFor(layout)->shortcut().isEmpty());
+    EXPECT_TRUE(QApplication::windowIcon().isNull()) << "drawn for the first real window, not the tray";
     for (QAction* action : delegate.menu()->actions()) {
         if (!action->isSeparator() && action->isEnabled() && !TLStatusMenu::layoutForAction(action)) {
             action->trigger();
@@ -221,6 +227,7 @@ TEST_F(AppDelegate, MenuFollowsTheShortcutsAndItsCommandsReachTheirServices) {
     TLAboutPanel* panel = delegate.aboutPanel();
     ASSERT_NE(panel, nullptr);
     EXPECT_TRUE(panel->isVisible());
+    EXPECT_FALSE(QApplication::windowIcon().isNull());
     EXPECT_EQ(terminations, 1);
     EXPECT_TRUE(panel->versionText().contains("1.1"));
     EXPECT_TRUE(panel->creditsView()->openExternalLinks());

@@ -111,6 +111,8 @@ TEST_F(PreferencesTest, RecordingsAndResetReachTheTableAndRefusalsTheStatusLine)
     EXPECT_EQ(controller.statusLabel()->text(), "") << "a report without refusals clears the line";
     service.lose({service.registered.begin()->first}); // taken back later: reported alike
     EXPECT_EQ(controller.statusLabel()->text(), kRefused + "Linkes Drittel (⌃⌥1)");
+    manager.retryRefused(); // the other program let go: the line follows the retry
+    EXPECT_EQ(controller.statusLabel()->text(), "");
 }
 
 TEST_F(PreferencesTest, AccessibilityStateFollowsTheGrantWithOneTimerWhileShown) {
