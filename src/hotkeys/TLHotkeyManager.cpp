@@ -57,8 +57,9 @@ std::optional<std::int64_t> storedInteger(const QVariant& value) {
     }
 }
 
-// The shortcut of one stored entry, or nothing when the entry gives no usable key code.
-// A "modifiers" that is missing or not a number counts as 0; its low 32 bits are kept.
+// The shortcut of one stored entry, or nothing when the entry gives no usable key code or a
+// "modifiers" that is not a number: read as none, it would take the bare key from every
+// program. A missing "modifiers" counts as 0; of a number the low 32 bits are kept.
 std::optional<TLShortcut> storedShortcut(const QVariant& entry) {
     if (entry.metaType().id() != QMetaType::QVariantMap) {
         return std::nullopt;
@@ -72,12 +73,15 @@ std::optional<TLShortcut> storedShortcut(const QVariant& entry) {
     if (!keyCode) {
         return std::nullopt;
     }
-    std::uint32_t modifiers = 0;
+    std::optional<std::int64_t> modifiers = 0;
     const auto modifiersIt = map.constFind(kModifiers);
     if (modifiersIt != map.constEnd()) {
-        modifiers = static_cast<std::uint32_t>(storedInteger(*modifiersIt).value_or(0));
+        modifiers = storedInteger(*modifiersIt);
     }
-    return TLShortcut::shortcutWithKeyCode(*keyCode, modifiers);
+    if (!modifiers) {
+        return std::nullopt;
+    }
+    return TLShortcut::shortcutWithKeyCode(*keyCode, static_cast<std::uint32_t>(*modifiers));
 }
 
 } // namespace
