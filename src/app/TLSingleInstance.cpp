@@ -71,8 +71,7 @@ QString TLSingleInstance::defaultServerName() {
         }
     }
     return QStringLiteral("tilora-%1-%2")
-        .arg(getuid())
-        .arg(display.isEmpty() ? QStringLiteral("none") : display);
+        .arg(QString::number(getuid()), display.isEmpty() ? QStringLiteral("none") : display);
 }
 
 TLSingleInstance::TLSingleInstance(QString serverName, QObject* parent)

@@ -222,7 +222,7 @@ bool TLUserDefaults::setAsideUnreadableFile() const {
     const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QString target = filePath_ + QStringLiteral(".unreadable-") + stamp;
     for (int n = 2; pathExists(target); ++n) {
-        target = filePath_ + QStringLiteral(".unreadable-%1-%2").arg(stamp).arg(n);
+        target = filePath_ + QStringLiteral(".unreadable-%1-%2").arg(stamp, QString::number(n));
     }
     if (std::rename(QFile::encodeName(filePath_).constData(), QFile::encodeName(target).constData()) != 0) {
         log(QStringLiteral("Nicht lesbare Einstellungsdatei %1 lässt sich nicht beiseitelegen; "
