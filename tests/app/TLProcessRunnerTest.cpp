@@ -15,7 +15,12 @@ TEST(TLProcessRunner, PassesArgumentsWaitsForTheEndAndReportsWhatCannotStart) {
                     out.toUtf8() + "\"\nexit 3\n"));
     ASSERT_TRUE(QFile::setPermissions(script, QFile::ReadOwner | QFile::ExeOwner));
     failure.clear();
+    static QStringList messages; // of Qt, while the tool runs
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& text) { messages << text; });
     EXPECT_TRUE(TLProcessRunner::run(script, {"reset", "Accessibility", "org.example.with space"}, &failure));
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(messages, QStringList());
     EXPECT_TRUE(failure.isEmpty());
     EXPECT_EQ(tlRead(out), "reset\nAccessibility\norg.example.with space\n");
 }
