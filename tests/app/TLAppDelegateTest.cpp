@@ -15,6 +15,7 @@
 
 #include <QAction>
 #include <QSystemTrayIcon>
+#include <QTextBlock>
 #include <QTextBrowser>
 
 namespace {
@@ -231,6 +232,15 @@ TEST_F(AppDelegate, MenuFollowsTheShortcutsAndItsCommandsReachTheirServices) {
     EXPECT_EQ(terminations, 1);
     EXPECT_TRUE(panel->versionText().contains("1.1"));
     EXPECT_TRUE(panel->creditsView()->openExternalLinks());
+    // Links in the palette's link colour, everything else in its text colour.
+    for (QTextBlock block = panel->creditsView()->document()->begin(); block.isValid();
+         block = block.next()) {
+        for (auto piece = block.begin(); !piece.atEnd(); ++piece) {
+            const QTextCharFormat format = piece.fragment().charFormat();
+            const auto role = format.isAnchor() ? QPalette::Link : QPalette::WindowText;
+            EXPECT_EQ(format.foreground().color(), QGuiApplication::palette().color(role));
+        }
+    }
     services.version.reset();
     delegate.showAbout();
     EXPECT_EQ(delegate.aboutPanel(), panel) << "one panel, filled anew";
