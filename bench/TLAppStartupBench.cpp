@@ -3,7 +3,7 @@
 // the two started in turn: time from process start to the tray icon in the panel and to the
 // hot keys being registered, CPU time spent until then, and the resident memory once started.
 //
-//   bench_app_startup [runs]
+//   bench_app_startup [runs] [another Tilora executable, e.g. of an older build]
 #include "TLTestDesktop.h"
 
 #include <QCoreApplication>
@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
                                      "QT_QPA_PLATFORM=xcb"};
     const QString log = QString::fromStdString((home / "programs.log").string());
     Probe probe{desktop};
-    Program programs[] = {{"Tilora", TL_BUNDLE_EXECUTABLE, "Tilora", {}, {}, {}, {}},
+    Program programs[] = {{"Tilora", argc > 2 ? argv[2] : TL_BUNDLE_EXECUTABLE, "Tilora", {}, {}, {}, {}},
                           {"minimal tray", TL_MINIMAL_TRAY, "bench_minimal_tray", {}, {}, {}, {}}};
 
     // One start of a program: its figures, or nothing when the probe clashed with its grab.

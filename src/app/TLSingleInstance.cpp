@@ -74,8 +74,20 @@ QString TLSingleInstance::defaultServerName() {
         .arg(QString::number(getuid()), display.isEmpty() ? QStringLiteral("none") : display);
 }
 
+namespace {
+
+// In the user's runtime folder (else the temporary folder), where the path fits a socket address.
+QString socketPathFor(const QString& serverName) {
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    const QString path = QDir(runtime.isEmpty() ? QDir::tempPath() : runtime).filePath(serverName);
+    sockaddr_un address{};
+    return socketAddress(path, &address) ? path : QDir(QDir::tempPath()).filePath(serverName);
+}
+
+} // namespace
+
 TLSingleInstance::TLSingleInstance(QString serverName, QObject* parent)
-    : QObject(parent), serverName_(std::move(serverName)) {}
+    : QObject(parent), serverName_(std::move(serverName)), socketPath_(socketPathFor(serverName_)) {}
 
 TLSingleInstance::~TLSingleInstance() {
     for (auto& [fd, connection] : connections_) {
@@ -87,13 +99,6 @@ TLSingleInstance::~TLSingleInstance() {
         ::close(listener_);
         ::unlink(QFile::encodeName(socketPath()).constData());
     }
-}
-
-QString TLSingleInstance::socketPath() const {
-    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    const QString path = QDir(runtime.isEmpty() ? QDir::tempPath() : runtime).filePath(serverName_);
-    sockaddr_un address{};
-    return socketAddress(path, &address) ? path : QDir(QDir::tempPath()).filePath(serverName_);
 }
 
 TLSingleInstance::Role TLSingleInstance::claim(int timeoutMs) {

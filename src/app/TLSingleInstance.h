@@ -34,7 +34,7 @@ public:
 
     const QString& serverName() const { return serverName_; }
     // The socket: in the user's runtime folder (else the temporary folder).
-    QString socketPath() const;
+    const QString& socketPath() const { return socketPath_; }
 
 signals:
     // A later start asked this (primary) instance to show itself.
@@ -50,6 +50,7 @@ private:
     void closeConnection(int fd);
 
     QString serverName_;
+    QString socketPath_;
     int listener_ = -1;
     std::unique_ptr<QSocketNotifier> listenerNotifier_;
     struct Connection {
