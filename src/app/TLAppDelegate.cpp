@@ -113,15 +113,18 @@ void TLAppDelegate::popUpStatusMenu(const QPoint& at) {
 }
 
 bool TLAppDelegate::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Show && !windowIconSet_ && watched->isWidgetType()) {
-        const auto* widget = static_cast<QWidget*>(watched);
-        // The application icon goes with the first real window. Set at launch, it would be drawn
-        // at every size and written into the tray icon's own window, which nobody sees.
-        if (widget->windowType() == Qt::Window || widget->windowType() == Qt::Dialog) {
-            if (qstrcmp(widget->metaObject()->className(), "QSystemTrayIconSys") != 0) {
-                windowIconSet_ = true;
-                QApplication::setWindowIcon(TLStatusIcon::applicationIcon());
+    if (event->type() == QEvent::Show && watched->isWidgetType()) {
+        auto* widget = static_cast<QWidget*>(watched);
+        // The application icon goes with each real window as it appears. Set for the whole
+        // application at launch, it would be drawn at every size and written into the tray
+        // icon's own window, which nobody sees.
+        if ((widget->windowType() == Qt::Window || widget->windowType() == Qt::Dialog) &&
+            !widget->testAttribute(Qt::WA_SetWindowIcon) &&
+            qstrcmp(widget->metaObject()->className(), "QSystemTrayIconSys") != 0) {
+            if (windowIcon_.isNull()) {
+                windowIcon_ = TLStatusIcon::applicationIcon();
             }
+            widget->setWindowIcon(windowIcon_);
         }
         return false;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QObject>
 #include <QString>
 
@@ -85,6 +86,6 @@ private:
     std::unique_ptr<TLMainMenu> mainMenu_;
     std::unique_ptr<TLAboutPanel> aboutPanel_;
     std::function<void()> terminate_;
-    bool windowIconSet_ = false;
+    QIcon windowIcon_; // drawn when the first window needs it, shared by all
     QString resetToolPath_ = QString::fromLatin1(kResetToolPath);
 };

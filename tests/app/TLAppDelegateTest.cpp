@@ -217,7 +217,7 @@ TEST_F(AppDelegate, MenuFollowsTheShortcutsAndItsCommandsReachTheirServices) {
     EXPECT_EQ(itemFor(layout)->shortcut(), QKeySequence(Qt::ControlModifier | Qt::ShiftModifier | Qt::Key_X));
     hotkeys.setShortcut(std::nullopt, layout);
     EXPECT_TRUE(itemFor(layout)->shortcut().isEmpty());
-    EXPECT_TRUE(QApplication::windowIcon().isNull()) << "drawn for the first real window, not the tray";
+
     for (QAction* action : delegate.menu()->actions()) {
         if (!action->isSeparator() && action->isEnabled() && !TLStatusMenu::layoutForAction(action)) {
             action->trigger();
@@ -228,7 +228,8 @@ TEST_F(AppDelegate, MenuFollowsTheShortcutsAndItsCommandsReachTheirServices) {
     TLAboutPanel* panel = delegate.aboutPanel();
     ASSERT_NE(panel, nullptr);
     EXPECT_TRUE(panel->isVisible());
-    EXPECT_FALSE(QApplication::windowIcon().isNull());
+    EXPECT_FALSE(panel->windowIcon().isNull()) << "each real window gets the icon";
+    EXPECT_TRUE(QApplication::windowIcon().isNull()) << "never the tray icon's window";
     EXPECT_EQ(terminations, 1);
     EXPECT_TRUE(panel->versionText().contains("1.1"));
     EXPECT_TRUE(panel->creditsView()->openExternalLinks());
