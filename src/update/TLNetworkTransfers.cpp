@@ -26,11 +26,17 @@ struct Ending {
 };
 using SharedEnding = std::shared_ptr<Ending>;
 
+// Ends the transfer for a reason (no reason: too large), unless it ended already.
 void end(QNetworkReply* reply, const SharedEnding& ending, std::optional<QString> error) {
-    if (!ending->ended()) {
-        error ? void(ending->error = std::move(error)) : void(ending->tooLarge = true);
-        reply->abort();
+    if (ending->ended()) {
+        return;
     }
+    if (error) {
+        ending->error = std::move(error);
+    } else {
+        ending->tooLarge = true;
+    }
+    reply->abort();
 }
 
 QString transportError(QNetworkReply::NetworkError error, const QString& raw) {
