@@ -5,6 +5,8 @@
 #include "TLTestHttpServer.h"
 #include "TLTransfers.h"
 
+#include <sstream>
+
 namespace {
 
 using Frame = TLTestDesktop::Frame;
@@ -36,9 +38,6 @@ protected:
     QString log(const QString& name = "tilora.log") const {
         return QString::fromUtf8(tlRead(home.filePath(name)));
     }
-    QStringList logLines(const QString& name = "tilora.log") const {
-        return log(name).split('\n').filter(QRegularExpression("^Tilora: "));
-    }
     bool run(const QStringList& argv) {
         std::string output;
         const int status = desktop.run(argv, &output, environment());
@@ -46,57 +45,33 @@ protected:
         return status == 0;
     }
 
-    std::vector<xcb_window_t> children(xcb_window_t window) const {
-        TLXcbReply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(
-            desktop.connection(), xcb_query_tree(desktop.connection(), window), nullptr));
-        const xcb_window_t* first = tree ? xcb_query_tree_children(tree.get()) : nullptr;
-        return {first, first + (tree ? xcb_query_tree_children_length(tree.get()) : 0)};
-    }
-    // The window itself or its first descendant of that class.
-    xcb_window_t findOfClass(xcb_window_t window, const std::string& wmClass) const {
-        if (std::ranges::count(desktop.wmClass(window), wmClass)) {
-            return window;
-        }
-        for (xcb_window_t child : children(window)) {
-            if (const xcb_window_t found = findOfClass(child, wmClass)) {
-                return found;
-            }
-        }
-        return XCB_WINDOW_NONE;
-    }
-    // Tilora's window inside tint2's panel.
-    xcb_window_t trayIcon() const {
-        for (xcb_window_t client : desktop.clientList()) {
-            if (std::ranges::count(desktop.wmClass(client), "tint2")) {
-                return findOfClass(client, "Tilora");
-            }
-        }
-        return XCB_WINDOW_NONE;
-    }
-    // Tilora's mapped top-level windows (not the panel holding its icon); with menusOnly, its
-    // open menus: tall override-redirect windows.
-    std::set<xcb_window_t> tiloraWindows(bool menusOnly = false) const {
-        xcb_connection_t* c = desktop.connection();
-        std::set<xcb_window_t> found;
-        for (xcb_window_t w : children(desktop.root())) {
-            TLXcbReply<xcb_get_window_attributes_reply_t> a(
-                xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, w), nullptr));
-            TLXcbReply<xcb_get_geometry_reply_t> g(
-                xcb_get_geometry_reply(c, xcb_get_geometry(c, w), nullptr));
-            if (a && g && a->map_state == XCB_MAP_STATE_VIEWABLE && !findOfClass(w, "tint2") &&
-                findOfClass(w, "Tilora") && (!menusOnly || (a->override_redirect && g->height >= 200))) {
-                found.insert(w);
+    // Tilora's viewable windows as xdotool finds them: its tray icon inside tint2's panel (22
+    // pixels high), or its open menus (taller; the settings window is closed in these tests).
+    std::vector<xcb_window_t> shown(bool menus) {
+        std::string ids;
+        desktop.run({"xdotool", "search", "--onlyvisible", "--class", "^Tilora$"}, &ids);
+        std::istringstream in(ids);
+        std::vector<xcb_window_t> found;
+        for (xcb_window_t id = 0; in >> id;) {
+            TLXcbReply<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(
+                desktop.connection(), xcb_get_geometry(desktop.connection(), id), nullptr));
+            if (g && (g->height >= 200) == menus) {
+                found.push_back(id);
             }
         }
         return found;
     }
+    xcb_window_t trayIcon() {
+        const std::vector<xcb_window_t> icons = shown(false);
+        return icons.empty() ? xcb_window_t(XCB_WINDOW_NONE) : icons.front();
+    }
     bool openTrayMenu() {
         return run({"xdotool", "mousemove", "--window", QString::number(trayIcon()), "5", "5", "click",
                     "3"}) &&
-               desktop.waitUntil([&] { return !tiloraWindows(true).empty(); });
+               desktop.waitUntil([&] { return !shown(true).empty(); });
     }
     bool menuClosed() {
-        return desktop.waitUntil([&] { return tiloraWindows(true).empty(); });
+        return desktop.waitUntil([&] { return shown(true).empty(); });
     }
     // Ready: the icon is in the tray and the launch sequence has run - a second start is answered
     // from the first one's event loop only after it, raising the settings window, which is
@@ -128,20 +103,6 @@ protected:
     QTemporaryDir home;
     std::vector<TLTestDesktop::Process> processes;
 };
-
-TEST_F(AppBundle, WithoutAnXServerItSaysSoAndEnds) {
-    for (const char* display : {"", ":4242"}) {
-        std::string output;
-        QProcess p;
-        p.setEnvironment(QProcessEnvironment::systemEnvironment().toStringList()
-                         << QString("DISPLAY=") + display);
-        p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start(kExecutable);
-        ASSERT_TRUE(p.waitForFinished(10000)) << display;
-        EXPECT_EQ(p.exitCode(), 1) << display;
-        EXPECT_TRUE(p.readAll().contains("Tilora braucht eine X11-Sitzung")) << display;
-    }
-}
 
 TEST_F(AppBundle, AUserTilesWindowsWithHotKeysAndTheTrayMenuAndQuits) {
     ASSERT_TRUE(launchedAndReady()) << log().toStdString() << desktop.logs();
@@ -177,7 +138,7 @@ TEST_F(AppBundle, AUserTilesWindowsWithHotKeysAndTheTrayMenuAndQuits) {
     EXPECT_TRUE(desktop.waitUntil([&] { return !trayIcon(); }));
 }
 
-TEST_F(AppBundle, TheFirstLaunchRegistersStartAtLoginOnceAndFailuresGoToTheLogOnly) {
+TEST_F(AppBundle, TheFirstLaunchRegistersStartAtLoginOnce) {
     const QDir autostart(home.filePath("config/autostart"));
     ASSERT_TRUE(launchedAndReady()) << log().toStdString();
     const QString maps = QStringLiteral("/proc/%1/maps").arg(processes.front()->processId());
@@ -193,29 +154,6 @@ TEST_F(AppBundle, TheFirstLaunchRegistersStartAtLoginOnceAndFailuresGoToTheLogOn
     QFile::remove(entry);
     ASSERT_TRUE(launchedAndReady("relaunch.log")) << log("relaunch.log").toStdString();
     EXPECT_TRUE(autostart.entryList(QDir::Files).isEmpty());
-    // Down to one monitor: a move to the next display fails, with one log line and nothing shown.
-    // (LEFT stands for the screen's output: removing it would bring back the output's monitor.)
-    const auto monitors = [&](const char* count) {
-        return desktop.waitUntil([&] {
-            std::string output;
-            desktop.run({"xrandr", "--listmonitors"}, &output);
-            return output.find(std::string("Monitors: ") + count) != std::string::npos;
-        });
-    };
-    const xcb_window_t single = clientOn(TLTestDesktop::kMonitors[1], "Tilora probe single");
-    const auto before = desktop.outerFrame(single);
-    ASSERT_TRUE(run({"xrandr", "--delmonitor", "RIGHT"}) && monitors("1"));
-    const std::set<xcb_window_t> shown = tiloraWindows();
-    ASSERT_TRUE(run({"xdotool", "key", "ctrl+alt+shift+Right"}));
-    EXPECT_TRUE(desktop.waitUntil([&] { return !logLines("relaunch.log").isEmpty(); }));
-    EXPECT_EQ(logLines("relaunch.log"),
-              QStringList{"Tilora: Auf nächsten Bildschirm – Nur ein Bildschirm angeschlossen."});
-    for (xcb_window_t window : tiloraWindows()) {
-        EXPECT_TRUE(shown.count(window)) << "new window " << window;
-    }
-    EXPECT_EQ(desktop.outerFrame(single), before);
-    EXPECT_TRUE(run({"xrandr", "--setmonitor", "*RIGHT", "1920/508x1080/286+1440+0", "none"}) &&
-                monitors("2"));
 }
 
 TEST_F(AppBundle, ItsTransferHelperFetchesAndDownloads) {

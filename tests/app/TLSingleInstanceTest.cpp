@@ -30,14 +30,10 @@ TEST(TLSingleInstance, ASecondStartAsksTheFirstOrEndsBesideAHungOneStrangersAreI
         TLSingleInstance first(name);
         QSignalSpy activations(&first, &TLSingleInstance::activationRequested);
         ASSERT_EQ(first.claim(), TLSingleInstance::Role::Primary);
-        for (const QByteArray& junk : {QByteArray("quit\n"), QByteArray(4096, 'x'), QByteArray("activate")}) {
-            QLocalSocket socket;
-            socket.connectToServer(first.socketPath());
-            ASSERT_TRUE(socket.waitForConnected(2000));
-            socket.write(junk);
-            socket.flush();
-            tlWaitFor([] { return false; }, 300);
-        }
+        QLocalSocket stranger; // says nothing a second start would say
+        stranger.connectToServer(first.socketPath());
+        ASSERT_TRUE(stranger.waitForConnected(2000) && stranger.write("quit\n") > 0 && stranger.flush());
+        tlWaitFor([] { return false; }, 300);
         EXPECT_EQ(activations.count(), 0);
         for (int start = 1; start <= 2; ++start) {
             EXPECT_EQ(claimFromAnotherThread(name), TLSingleInstance::Role::Secondary);

@@ -11,7 +11,6 @@ public:
 
     QString characterForKeyCode(std::int64_t virtualKeyCode) const override {
         ++callCount;
-        lastKeyCode = virtualKeyCode;
         const auto it = keys.find(virtualKeyCode);
         return it != keys.end() ? it->second : QString();
     }
@@ -33,5 +32,4 @@ public:
 
     std::map<std::int64_t, QString> keys; // a test may change or add single keys
     mutable int callCount = 0;
-    mutable std::int64_t lastKeyCode = -1;
 };

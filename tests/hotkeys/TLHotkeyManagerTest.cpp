@@ -52,21 +52,17 @@ TEST_F(TLHotkeyManagerTest, DefaultsRegisterInOneBatchWithTheirCatalogueIndex) {
     manager();
     EXPECT_EQ(service.batchCount, 0) << "construction registers nothing";
     EXPECT_TRUE(service.hasHandler());
-    EXPECT_TRUE(manager().registerAll().isEmpty());
-    EXPECT_EQ(service.batchCount, 1);
-    ASSERT_EQ(service.registered.size(), all.size());
+    for (int call = 1; call <= 2; ++call) { // every call starts from scratch: the old ones are released first
+        EXPECT_TRUE(manager().registerAll().isEmpty());
+        EXPECT_EQ(std::pair(service.batchCount, service.unregisterCount), std::pair(call, (call - 1) * 30));
+        ASSERT_EQ(service.registered.size(), all.size());
+    }
     for (std::size_t i = 0; i < all.size(); ++i) {
-        const auto request =
+        const auto r =
             service.registrationFor(std::uint32_t(all[i].defaultKeyCode()), all[i].defaultModifiers());
-        ASSERT_TRUE(request) << all[i].identifier();
-        EXPECT_EQ(request->hotKeyID.signature, 0x544C5241u); // 'TLRA'
-        EXPECT_EQ(request->hotKeyID.id, i);
+        EXPECT_EQ(r ? r->hotKeyID.id : 99u, i) << all[i].identifier();
     }
     EXPECT_TRUE(table().isEmpty()) << "nothing is written back";
-    // Every call starts from scratch: the old registrations are released first.
-    EXPECT_TRUE(manager().registerAll().isEmpty());
-    EXPECT_EQ(service.unregisterCount, int(all.size()));
-    EXPECT_EQ(service.registered.size(), all.size());
 }
 
 TEST_F(TLHotkeyManagerTest, AssignmentTakesTheCombinationFromItsHolderAndSavesEveryLayout) {
@@ -200,12 +196,6 @@ TEST_F(TLHotkeyManagerTest, SuspensionReleasesEverythingAndRegistersNothing) {
     EXPECT_EQ(service.batchCount, batches + 1) << "resuming twice registers once";
     EXPECT_EQ(service.registered.size(), 29u);
     EXPECT_EQ(changed.count(), 0);
-    // A layout outside the catalogue has no shortcut and takes none.
-    const TLLayout stranger("not.in.catalogue", "G", "N", TLLayoutKindFrac, {0, 0, 1, 1}, 5, kCtrlOpt);
-    EXPECT_FALSE(manager().shortcutForLayout(stranger).isBound());
-    manager().setShortcut(TLShortcut::shortcutWithKeyCode(18, kCtrlOpt), stranger);
-    EXPECT_EQ(changed.count(), 0);
-    EXPECT_TRUE(table().isEmpty());
 }
 
 TEST_F(TLHotkeyManagerTest, PressesReachTheHandlerInALaterTurnUnlessForeignOrSuspended) {

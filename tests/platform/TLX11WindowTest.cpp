@@ -5,6 +5,7 @@
 #include "TLVisibleFrames.h"
 #include "TLWindowMover.h"
 #include "TLX11Connection.h"
+#include "TLX11HotKeyService.h"
 #include "TLX11WindowControl.h"
 
 namespace {
@@ -14,15 +15,6 @@ using namespace std::chrono_literals;
 
 const TLLayout& layout(const char* identifier) {
     return *TLLayout::layoutWithIdentifier(identifier);
-}
-
-// Frames and visible frames, for comparing displays.
-std::vector<std::array<double, 8>> values(const std::vector<TLDisplay>& displays) {
-    std::vector<std::array<double, 8>> v;
-    for (const auto& [f, a] : displays) {
-        v.push_back({f.x, f.y, f.width, f.height, a.x, a.y, a.width, a.height});
-    }
-    return v;
 }
 
 // The desktop as the fixture defines it, in root coordinates: the panel on LEFT, and rightTop
@@ -52,7 +44,7 @@ Frame expectedFrame(const TLLayout& layout, const Frame& from) {
 class X11Window : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        connection = TLX11Connection::open();
+        connection = TLX11Connection::open(tlDesktop().displayName().c_str());
         control = std::make_unique<TLX11WindowControl>(*connection);
         mover = std::make_unique<TLWindowMover>(*control);
     }
@@ -109,24 +101,25 @@ protected:
     std::vector<TLTestDesktop::Process> clients;
 };
 
-TEST_F(X11Window, DisplaysFollowPanelsAsTheyComeAndGoAndTheMouse) {
+TEST_F(X11Window, DisplaysFollowPanelsAndMonitorsAsTheyComeAndGoAndTheMouse) {
     // Struts, not _NET_WORKAREA (which cuts the panel off the whole screen): the right monitor
     // keeps its full height.
-    EXPECT_EQ(values(control->readFrontmostWindow().displays), values(Truth().displays));
+    EXPECT_EQ(control->readFrontmostWindow().displays, Truth().displays);
     EXPECT_EQ(control->readFrontmostWindow().mainDisplay, std::optional<std::size_t>(0));
     auto panel = desktop.launchTestClient("Panel probe", "tlpanel", 200, 20,
                                           {"--type", "DOCK", "--strut", "0,0,20,0"});
-    EXPECT_TRUE(tlWaitFor(
-        [&] { return values(control->readFrontmostWindow().displays) == values(Truth(20).displays); }));
+    EXPECT_TRUE(tlWaitFor([&] { return control->readFrontmostWindow().displays == Truth(20).displays; }));
     panel.reset();
-    EXPECT_TRUE(tlWaitFor(
-        [&] { return values(control->readFrontmostWindow().displays) == values(Truth().displays); }));
+    EXPECT_TRUE(tlWaitFor([&] { return control->readFrontmostWindow().displays == Truth().displays; }));
+    // A monitor goes and comes back (LEFT stands for the screen's output: removing it would bring
+    // back the output's own monitor).
+    ASSERT_EQ(desktop.run({"xrandr", "--delmonitor", "RIGHT"}), 0);
+    EXPECT_TRUE(tlWaitFor([&] { return control->readFrontmostWindow().displays.size() == 1; }));
+    ASSERT_EQ(desktop.run({"xrandr", "--setmonitor", "*RIGHT", "1920/508x1080/286+1440+0", "none"}), 0);
+    EXPECT_TRUE(tlWaitFor([&] { return control->readFrontmostWindow().displays == Truth().displays; }));
     xcb_warp_pointer(desktop.connection(), XCB_WINDOW_NONE, desktop.root(), 0, 0, 0, 0, 100, 500);
     xcb_flush(desktop.connection());
-    EXPECT_TRUE(tlWaitFor([&] {
-        const auto mouse = control->mouseLocation();
-        return mouse && mouse->x == 100 - 1440 && mouse->y == 1080 - 500;
-    }));
+    EXPECT_TRUE(tlWaitFor([&] { return control->mouseLocation() == TLPoint{100 - 1440, 1080 - 500}; }));
 }
 
 TEST_F(X11Window, AllLayoutsLandOnTheComputedFrameOnBothMonitors) {
@@ -158,9 +151,7 @@ TEST_F(X11Window, SpecialWindowsLandWhereTheyShould) {
     EXPECT_EQ(front.applicationName, std::optional<QString>("tldesk"));
     EXPECT_EQ(front.window, std::optional<std::uint64_t>(companion));
     const Frame f = *desktop.outerFrame(companion);
-    const TLRect r = front.frame.value_or(TLRect{});
-    EXPECT_EQ((Frame{int(r.x), int(r.y), int(r.width), int(r.height)}),
-              (Frame{f.x - 1440, f.y, f.width, f.height}));
+    EXPECT_EQ(front.frame, (TLRect{double(f.x - 1440), double(f.y), double(f.width), double(f.height)}));
     expectApplied(companion, layout("half.left"));
     clients.back().reset(); // without a movable window of its own, the process has none to offer
     open("Lonely probe", {"--type", "DESKTOP"}, "tldesk");
@@ -210,26 +201,6 @@ TEST_F(X11Window, RestoresRunAlongsideTheEventLoopAndEndOnTheConfirmation) {
     }
 }
 
-// Forwards to the real backend and closes the client between the read and the write.
-class ClosingControl : public TLWindowControl {
-public:
-    ClosingControl(TLWindowControl& real, std::function<void()> close)
-        : real_(real), close_(std::move(close)) {}
-    bool isTrusted() override { return real_.isTrusted(); }
-    void requestTrust() override { real_.requestTrust(); }
-    TLFrontmostWindow readFrontmostWindow() override {
-        TLFrontmostWindow front = real_.readFrontmostWindow();
-        close_();
-        return front;
-    }
-    std::optional<TLPoint> mouseLocation() override { return real_.mouseLocation(); }
-    void setFrame(std::uint64_t w, TLIntPoint p, TLIntSize s) override { real_.setFrame(w, p, s); }
-
-private:
-    TLWindowControl& real_;
-    std::function<void()> close_;
-};
-
 TEST_F(X11Window, AWindowClosedBeforeItsWriteFailsNothingAndLeavesNoState) {
     for (const char* state : {"", "_NET_WM_STATE_MAXIMIZED_VERT"}) {
         const xcb_window_t w = open(std::string("Closing probe ") + state);
@@ -237,14 +208,15 @@ TEST_F(X11Window, AWindowClosedBeforeItsWriteFailsNothingAndLeavesNoState) {
             setState(w, state);
             ASSERT_TRUE(desktop.waitUntil([&] { return hasState(w, state); }));
         }
-        ClosingControl closing(*control, [&] {
-            clients.back().reset();
-            desktop.waitUntil([&] { return !desktop.outerFrame(w); });
-        });
-        QString message;
-        EXPECT_TRUE(TLWindowMover(closing).applyLayout(layout("half.left"), &message))
-            << message.toStdString();
-        EXPECT_TRUE(tlWaitFor([&] { return !control->restoring(); })) << state;
+        const TLFrontmostWindow front = control->readFrontmostWindow();
+        ASSERT_EQ(front.window, std::optional<std::uint64_t>(w));
+        clients.back().reset();
+        ASSERT_TRUE(desktop.waitUntil([&] { return !desktop.outerFrame(w); }));
+        control->setFrame(w, {0, 0}, {400, 300});
+        // A restore for the gone window ends at once, long before its deadline.
+        EXPECT_TRUE(tlWaitFor([&] { return !control->restoring(); },
+                              int(TLX11FrameWriter::kRestoreTimeout.count()) / 2))
+            << state;
     }
     // The connection survived every error, and the next window is read afresh.
     EXPECT_TRUE(connection->isConnected());
@@ -253,30 +225,25 @@ TEST_F(X11Window, AWindowClosedBeforeItsWriteFailsNothingAndLeavesNoState) {
 
 TEST_F(X11Window, WithoutAWindowManagerNothingIsTrustedAndAnUnconfirmedRestoreWritesAtItsDeadline) {
     EXPECT_TRUE(mover->isTrusted());
+    EXPECT_FALSE(TLX11Connection::open(":999999"));
     TLTestDesktop bare;
     std::string error;
     ASSERT_TRUE(bare.start(&error, true)) << error;
     auto bareConnection = TLX11Connection::open(bare.displayName().c_str());
     TLX11WindowControl bareControl(*bareConnection);
+    TLX11HotKeyService hotKeys(*bareConnection);
     EXPECT_FALSE(bareControl.isTrusted());
     EXPECT_FALSE(bareControl.readFrontmostWindow().hasApplication);
     EXPECT_EQ(bareControl.readFrontmostWindow().displays.size(), 2u);
-    // No window manager keeps a client list: the windows are the root's children, by name.
+    // No window manager keeps a client list: the windows are found by name.
     TLTestDesktop::Process a = bare.launchTestClient("A", "tlprobe", 300, 200),
                            b = bare.launchTestClient("B", "tlprobe", 300, 200);
     xcb_window_t windows[2] = {};
-    ASSERT_TRUE(bare.waitUntil([&] {
-        TLXcbReply<xcb_query_tree_reply_t> tree(
-            xcb_query_tree_reply(bare.connection(), xcb_query_tree(bare.connection(), bare.root()), nullptr));
-        for (int i = 0; tree && i < xcb_query_tree_children_length(tree.get()); ++i) {
-            const xcb_window_t child = xcb_query_tree_children(tree.get())[i];
-            const std::string name = bare.text(child, "_NET_WM_NAME");
-            if (name == "A" || name == "B") {
-                windows[name == "B"] = child;
-            }
-        }
-        return windows[0] && windows[1];
-    }));
+    for (int i = 0; i < 2; ++i) {
+        std::string id;
+        ASSERT_EQ(bare.run({"xdotool", "search", "--sync", "--name", i ? "^B$" : "^A$"}, &id), 0) << id;
+        windows[i] = xcb_window_t(std::stoul(id));
+    }
     const xcb_atom_t maximized = bare.atom("_NET_WM_STATE_MAXIMIZED_VERT");
     xcb_change_property(bare.connection(), XCB_PROP_MODE_REPLACE, windows[0], bare.atom("_NET_WM_STATE"),
                         XCB_ATOM_ATOM, 32, 1, &maximized);
@@ -295,12 +262,15 @@ TEST_F(X11Window, WithoutAWindowManagerNothingIsTrustedAndAnUnconfirmedRestoreWr
     EXPECT_EQ(settleAt(windows[1], {1840, 20, 300, 200}, bare), (Frame{1840, 20, 300, 200}));
     tlWaitFor([] { return false; }, int((TLX11FrameWriter::kRestoreTimeout + 200ms).count()));
     EXPECT_EQ(bare.outerFrame(windows[0]), (Frame{1450, 10, 300, 200}));
-    // The server goes away under a live connection: every call fails quietly.
+    // The server goes away under a live connection: every call fails quietly, nothing is registered.
     bare.stop();
     EXPECT_FALSE(bareControl.isTrusted());
     EXPECT_TRUE(bareControl.readFrontmostWindow().displays.empty());
     EXPECT_FALSE(bareControl.mouseLocation());
     bareControl.setFrame(1, {0, 0}, {10, 10});
+    EXPECT_FALSE(hotKeys.registerHotKeys({{18, 0x1800, {1, 0}}}).at(0));
+    hotKeys.unregisterHotKey(1);
+    bareConnection->dispatchPending();
     EXPECT_FALSE(bareConnection->isConnected());
 }
 

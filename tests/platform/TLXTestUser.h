@@ -8,17 +8,13 @@
 // X keycodes (evdev + 8) of the keys the x11 tests press.
 namespace TLXKey {
 enum : xcb_keycode_t {
-    Escape = 9,
     Digit1 = 10,
     Digit2 = 11,
-    Tab = 23,
     ControlL = 37,
-    LetterA = 38,
     LetterZ = 52,
     AltL = 64,
     CapsLock = 66,
-    NumLock = 77,
-    SuperL = 133
+    NumLock = 77
 };
 } // namespace TLXKey
 

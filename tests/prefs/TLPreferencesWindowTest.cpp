@@ -1,6 +1,5 @@
 #include "TLFakeHotKeyService.h"
 #include "TLFakeKeyboardLayout.h"
-#include "TLFakeLoginItemService.h"
 #include "TLFakeWindowControl.h"
 #include "TLHotkeyManager.h"
 #include "TLLoginItem.h"
@@ -11,6 +10,7 @@
 #include "TLUpdateTestSupport.h"
 #include "TLUrlCatcher.h"
 #include "TLWindowMover.h"
+#include "TLXdgAutostart.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -55,7 +55,8 @@ protected:
     TLFakeKeyboardLayout keyboard;
     TLFakeWindowControl desktop;
     TLWindowMover mover{desktop};
-    TLFakeLoginItemService login;
+    TLScopedEnv config{"XDG_CONFIG_HOME", dir.filePath("config").toUtf8()};
+    TLXdgAutostart login{"org.tilora.Tilora", dir.filePath("Tilora.app/Contents/MacOS/Tilora")};
     TLLoginItem loginItem{login};
     TLUrlCatcher urls;
     TLTestHttpServer server;
@@ -71,17 +72,14 @@ protected:
 TEST_F(PreferencesTest, OneWindowWithARowPerLayoutAndItsGroupOnTheFirstRowOfEachRun) {
     QWidget* window = controller.window();
     EXPECT_EQ(window->windowTitle(), "Tilora – Einstellungen");
-    ASSERT_EQ(controller.table()->rowCount(), 30);
-    QStringList groups;
-    for (int r = 0; r < 30; ++r) {
+    const auto& all = TLLayout::allLayouts();
+    ASSERT_EQ(controller.table()->rowCount(), int(all.size()));
+    for (int r = 0; r < int(all.size()); ++r) {
+        const bool first = r == 0 || all[r].group() != all[r - 1].group();
+        EXPECT_EQ(controller.table()->item(r, 0)->text() + "|" + controller.table()->item(r, 1)->text(),
+                  QString::fromStdString((first ? all[r].group() : "") + "|" + all[r].name()));
         ASSERT_NE(controller.recorderAt(r), nullptr);
-        EXPECT_EQ(controller.table()->item(r, 1)->text(),
-                  QString::fromStdString(TLLayout::allLayouts()[r].name()));
-        groups << controller.table()->item(r, 0)->text();
     }
-    groups.removeAll("");
-    EXPECT_EQ(groups, (QStringList{"Drittel (Spalten)", "Neuntel (Spalte × Zeile)", "Viertel", "Hälften",
-                                   "Bildschirm"}));
     EXPECT_EQ(shown("third.left"), "⌃⌥1");
     open();
     window->close(); // only hides; the same window comes back
@@ -144,34 +142,31 @@ TEST_F(PreferencesTest, AccessibilityStateFollowsTheGrantWithOneTimerWhileShown)
 }
 
 TEST_F(PreferencesTest, SwitchesReachTheirServicesAndFailuresResetTheCheckbox) {
-    const std::tuple<TLLoginItemStatus, std::optional<QString>, QString> rows[] = {
-        {TLLoginItemStatus::NotRegistered, "Ordner nicht beschreibbar",
-         "Anmeldeobjekt: Ordner nicht beschreibbar"},
-        {TLLoginItemStatus::NotRegistered, "", "Anmeldeobjekt: unbekannter Fehler"},
-        {TLLoginItemStatus::Enabled, "weg", "Anmeldeobjekt: weg"},
-        {TLLoginItemStatus::NotRegistered, std::nullopt, "vorher"}, // success is quiet
-    };
     open();
-    for (const auto& [before, failure, status] : rows) {
-        login.currentStatus = before;
-        login.failure = failure ? std::optional(TLError{"Tilora", 1, *failure}) : std::nullopt;
-        controller.showAndActivate();
-        const bool wasOn = before == TLLoginItemStatus::Enabled;
-        ASSERT_EQ(controller.loginCheckbox()->isChecked(), wasOn);
+    // Start at login through the real autostart entry: a file where its folder belongs makes
+    // switching on fail, which leaves the box off and says why; a success is quiet.
+    for (const bool blocked : {true, false}) {
+        ASSERT_TRUE(blocked ? tlWrite(dir.filePath("config/autostart"), "kept")
+                            : QFile::remove(dir.filePath("config/autostart")));
         controller.statusLabel()->setText("vorher");
         controller.loginCheckbox()->click();
-        EXPECT_EQ(controller.loginCheckbox()->isChecked(), failure ? wasOn : !wasOn) << status.toStdString();
-        EXPECT_EQ(controller.statusLabel()->text(), status);
+        EXPECT_EQ(controller.loginCheckbox()->isChecked() && loginItem.isEnabled(), !blocked);
+        EXPECT_EQ(controller.statusLabel()->text().left(28),
+                  blocked ? "Anmeldeobjekt: Der Autostart" : "vorher");
     }
-    EXPECT_EQ(std::pair(login.registerCalls, login.unregisterCalls), std::pair(3, 1));
+    controller.loginCheckbox()->click();
+    EXPECT_FALSE(loginItem.isEnabled());
+    controller.statusLabel()->setText("Anmeldeobjekt: x");
     controller.hotkeysChanged(); // the next registration report clears an error
     EXPECT_EQ(controller.statusLabel()->text(), "");
-    login.available = false; // then the box is off, disabled, and says why
-    controller.showAndActivate();
-    EXPECT_FALSE(controller.loginCheckbox()->isEnabled() || controller.loginCheckbox()->isChecked());
-    EXPECT_EQ(controller.loginCheckbox()->toolTip(),
-              "Erst ab macOS 13 verfügbar — bis dahin unter Systemeinstellungen → Allgemein → Anmeldeobjekte "
-              "eintragen.");
+    // Where no entry can be made (here: a bundle without a name for it) the box is off,
+    // disabled, and says why.
+    TLXdgAutostart unnamed{"", dir.filePath("Tilora")};
+    TLLoginItem unavailable{unnamed};
+    TLPreferencesWindowController other{{manager, updater, mover, unavailable, keyboard}};
+    other.showAndActivate();
+    EXPECT_FALSE(other.loginCheckbox()->isEnabled() || other.loginCheckbox()->isChecked());
+    EXPECT_FALSE(other.loginCheckbox()->toolTip().isEmpty());
 
     EXPECT_TRUE(controller.updateCheckbox()->isChecked()) << "absent setting means on";
     controller.updateCheckbox()->click();

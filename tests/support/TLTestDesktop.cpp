@@ -59,6 +59,16 @@ int TLTestDesktop::run(const QStringList& argv, std::string* output, const QStri
     return finished && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
+TLTestDesktop& tlDesktop() {
+    static TLTestDesktop desktop;
+    std::string error;
+    if (!desktop.connection() && !desktop.start(&error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+    }
+    qputenv("DISPLAY", desktop.displayName().c_str());
+    return desktop;
+}
+
 bool TLTestDesktop::start(std::string* error, bool bare) {
     stop();
     QTemporaryDir folder(QDir::tempPath() + "/tl-desktop-XXXXXX");
@@ -129,7 +139,9 @@ std::string TLTestDesktop::property(xcb_window_t window, const std::string& name
 std::vector<uint32_t> TLTestDesktop::cardinals(xcb_window_t window, const std::string& name) const {
     const std::string bytes = property(window, name, 32);
     std::vector<uint32_t> values(bytes.size() / 4);
-    std::memcpy(values.data(), bytes.data(), bytes.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        std::memcpy(&values[i], bytes.data() + 4 * i, 4); // never with the null data of an empty vector
+    }
     return values;
 }
 

@@ -92,4 +92,5 @@ private:
     TLXcbConnection connection_;
     xcb_window_t root_ = XCB_WINDOW_NONE;
 };
-TLTestDesktop& tlDesktop(); // the desktop a TL_TEST_ON_DESKTOP binary shares
+// The desktop the tests of a binary share, brought up on first use (DISPLAY names it).
+TLTestDesktop& tlDesktop();

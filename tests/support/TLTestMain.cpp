@@ -1,40 +1,15 @@
 // The main of every test binary: one QApplication for all its tests, on the offscreen platform
-// unless the caller chose another; binaries built with TL_TEST_ON_DESKTOP first bring up the
-// shared test desktop and put Qt on it.
+// unless the caller chose another.
 #include "TLTest.h"
-#include "TLTestDesktop.h"
-
-#ifdef TL_TEST_ON_DESKTOP
-TLTestDesktop& tlDesktop() {
-    static TLTestDesktop desktop;
-    return desktop;
-}
-#endif
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-#ifdef TL_TEST_ON_DESKTOP
-    std::string error;
-    if (!tlDesktop().start(&error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return 1;
-    }
-    qputenv("DISPLAY", tlDesktop().displayName().c_str());
-    qputenv("QT_QPA_PLATFORM", "xcb");
-#endif
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
-    int code = 0;
-    {
-        QApplication app(argc, argv);
-        QApplication::setQuitOnLastWindowClosed(false);
-        code = RUN_ALL_TESTS();
-    }
-#ifdef TL_TEST_ON_DESKTOP
-    tlDesktop().stop();
-#endif
-    return code;
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    return RUN_ALL_TESTS();
 }
 
 // Sanitizer settings, compiled into every test binary so that they hold however it is started.

@@ -61,6 +61,46 @@ public:
 
 } // namespace
 
+// A release as it is published: scripts/release strips, zips and signs this build's bundle with a
+// throw-away key and writes the feed; an installed Tilora that pins the key installs it, and the
+// released executable runs.
+TEST_F(TLUpdateApp, AReleaseMadeByTheReleaseScriptIsInstalledAndRuns) {
+    const TLTestKey key = tlMakeKey(dir_.path());
+    const QString out = dir_.filePath("release");
+    QProcess release;
+    release.setProcessChannelMode(QProcess::ForwardedChannels);
+    release.start(TL_SOURCE_DIR "/scripts/release",
+                  {"--key", key.secretKeyFile, "--url", server_.url("/dl").toString(), "--build-dir",
+                   TL_BUILD_DIR, "--out", out, "--notes", "Neu."});
+    ASSERT_TRUE(release.waitForFinished(600000) && release.exitCode() == 0);
+    const QJsonObject feed = QJsonDocument::fromJson(tlRead(out + "/appcast.json")).object();
+    const QString version = feed["version"].toString(), zip = "/Tilora-" + version + ".zip";
+    EXPECT_EQ(feed["url"].toString(), server_.url("/dl" + zip).toString());
+    server_.serve("/dl" + zip, tlRead(out + zip));
+    server_.serve("/appcast.json", tlRead(out + "/appcast.json"));
+    installStandIn(context_.bundlePath, "0.9");
+    EXPECT_EQ(run(context_.bundlePath, {"TL_E2E_PUBLIC_KEY=" + key.publicKey}, true), QProcess::NormalExit);
+    EXPECT_EQ(tlText(log_),
+              "offer\tTilora " + version +
+                  " ist verfügbar\tInstalliert ist 0.9.\\n\\nNeu.\\n\\nDas Update wird geladen, "
+                  "geprüft, eingesetzt und Tilora startet neu.\nterminate\t\t\n");
+    EXPECT_TRUE(
+        tlText(context_.bundlePath + "/Contents/Info.plist").contains("<string>" + version + "</string>"));
+    expectNoLeftovers(dir_.filePath("Programme"));
+    // Stripped and naming its debug information, published beside the archive; it still runs.
+    const QString executable = context_.bundlePath + "/Contents/MacOS/Tilora";
+    QProcess readelf, released;
+    readelf.start("readelf", {"-S", "--wide", executable});
+    released.start("env", {"DISPLAY=", executable});
+    ASSERT_TRUE(readelf.waitForFinished() && released.waitForFinished());
+    const QByteArray sections = readelf.readAllStandardOutput();
+    EXPECT_TRUE(sections.contains(".gnu_debuglink") && !sections.contains(".debug_info"));
+    EXPECT_TRUE(QFileInfo::exists(out + "/Tilora-" + version + ".debug"));
+    // Without an X server it says so and ends.
+    EXPECT_EQ(released.exitCode(), 1);
+    EXPECT_TRUE(released.readAllStandardError().contains("Tilora braucht eine X11-Sitzung"));
+}
+
 // A kill at any step of the installation leaves a Tilora.app that starts (the old version up
 // to the exchange, the new one from then on), stops the extraction tool with it, and the next
 // start leaves nothing behind.

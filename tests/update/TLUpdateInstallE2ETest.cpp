@@ -187,10 +187,12 @@ std::function<void(F&, Zip&)> installedWithReadOnlyFolder(const char* bundle) {
         QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
     };
 }
-QByteArray deepInfo(int depth) {
-    return "<plist version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>org.tilora.Tilora</string>"
-           "<key>Deep</key>" +
-           QByteArray("<array>").repeated(depth) + QByteArray("</array>").repeated(depth) + "</dict></plist>";
+// The standard archive whose Info.plist names another executable, missing or a folder.
+std::function<void(F&, Zip&)> executableAs(const QString& name, bool folder) {
+    return [=](F& f, Zip& z) {
+        z = f.archiveWith(tlBundleInfo("2.0", "org.tilora.Tilora", name));
+        folder ? z.addDirectory("Tilora.app/Contents/MacOS/" + name) : void();
+    };
 }
 quint16 closedPort() {
     QTcpServer probe;
@@ -207,7 +209,6 @@ INSTANTIATE_TEST_SUITE_P(
         InstallCase{"GoodUpdate"},
         InstallCase{"UpperCaseDigest", nullptr,
                     [](F&, Feed& f) { f["sha256"] = f["sha256"].toString().toUpper(); }},
-        InstallCase{"TextFileBesideTheApp", [](F&, Zip& z) { z.addFile("LIESMICH.txt", "Hallo"); }},
         InstallCase{"LinkInsideTheBundle",
                     [](F&, Zip& z) { z.addSymlink("Tilora.app/Contents/Current", "MacOS"); }},
         InstallCase{"NoExecutableKeyMeansTilora", withInfo(tlBundleInfo("2.0", "org.tilora.Tilora", ""))},
@@ -230,16 +231,7 @@ INSTANTIATE_TEST_SUITE_P(
         // refused before the download
         InstallCase{"Digest63", nullptr, [](F&, Feed& f) { f["sha256"] = f["sha256"].toString().left(63); },
                     kImpossible, kIncomplete},
-        InstallCase{"Digest65", nullptr, [](F&, Feed& f) { f["sha256"] = f["sha256"].toString() + "0"; },
-                    kImpossible, kIncomplete},
-        InstallCase{"UrlNotAString", nullptr, setting("url", 7), kImpossible, kIncomplete},
         InstallCase{"UrlRelative", nullptr, setting("url", "Tilora.zip"), kImpossible, kIncomplete},
-        InstallCase{"Translocated",
-                    [](F& f, Zip&) {
-                        f.context_.bundlePath = f.dir_.filePath("AppTranslocation/X/d/Tilora.app");
-                        tlWriteBundle(f.context_.bundlePath, tlBundleInfo("1.0"), "Tilora", "old executable");
-                    },
-                    nullptr, kImpossible, kFolder},
         InstallCase{"NotInABundle", [](F& f, Zip&) { f.context_.bundlePath = f.install_; }, nullptr,
                     kImpossible, kFolder},
         InstallCase{"ModeUnwritableInstallFolder",
@@ -303,7 +295,6 @@ INSTANTIATE_TEST_SUITE_P(
                     nullptr, kFailed, TLUpdateVerifier::kOutOfMemory},
         InstallCase{"NotAZip", [](F&, Zip& z) { z.raw = "this is no zip archive"; }, nullptr, kFailed,
                     kUnextractable},
-        InstallCase{"TarArchive", [](F&, Zip& z) { z.format = "ustar"; }, nullptr, kFailed, kUnextractable},
         InstallCase{"UnpacksBeyondTheBudget",
                     [](F& f, Zip& z) {
                         f.context_.extractionBudget.maxBytes = 4 << 20;
@@ -321,26 +312,13 @@ INSTANTIATE_TEST_SUITE_P(
         InstallCase{"NoInfoPlist",
                     [](F&, Zip& z) { (z = Zip()).addFile("Tilora.app/Contents/MacOS/Tilora", "x"); }, nullptr,
                     kFailed, V::kForeignApp},
-        InstallCase{"InfoPlistNested200000Deep", withInfo(deepInfo(200000)), nullptr, kFailed, V::kForeignApp},
         InstallCase{"Version13Against130", withInfo(tlBundleInfo("1.3")), setting("version", "1.3.0"), kFailed,
                     "Die Version im Archiv passt nicht zur Ankündigung — verworfen."},
         InstallCase{"ExecutableNameEscapes",
                     withInfo(tlBundleInfo("2.0", "org.tilora.Tilora", "../../../../evil")), nullptr, kFailed,
                     V::kForeignApp},
-        InstallCase{"ExecutableMissing", withInfo(tlBundleInfo("2.0", "org.tilora.Tilora", "Other")), nullptr,
-                    kFailed, V::kForeignExecutable},
-        InstallCase{"ExecutableIsAFolder",
-                    [](F& f, Zip& z) {
-                        z = f.archiveWith(tlBundleInfo("2.0", "org.tilora.Tilora", "Dir"));
-                        z.addDirectory("Tilora.app/Contents/MacOS/Dir");
-                    },
-                    nullptr, kFailed, V::kForeignExecutable},
-        InstallCase{"ExecutableIsALinkInsideTheBundle",
-                    [](F& f, Zip& z) {
-                        z = f.archiveWith(tlBundleInfo("2.0", "org.tilora.Tilora", "Link"));
-                        z.addSymlink("Tilora.app/Contents/MacOS/Link", "Tilora");
-                    },
-                    nullptr, kFailed, V::kForeignExecutable},
+        InstallCase{"ExecutableMissing", executableAs("Other", false), nullptr, kFailed, V::kForeignExecutable},
+        InstallCase{"ExecutableIsAFolder", executableAs("Dir", true), nullptr, kFailed, V::kForeignExecutable},
         // every escape below would land in the test's folder as "evil"
         InstallCase{"PathTraversal", [](F&, Zip& z) { z.addFile("Tilora.app/../../../../evil", "x"); },
                     nullptr, kFailed, kUnextractable},
