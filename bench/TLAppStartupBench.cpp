@@ -1,8 +1,9 @@
-// Start-up and footprint of the built application on the private test desktop: time from
-// process start to the tray icon in the panel and to the hot keys being registered, and the
-// resident memory once started.
+// Start-up and footprint of the built application on the private test desktop, side by side
+// with a minimal Qt tray program that grabs the same thirty combinations (TLMinimalTray.cpp),
+// the two started in turn: time from process start to the tray icon in the panel and to the
+// hot keys being registered, CPU time spent until then, and the resident memory once started.
 //
-//   bench_app_startup [runs]
+//   bench_app_startup [runs] [another Tilora executable, e.g. of an older build]
 #include "TLTestDesktop.h"
 
 #include <QCoreApplication>
@@ -57,17 +58,17 @@ struct Probe {
         return false;
     }
 
-    bool trayIconShown() const {
+    bool trayIconShown(const char* trayClass) const {
         for (xcb_window_t client : desktop.clientList()) {
             if (hasClass(client, "tint2")) {
-                return descendantOfClass(client, "Tilora");
+                return descendantOfClass(client, trayClass);
             }
         }
         return false;
     }
 
     // Some client holds the combination when our own grab is refused. The grab is let go at
-    // once; a run in which it happened to be held at the moment Tilora grabbed shows up as a
+    // once; a run in which it happened to be held at the moment the program grabbed shows up as a
     // timeout and is repeated.
     bool hotKeyRegistered() const {
         xcb_connection_t* c = desktop.connection();
@@ -94,12 +95,34 @@ std::optional<long> residentKilobytes(pid_t pid) {
     return std::nullopt;
 }
 
+// CPU time of every thread of the process so far (nanosecond counters of the scheduler).
+double cpuMilliseconds(pid_t pid) {
+    double ns = 0;
+    std::error_code error;
+    for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+        std::ifstream schedstat(task.path() / "schedstat");
+        double onCpu = 0;
+        if (schedstat >> onCpu) {
+            ns += onCpu;
+        }
+    }
+    return ns / 1e6;
+}
+
 double percentile(std::vector<double> values, double p) {
     std::sort(values.begin(), values.end());
     const std::size_t index =
         std::min(values.size() - 1, static_cast<std::size_t>(std::lround(p * double(values.size() - 1))));
     return values[index];
 }
+
+// One program under measurement and what its runs gave.
+struct Program {
+    const char* name;
+    const char* executable;
+    const char* trayClass; // the class of its tray icon window
+    std::vector<double> tray, ready, cpu, rss;
+};
 
 } // namespace
 
@@ -123,70 +146,97 @@ int main(int argc, char** argv) {
     const QStringList environment = {QString::fromStdString("XDG_CONFIG_HOME=" + (home / "config").string()),
                                      QString::fromStdString("XDG_RUNTIME_DIR=" + (home / "runtime").string()),
                                      "QT_QPA_PLATFORM=xcb"};
-    const QString log = QString::fromStdString((home / "tilora.log").string());
+    const QString log = QString::fromStdString((home / "programs.log").string());
     Probe probe{desktop};
+    Program programs[] = {{"Tilora", argc > 2 ? argv[2] : TL_BUNDLE_EXECUTABLE, "Tilora", {}, {}, {}, {}},
+                          {"minimal tray", TL_MINIMAL_TRAY, "bench_minimal_tray", {}, {}, {}, {}}};
 
-    std::vector<double> trayTimes;
-    std::vector<double> readyTimes;
-    std::vector<double> rss;
-    int timeouts = 0;
-    // The first start is a warm-up (and the first launch, which also writes the login item).
-    for (int run = -1; run < runs && timeouts < 5;) {
+    // One start of a program: its figures, or nothing when the probe clashed with its grab.
+    struct Sample {
+        double tray, ready, cpu, rss;
+    };
+    const auto measure = [&](const Program& program) -> std::optional<Sample> {
         const auto start = Clock::now();
-        auto tilora = desktop.launch({TL_BUNDLE_EXECUTABLE}, environment, log);
-        if (!tilora) {
-            std::fprintf(stderr, "bench_app_startup: Tilora did not start\n");
-            return 1;
+        auto process = desktop.launch({program.executable}, environment, log);
+        if (!process) {
+            std::fprintf(stderr, "bench_app_startup: %s did not start\n", program.name);
+            std::exit(1);
         }
+        const auto pid = pid_t(process->processId());
         std::optional<double> tray;
         std::optional<double> ready;
-        const auto deadline = start + std::chrono::seconds(5);
-        while (Clock::now() < deadline && !(tray && ready)) {
-            if (!tray && probe.trayIconShown()) {
+        double cpu = 0;
+        for (const auto deadline = start + std::chrono::seconds(5);
+             Clock::now() < deadline && !(tray && ready);) {
+            if (!tray && probe.trayIconShown(program.trayClass)) {
                 tray = Ms(Clock::now() - start).count();
             }
             if (!ready && probe.hotKeyRegistered()) {
                 ready = Ms(Clock::now() - start).count();
             }
+            if (tray && ready) {
+                cpu = cpuMilliseconds(pid);
+            }
             std::this_thread::sleep_for(std::chrono::microseconds(500));
         }
-        if (!tray || !ready) {
-            ++timeouts;
-            tilora.reset();
+        std::optional<long> kb;
+        if (tray && ready) {
+            // Resident memory once start-up work has settled.
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+            kb = residentKilobytes(pid);
+        } else {
+            std::fprintf(stderr, "bench_app_startup: %s: no %s within 5 s, round repeated\n", program.name,
+                         tray ? "hot keys" : "tray icon");
+        }
+        process.reset();
+        desktop.waitUntil([&] { return !probe.trayIconShown(program.trayClass); });
+        return kb ? std::optional(Sample{*tray, std::max(*tray, *ready), cpu, *kb / 1024.0}) : std::nullopt;
+    };
+
+    int repeated = 0;
+    // The first round is a warm-up (and Tilora's first launch, which also writes the login item).
+    for (int run = -1; run < runs && repeated < 10;) {
+        std::vector<Sample> round;
+        for (const Program& program : programs) {
+            if (const std::optional<Sample> sample = measure(program)) {
+                round.push_back(*sample);
+            } else {
+                break;
+            }
+        }
+        if (round.size() != std::size(programs)) {
+            ++repeated;
             continue;
         }
-        // Resident memory once start-up work has settled.
-        std::this_thread::sleep_for(std::chrono::seconds(1));
-        const std::optional<long> kb = residentKilobytes(pid_t(tilora->processId()));
-        tilora.reset();
-        desktop.waitUntil([&] { return !probe.trayIconShown(); });
-        if (run >= 0) {
-            trayTimes.push_back(*tray);
-            readyTimes.push_back(std::max(*tray, *ready));
-            if (kb) {
-                rss.push_back(*kb / 1024.0);
-            }
+        for (std::size_t i = 0; run >= 0 && i < round.size(); ++i) {
+            programs[i].tray.push_back(round[i].tray);
+            programs[i].ready.push_back(round[i].ready);
+            programs[i].cpu.push_back(round[i].cpu);
+            programs[i].rss.push_back(round[i].rss);
         }
         ++run;
     }
     std::error_code ignored;
     fs::remove_all(home, ignored);
-    if (trayTimes.empty()) {
-        std::fprintf(stderr, "bench_app_startup: Tilora never became ready\n");
+    if (programs[0].ready.empty()) {
+        std::fprintf(stderr, "bench_app_startup: the programs never became ready\n");
         return 1;
     }
 
-    std::printf("runs: %zu (after one warm-up start), repeated after a probe clash: %d\n", trayTimes.size(),
-                timeouts);
-    std::printf("start -> tray icon shown:                median %6.1f ms  p90 %6.1f ms  max %6.1f ms\n",
-                percentile(trayTimes, 0.5), percentile(trayTimes, 0.9), percentile(trayTimes, 1.0));
-    std::printf("start -> tray icon and hot keys ready:   median %6.1f ms  p90 %6.1f ms  max %6.1f ms  "
-                "(target < 300 ms)\n",
-                percentile(readyTimes, 0.5), percentile(readyTimes, 0.9), percentile(readyTimes, 1.0));
-    if (!rss.empty()) {
+    std::printf("rounds: %zu (after one warm-up round), repeated after a probe clash: %d\n",
+                programs[0].ready.size(), repeated);
+    std::printf("%-14s %-38s %-38s %-14s %s\n", "", "start -> tray icon (ms)",
+                "start -> icon and hot keys (ms)", "CPU (ms)", "resident (MB)");
+    for (const Program& p : programs) {
         std::printf(
-            "resident memory 1 s after start:         median %6.1f MB  max %6.1f MB  (target < 40 MB)\n",
-            percentile(rss, 0.5), percentile(rss, 1.0));
+            "%-14s median %6.1f p90 %6.1f max %6.1f  median %6.1f p90 %6.1f max %6.1f  median %6.1f  median "
+            "%5.1f\n",
+            p.name, percentile(p.tray, 0.5), percentile(p.tray, 0.9), percentile(p.tray, 1.0),
+            percentile(p.ready, 0.5), percentile(p.ready, 0.9), percentile(p.ready, 1.0),
+            percentile(p.cpu, 0.5), percentile(p.rss, 0.5));
     }
+    std::printf("Tilora / minimal tray: icon and hot keys %.2f, CPU %.2f  (target <= 1.20)\n",
+                percentile(programs[0].ready, 0.5) / percentile(programs[1].ready, 0.5),
+                percentile(programs[0].cpu, 0.5) / percentile(programs[1].cpu, 0.5));
     return 0;
 }

@@ -5,6 +5,7 @@
 //
 //   bench_update_download [MiB]   (default 1024)
 #include "TLLog.h"
+#include "TLNetworkTransfers.h"
 #include "TLUpdatePresenter.h"
 #include "TLUpdater.h"
 #include "TLUserDefaults.h"
@@ -99,6 +100,7 @@ int main(int argc, char** argv) {
     context.bundlePath = dir.filePath(QStringLiteral("Programme/Tilora.app"));
     context.tempDir = dir.filePath(QStringLiteral("tmp"));
     context.extractTool = QStringLiteral("/usr/bin/bsdtar");
+    context.transfers = &TLNetworkTransfers::create;
     context.allowHttpLoopback = true;
     context.maxArchiveBytes = bytes;
     QDir().mkpath(context.bundlePath);

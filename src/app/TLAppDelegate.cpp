@@ -53,8 +53,18 @@ void TLAppDelegate::applicationDidFinishLaunching() {
     buildStatusItem();
     // 4. Hot-key presses apply their layout at once.
     hotkeys_.setHandler([this](const TLLayout& layout) { apply(layout); });
-    // 5. Refused hot keys are reported by the settings window, not here.
-    hotkeys_.registerAll();
+    // 5. Refused hot keys go to the log, one line, besides the settings window's status line;
+    //    the manager tries them again from time to time. Shortcuts that name no key never work.
+    QStringList refused = hotkeys_.registerAll();
+    const QStringList keyless = hotkeys_.keylessShortcuts();
+    refused.removeIf([&](const QString& failure) { return keyless.contains(failure); });
+    if (!refused.isEmpty()) {
+        log_.write(QStringLiteral("Tilora: Vom System verweigert (anderswo belegt?): ") +
+                   refused.join(QStringLiteral(", ")));
+    }
+    if (!keyless.isEmpty()) {
+        log_.write(QStringLiteral("Tilora: Tastenkürzel ohne Taste: ") + keyless.join(QStringLiteral(", ")));
+    }
     // 6.
     connect(&hotkeys_, &TLHotkeyManager::hotkeysDidChange, this, &TLAppDelegate::rebuildMenu);
     // 7. reads TLFirstLaunchDone before 8. can set it.
@@ -118,6 +128,21 @@ void TLAppDelegate::popUpStatusMenu(const QPoint& at) {
 }
 
 bool TLAppDelegate::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Show && watched->isWidgetType()) {
+        auto* widget = static_cast<QWidget*>(watched);
+        // The application icon goes with each real window as it appears. Set for the whole
+        // application at launch, it would be drawn at every size and written into the tray
+        // icon's own window, which nobody sees.
+        if ((widget->windowType() == Qt::Window || widget->windowType() == Qt::Dialog) &&
+            !widget->testAttribute(Qt::WA_SetWindowIcon) &&
+            qstrcmp(widget->metaObject()->className(), "QSystemTrayIconSys") != 0) {
+            if (windowIcon_.isNull()) {
+                windowIcon_ = TLStatusIcon::applicationIcon();
+            }
+            widget->setWindowIcon(windowIcon_);
+        }
+        return false;
+    }
     if (event->type() != QEvent::MouseButtonDblClick || !statusItem_ || !watched->isWidgetType()) {
         return false;
     }

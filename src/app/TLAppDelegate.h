@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QObject>
 #include <QString>
 
@@ -92,6 +93,7 @@ private:
     std::unique_ptr<TLMainMenu> mainMenu_;
     std::unique_ptr<TLAboutPanel> aboutPanel_;
     std::function<void()> terminate_;
-    QString resetToolPath_;
+    QIcon windowIcon_; // drawn when the first window needs it, shared by all
+    QString resetToolPath_ = QString::fromLatin1(kResetToolPath);
     std::unique_ptr<QTimer> trustWatch_;
 };

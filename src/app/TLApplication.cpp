@@ -18,6 +18,8 @@
 #include "TLX11WindowControl.h"
 #include "TLXdgAutostart.h"
 
+#include <optional>
+
 // In the order of making: everything is made after what it uses, and goes before it.
 struct TLApplication::Graph {
     Graph(std::unique_ptr<TLX11Connection> x11, const TLBundle& runningBundle)
@@ -26,9 +28,21 @@ struct TLApplication::Graph {
           defaults(TLUserDefaults::standardFilePath(), log), mover(windowControl), loginItem(*autostart),
           hotkeys(defaults, hotKeyService, keyboard),
           updater(defaults, presenter, TLUpdaterContext::fromBundle(bundle)),
-          preferences({hotkeys, updater, mover, loginItem, keyboard}),
-          services(mover, preferences, loginItem, updater, bundle),
+          services(
+              mover, [this]() -> TLPreferencesWindowController& { return preferences(); }, loginItem, updater,
+              bundle),
           delegate(hotkeys, defaults, services, keyboard, log) {}
+
+    // The settings window is made when it is first shown: most runs never show it, and its
+    // thirty rows of widgets would cost a fair part of the start.
+    TLPreferencesWindowController& preferences() {
+        if (!preferencesWindow) {
+            preferencesWindow = std::make_unique<TLPreferencesWindowController>(
+                TLPreferencesWindowController::Services{hotkeys, updater, mover, loginItem, keyboard});
+            sharedPreferences.emplace(*preferencesWindow);
+        }
+        return *preferencesWindow;
+    }
 
     TLLog log;
     TLBundle bundle;
@@ -43,14 +57,14 @@ struct TLApplication::Graph {
     TLHotkeyManager hotkeys;
     TLQtUpdatePresenter presenter;
     TLUpdater updater;
-    TLPreferencesWindowController preferences;
+    std::unique_ptr<TLPreferencesWindowController> preferencesWindow;
+    std::optional<TLShared<TLPreferencesWindowController>> sharedPreferences;
     TLSystemServices services;
     TLAppDelegate delegate;
 
     TLShared<TLUserDefaults> sharedDefaults{defaults};
     TLShared<TLHotkeyManager> sharedHotkeys{hotkeys};
     TLShared<TLUpdater> sharedUpdater{updater};
-    TLShared<TLPreferencesWindowController> sharedPreferences{preferences};
 };
 
 TLApplication::TLApplication(std::unique_ptr<TLX11Connection> connection, const TLBundle& bundle)
@@ -63,7 +77,7 @@ TLAppDelegate& TLApplication::delegate() {
 }
 
 TLPreferencesWindowController& TLApplication::preferences() {
-    return graph_->preferences;
+    return graph_->preferences();
 }
 
 TLHotkeyManager& TLApplication::hotkeys() {

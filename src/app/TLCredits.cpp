@@ -60,10 +60,12 @@ QFont TLCredits::smallSystemFont() {
 }
 
 std::unique_ptr<QTextDocument> TLCredits::creditsText() {
-    return creditsText(smallSystemFont(), QGuiApplication::palette().color(QPalette::WindowText));
+    const QPalette palette = QGuiApplication::palette();
+    return creditsText(smallSystemFont(), palette.color(QPalette::WindowText), palette.color(QPalette::Link));
 }
 
-std::unique_ptr<QTextDocument> TLCredits::creditsText(const QFont& smallFont, const QColor& labelColor) {
+std::unique_ptr<QTextDocument> TLCredits::creditsText(const QFont& smallFont, const QColor& labelColor,
+                                                      const QColor& linkColor) {
     auto document = std::make_unique<QTextDocument>();
     document->setDefaultFont(smallFont);
 
@@ -89,8 +91,10 @@ std::unique_ptr<QTextDocument> TLCredits::creditsText(const QFont& smallFont, co
             cursor.insertText(piece.text, heading);
             break;
         case Style::Link: {
-            // A copy of the body set with the link added; the body set stays as it is.
+            // A copy of the body set with the link added, in the link colour; the body set stays
+            // as it is.
             QTextCharFormat link = body;
+            link.setForeground(linkColor);
             link.setAnchor(true);
             link.setAnchorHref(piece.link.toString());
             cursor.insertText(piece.text, link);

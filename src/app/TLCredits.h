@@ -28,10 +28,12 @@ public:
     static std::vector<Piece> pieces();
 
     // The styled text: body in the small system font, headings in its bold variant, links as
-    // body plus the link; every paragraph centred with kParagraphSpacing below it, all in the
-    // label colour of the current palette.
+    // body plus the link in the link colour (so that they look like links); every paragraph
+    // centred with kParagraphSpacing below it, the rest in the label colour. The colours are
+    // those of the current palette.
     static std::unique_ptr<QTextDocument> creditsText();
-    static std::unique_ptr<QTextDocument> creditsText(const QFont& smallFont, const QColor& labelColor);
+    static std::unique_ptr<QTextDocument> creditsText(const QFont& smallFont, const QColor& labelColor,
+                                                      const QColor& linkColor);
 
     // The platform's small system font: the general font at the ratio of a small control
     // font to a regular one (11 to 13).

@@ -1,15 +1,85 @@
 #include "TLStatusIcon.h"
 
 #include <QFont>
+#include <QIconEngine>
 #include <QPainter>
 #include <QPixmap>
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 namespace {
 
 constexpr int kSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
+
+// Draws each size when it is asked for, and keeps what it drew.
+class TLDrawnIconEngine final : public QIconEngine {
+public:
+    using Draw = QImage (*)(int size, TLStatusIcon::Panel panel);
+
+    TLDrawnIconEngine(Draw draw, TLStatusIcon::Panel panel) : draw_(draw), panel_(panel) {}
+
+    QIconEngine* clone() const override { return new TLDrawnIconEngine(*this); }
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
+        QList<QSize> sizes;
+        for (int size : kSizes) {
+            sizes.append(QSize(size, size));
+        }
+        return sizes;
+    }
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override {
+        const int side = std::min(size.width(), size.height());
+        return {side, side};
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode, QIcon::State) override {
+        const int side = std::min(size.width(), size.height());
+        if (side <= 0) {
+            return {};
+        }
+        QPixmap& cached = drawn_[side];
+        if (cached.isNull()) {
+            cached = QPixmap::fromImage(draw_(side, panel_));
+        }
+        return cached;
+    }
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
+        const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+        const QPixmap drawn = pixmap(rect.size() * ratio, mode, state);
+        const QSize shown = drawn.size() / ratio;
+        painter->drawPixmap(QRect(rect.center() - QPoint(shown.width() / 2, shown.height() / 2), shown),
+                            drawn);
+    }
+
+private:
+    Draw draw_;
+    TLStatusIcon::Panel panel_;
+    std::map<int, QPixmap> drawn_;
+};
+
+QImage symbolOrGlyph(int size, TLStatusIcon::Panel panel) {
+    QImage image = TLStatusIcon::draw(size, panel);
+    if (!image.isNull() || size <= 0) {
+        return image;
+    }
+    // The title glyph stands in for a symbol that cannot be drawn.
+    image = QImage(size, size, QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull()) {
+        return image;
+    }
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    QFont font = painter.font();
+    font.setPixelSize(size);
+    painter.setFont(font);
+    painter.setPen(TLStatusIcon::inkColor(panel));
+    painter.drawText(image.rect(), Qt::AlignCenter, QString::fromUtf16(TLStatusIcon::kFallbackTitle));
+    return image;
+}
+
+QImage applicationIconImage(int size, TLStatusIcon::Panel) {
+    return TLStatusIcon::drawApplicationIcon(size);
+}
 
 } // namespace
 
@@ -71,38 +141,8 @@ QImage TLStatusIcon::draw(int size, Panel panel) {
     return image;
 }
 
-QIcon TLStatusIcon::icon(Panel panel) {
-    QIcon result;
-    for (int size : kSizes) {
-        const QImage image = draw(size, panel);
-        if (image.isNull()) {
-            return {};
-        }
-        result.addPixmap(QPixmap::fromImage(image));
-    }
-    return result;
-}
-
-QIcon TLStatusIcon::fallbackIcon(Panel panel) {
-    QIcon result;
-    for (int size : kSizes) {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        QFont font = painter.font();
-        font.setPixelSize(size);
-        painter.setFont(font);
-        painter.setPen(inkColor(panel));
-        painter.drawText(pixmap.rect(), Qt::AlignCenter, QString::fromUtf16(kFallbackTitle));
-        painter.end();
-        result.addPixmap(pixmap);
-    }
-    return result;
-}
-
 QIcon TLStatusIcon::trayIcon(Panel panel) {
-    QIcon symbol = icon(panel);
-    return symbol.isNull() ? fallbackIcon(panel) : symbol;
+    return QIcon(new TLDrawnIconEngine(&symbolOrGlyph, panel));
 }
 
 QImage TLStatusIcon::drawApplicationIcon(int size) {
@@ -125,12 +165,5 @@ QImage TLStatusIcon::drawApplicationIcon(int size) {
 }
 
 QIcon TLStatusIcon::applicationIcon() {
-    QIcon result;
-    for (int size : kSizes) {
-        const QImage image = drawApplicationIcon(size);
-        if (!image.isNull()) {
-            result.addPixmap(QPixmap::fromImage(image));
-        }
-    }
-    return result;
+    return QIcon(new TLDrawnIconEngine(&applicationIconImage, Panel::Dark));
 }

@@ -4,6 +4,7 @@
 #include "TLLayout.h"
 #include "TLShortcut.h"
 
+#include <QProxyStyle>
 #include <QStyleOptionMenuItem>
 
 #include <optional>
@@ -33,7 +34,25 @@ QAction* addCommand(QMenu& menu, const QString& title, const std::function<void(
 
 } // namespace
 
-TLStatusMenu::TLStatusMenu(QWidget* parent) : QMenu(QStringLiteral("Tilora"), parent) {}
+namespace {
+
+// A menu taller than the screen scrolls in one column instead of breaking into columns, which
+// would tear a group apart.
+class TLScrollingMenuStyle final : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override {
+        return hint == SH_Menu_Scrollable ? 1 : QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+} // namespace
+
+TLStatusMenu::TLStatusMenu(QWidget* parent) : QMenu(QStringLiteral("Tilora"), parent) {
+    auto* style = new TLScrollingMenuStyle;
+    style->setParent(this);
+    setStyle(style);
+}
 
 void TLStatusMenu::rebuild(std::span<const TLLayout> layouts,
                            const std::function<TLShortcut(const TLLayout&)>& shortcutFor,

@@ -22,7 +22,7 @@ bool TLSystemServices::applyLayout(const TLLayout& layout, QString* error) {
 }
 
 void TLSystemServices::showPreferences() {
-    preferences_.showAndActivate();
+    preferences_().showAndActivate();
 }
 
 bool TLSystemServices::loginItemAvailable() {

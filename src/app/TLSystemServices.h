@@ -2,19 +2,23 @@
 
 #include "TLAppServices.h"
 
+#include <functional>
+
 class TLBundle;
 class TLLoginItem;
 class TLPreferencesWindowController;
 class TLUpdater;
 class TLWindowMover;
 
-// The application's services: the window mover, the settings window, the login item, the
-// updater and the running bundle, as main made them.
+// The application's services: the window mover, the settings window (made on first use), the
+// login item, the updater and the running bundle, as main made them.
 class TLSystemServices final : public TLAppServices {
 public:
-    TLSystemServices(TLWindowMover& mover, TLPreferencesWindowController& preferences, TLLoginItem& loginItem,
+    using Preferences = std::function<TLPreferencesWindowController&()>;
+
+    TLSystemServices(TLWindowMover& mover, Preferences preferences, TLLoginItem& loginItem,
                      TLUpdater& updater, const TLBundle& bundle)
-        : mover_(mover), preferences_(preferences), loginItem_(loginItem), updater_(updater),
+        : mover_(mover), preferences_(std::move(preferences)), loginItem_(loginItem), updater_(updater),
           bundle_(bundle) {}
 
     bool isTrusted() override;
@@ -33,7 +37,7 @@ public:
 
 private:
     TLWindowMover& mover_;
-    TLPreferencesWindowController& preferences_;
+    Preferences preferences_;
     TLLoginItem& loginItem_;
     TLUpdater& updater_;
     const TLBundle& bundle_;

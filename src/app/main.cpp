@@ -3,7 +3,6 @@
 #include "TLBundle.h"
 #include "TLLog.h"
 #include "TLSingleInstance.h"
-#include "TLStatusIcon.h"
 #include "TLUpdateRecovery.h"
 #include "TLX11Connection.h"
 
@@ -26,12 +25,19 @@ int main(int argc, char** argv) {
     }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tilora"));
-    QApplication::setWindowIcon(TLStatusIcon::applicationIcon());
 
     // A second start hands over to the running Tilora, which shows its settings window.
     TLSingleInstance instance;
-    if (instance.claim() == TLSingleInstance::Role::Secondary) {
+    switch (instance.claim()) {
+    case TLSingleInstance::Role::Secondary:
         return 0;
+    case TLSingleInstance::Role::Unresponsive:
+        TLLog().write(
+            QStringLiteral("Tilora: Tilora läuft bereits, antwortet aber nicht – dieser Start endet"));
+        return 1;
+    case TLSingleInstance::Role::Primary:
+    case TLSingleInstance::Role::Failed:
+        break;
     }
 
     TLApplication tilora(std::move(connection), TLBundle::ofRunningExecutable());

@@ -1,5 +1,6 @@
 #include "TLHotkeyManager.h"
 
+#include "TLKeyTable.h"
 #include "TLLayout.h"
 #include "TLShared.h"
 #include "TLUserDefaults.h"
@@ -56,8 +57,9 @@ std::optional<std::int64_t> storedInteger(const QVariant& value) {
     }
 }
 
-// The shortcut of one stored entry, or nothing when the entry gives no usable key code.
-// A "modifiers" that is missing or not a number counts as 0; its low 32 bits are kept.
+// The shortcut of one stored entry, or nothing when the entry gives no usable key code or a
+// "modifiers" that is not a number: read as none, it would take the bare key from every
+// program. A missing "modifiers" counts as 0; of a number the low 32 bits are kept.
 std::optional<TLShortcut> storedShortcut(const QVariant& entry) {
     if (entry.metaType().id() != QMetaType::QVariantMap) {
         return std::nullopt;
@@ -71,16 +73,15 @@ std::optional<TLShortcut> storedShortcut(const QVariant& entry) {
     if (!keyCode) {
         return std::nullopt;
     }
-    std::uint32_t modifiers = 0;
+    std::optional<std::int64_t> modifiers = 0;
     const auto modifiersIt = map.constFind(kModifiers);
     if (modifiersIt != map.constEnd()) {
-        modifiers = static_cast<std::uint32_t>(storedInteger(*modifiersIt).value_or(0));
+        modifiers = storedInteger(*modifiersIt);
     }
-    return TLShortcut::shortcutWithKeyCode(*keyCode, modifiers);
-}
-
-bool fitsHotKey(const TLShortcut& shortcut) {
-    return shortcut.keyCode() <= std::int64_t{std::numeric_limits<std::uint32_t>::max()};
+    if (!modifiers) {
+        return std::nullopt;
+    }
+    return TLShortcut::shortcutWithKeyCode(*keyCode, static_cast<std::uint32_t>(*modifiers));
 }
 
 } // namespace
@@ -88,6 +89,8 @@ bool fitsHotKey(const TLShortcut& shortcut) {
 TLHotkeyManager::TLHotkeyManager(TLUserDefaults& defaults, TLHotKeyService& service,
                                  const TLKeyboardLayout& labels, QObject* parent)
     : QObject(parent), defaults_(defaults), service_(service), labels_(labels) {
+    retryTimer_.setInterval(kRetryIntervalMs);
+    connect(&retryTimer_, &QTimer::timeout, this, &TLHotkeyManager::retryRefused);
     load();
     service_.installEventHandler(&TLHotKeyPressed, this);
     service_.installLossHandler([this](const std::vector<TLHotKeyRef>& refs) { lose(refs); });
@@ -185,39 +188,98 @@ QStringList TLHotkeyManager::registerAll() {
     if (suspended_) {
         return {};
     }
-    const std::vector<TLLayout>& all = TLLayout::allLayouts();
-    std::vector<std::size_t> bound; // catalogue indices
+    std::vector<std::size_t> bound;
+    for (std::size_t i = 0; i < TLLayout::allLayouts().size(); ++i) {
+        if (shortcutForLayout(TLLayout::allLayouts()[i]).isBound()) {
+            bound.push_back(i);
+        }
+    }
+    QStringList failures;
+    for (std::size_t index : registerBatch(bound)) {
+        failures << failureText(index);
+        if (hasKey(index)) {
+            refused_.insert(index);
+        }
+    }
+    if (!refused_.empty()) {
+        retryTimer_.start();
+    }
+    return failures;
+}
+
+void TLHotkeyManager::retryRefused() {
+    if (suspended_ || refused_.empty()) {
+        retryTimer_.stop();
+        return;
+    }
+    const std::vector<std::size_t> failed = registerBatch({refused_.begin(), refused_.end()});
+    const bool changed = failed.size() != refused_.size();
+    refused_ = {failed.begin(), failed.end()};
+    if (refused_.empty()) {
+        retryTimer_.stop();
+    }
+    if (changed) {
+        emit registrationChanged(failures());
+    }
+}
+
+std::vector<std::size_t> TLHotkeyManager::registerBatch(const std::vector<std::size_t>& layoutIndices) {
+    if (layoutIndices.empty()) {
+        return {};
+    }
+    // A key code that names no key is never asked for: cut down to a hot key's width it could
+    // grab another key.
+    std::vector<std::size_t> asked;
+    std::vector<std::size_t> failed;
     std::vector<TLHotKeyRequest> requests;
-    for (std::size_t i = 0; i < all.size(); ++i) {
-        const TLShortcut s = shortcutForLayout(all[i]);
-        if (!s.isBound()) {
+    for (std::size_t i : layoutIndices) {
+        if (!hasKey(i)) {
+            failed.push_back(i);
             continue;
         }
-        bound.push_back(i);
-        // A key code beyond what a hot key carries names no key: cut down, it would grab another.
-        if (fitsHotKey(s)) {
-            requests.push_back({static_cast<std::uint32_t>(s.keyCode()),
-                                s.modifiers(),
-                                {TLHotKeySignature, static_cast<std::uint32_t>(i)}});
-        }
+        const TLShortcut shortcut = shortcutForLayout(TLLayout::allLayouts()[i]);
+        asked.push_back(i);
+        requests.push_back({static_cast<std::uint32_t>(shortcut.keyCode()),
+                            shortcut.modifiers(),
+                            {TLHotKeySignature, static_cast<std::uint32_t>(i)}});
     }
     const std::vector<std::optional<TLHotKeyRef>> results =
         requests.empty() ? std::vector<std::optional<TLHotKeyRef>>() : service_.registerHotKeys(requests);
-    QStringList failures;
-    std::size_t k = 0;
-    for (const std::size_t i : bound) {
-        std::optional<TLHotKeyRef> ref;
-        if (fitsHotKey(shortcutForLayout(all[i]))) {
-            ref = k < results.size() ? results[k] : std::nullopt;
-            ++k;
-        }
-        if (ref) {
-            registeredRefs_.emplace_back(*ref, i);
+    for (std::size_t k = 0; k < asked.size(); ++k) {
+        if (k < results.size() && results[k]) {
+            registeredRefs_.emplace_back(*results[k], asked[k]);
         } else {
-            failures << failureText(i);
+            failed.push_back(asked[k]);
         }
     }
-    return failures;
+    std::sort(failed.begin(), failed.end()); // reported in the catalogue's order
+    return failed;
+}
+
+bool TLHotkeyManager::hasKey(std::size_t layoutIndex) const {
+    return TLKeyTable::byVirtualKeyCode(shortcutForLayout(TLLayout::allLayouts()[layoutIndex]).keyCode()) !=
+           nullptr;
+}
+
+QStringList TLHotkeyManager::keylessShortcuts() const {
+    QStringList keyless;
+    for (std::size_t i = 0; i < TLLayout::allLayouts().size(); ++i) {
+        if (shortcutForLayout(TLLayout::allLayouts()[i]).isBound() && !hasKey(i)) {
+            keyless << failureText(i);
+        }
+    }
+    return keyless;
+}
+
+QStringList TLHotkeyManager::failures() const {
+    QStringList texts;
+    for (std::size_t i = 0; i < TLLayout::allLayouts().size(); ++i) {
+        const bool bound = shortcutForLayout(TLLayout::allLayouts()[i]).isBound();
+        if (refused_.contains(i) || (bound && !hasKey(i))) {
+            texts << failureText(i);
+        }
+    }
+    return texts;
 }
 
 QString TLHotkeyManager::failureText(std::size_t layoutIndex) const {
@@ -239,11 +301,14 @@ void TLHotkeyManager::lose(const std::vector<TLHotKeyRef>& refs) {
         return;
     }
     std::ranges::sort(indices);
-    QStringList failures;
+    QStringList lost;
     for (std::size_t index : indices) {
-        failures << failureText(index);
+        lost << failureText(index);
+        refused_.insert(index);
     }
-    emit hotkeysLost(failures);
+    retryTimer_.start();
+    emit hotkeysLost(lost);
+    emit registrationChanged(failures());
 }
 
 void TLHotkeyManager::unregisterAll() {
@@ -251,6 +316,8 @@ void TLHotkeyManager::unregisterAll() {
         service_.unregisterHotKey(ref);
     }
     registeredRefs_.clear();
+    refused_.clear();
+    retryTimer_.stop();
 }
 
 void TLHotkeyManager::setHandler(Handler handler) {

@@ -44,8 +44,45 @@ std::optional<std::uint64_t> modifierKeyFlag(int qtKey) {
     }
 }
 
+// The physical modifier keys by native key code (X keycode = evdev code + 8). A key's keysym
+// can lie: Alt pressed under Shift gives Meta_L, which Qt takes for the Super key.
+std::optional<std::uint64_t> physicalModifierFlag(quint32 nativeKeycode) {
+    switch (nativeKeycode) {
+    case 42 + 8: // left Shift
+    case 54 + 8: // right Shift
+        return TLEventFlags::Shift;
+    case 29 + 8: // left Control
+    case 97 + 8: // right Control
+        return TLEventFlags::Control;
+    case 56 + 8:  // left Alt
+    case 100 + 8: // right Alt, unless the layout makes it AltGr (see modifierFlagOf)
+        return TLEventFlags::Option;
+    case 125 + 8: // left Super
+    case 126 + 8: // right Super
+        return TLEventFlags::Command;
+    default:
+        return std::nullopt;
+    }
+}
+
+// The flag a modifier key's own event adds (press) or takes away (release); nothing for other keys.
+std::optional<std::uint64_t> modifierFlagOf(const QKeyEvent& event) {
+    const std::optional<std::uint64_t> byKeysym = modifierKeyFlag(event.key());
+    if (!byKeysym || *byKeysym == 0) {
+        return byKeysym;
+    }
+    return physicalModifierFlag(event.nativeScanCode()).value_or(*byKeysym);
+}
+
+// The held modifiers: from the native state where the event has one (the bits the hot keys are
+// grabbed with: Shift, Control, Mod1 for Option, Mod4 for Command), else as Qt names them.
 std::uint64_t deviceIndependentFlags(const QKeyEvent& event) {
-    return TLEventFlags::fromQt(event.modifiers()) & kDeviceIndependentFlagsMask;
+    if (event.nativeScanCode() == 0) {
+        return TLEventFlags::fromQt(event.modifiers()) & kDeviceIndependentFlagsMask;
+    }
+    const quint32 state = event.nativeModifiers();
+    return ((state & 0x1) ? TLEventFlags::Shift : 0) | ((state & 0x4) ? TLEventFlags::Control : 0) |
+           ((state & 0x8) ? TLEventFlags::Option : 0) | ((state & 0x40) ? TLEventFlags::Command : 0);
 }
 
 // Colours by the palette role that plays the part of the named system colour.
@@ -175,7 +212,7 @@ void TLShortcutRecorder::flagsChanged(const QKeyEvent& event) {
     // Depending on the platform, a modifier key's own event may or may not already include its
     // flag; set or clear it explicitly.
     std::uint64_t flags = deviceIndependentFlags(event);
-    const std::uint64_t own = modifierKeyFlag(event.key()).value_or(0);
+    const std::uint64_t own = modifierFlagOf(event).value_or(0);
     if (event.type() == QEvent::KeyPress) {
         flags |= own;
     } else {
@@ -191,7 +228,7 @@ void TLShortcutRecorder::keyPressEvent(QKeyEvent* event) {
         return;
     }
     event->accept();
-    if (modifierKeyFlag(event->key())) {
+    if (modifierFlagOf(*event)) {
         flagsChanged(*event);
         return;
     }
@@ -219,7 +256,7 @@ void TLShortcutRecorder::keyReleaseEvent(QKeyEvent* event) {
         return;
     }
     event->accept();
-    if (modifierKeyFlag(event->key())) {
+    if (modifierFlagOf(*event)) {
         flagsChanged(*event);
     }
 }

@@ -93,7 +93,7 @@ TLPreferencesWindowController::TLPreferencesWindowController(const Services& ser
     buildWindow();
     connect(&hotkeys_, &TLHotkeyManager::hotkeysDidChange, this,
             &TLPreferencesWindowController::hotkeysChanged);
-    connect(&hotkeys_, &TLHotkeyManager::hotkeysLost, this,
+    connect(&hotkeys_, &TLHotkeyManager::registrationChanged, this,
             &TLPreferencesWindowController::reportRegistration);
 }
 

@@ -10,8 +10,10 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cstdio>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -55,6 +57,27 @@ bool pathExists(const QString& path) {
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
 }
 
+// A write takes milliseconds: a temporary file this old belongs to one that was killed.
+constexpr qint64 kStaleTemporarySeconds = 30;
+
+// Removes the temporary files that killed writes left beside the file: QSaveFile names them
+// "<file>.XXXXXX" (six letters or digits) where the file system cannot make unnamed ones.
+void removeStaleTemporaryFiles(const QString& filePath) {
+    const QFileInfo file(filePath);
+    const QString prefix = file.fileName() + u'.';
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (const QFileInfo& entry : file.dir().entryInfoList(QDir::Files | QDir::Hidden)) {
+        const QString name = entry.fileName();
+        const bool temporary = name.size() == prefix.size() + 6 && name.startsWith(prefix) &&
+                               std::all_of(name.begin() + prefix.size(), name.end(),
+                                           [](QChar c) { return c.unicode() < 128 && c.isLetterOrNumber(); });
+        if (temporary && !entry.isSymLink() && entry.ownerId() == ::geteuid() &&
+            entry.lastModified().toUTC().secsTo(now) > kStaleTemporarySeconds) {
+            QFile::remove(entry.filePath());
+        }
+    }
+}
+
 } // namespace
 
 struct TLUserDefaults::State {
@@ -87,6 +110,9 @@ TLUserDefaults::State& TLUserDefaults::state() const {
     const FileStamp now = stampOf(filePath_);
     if (state.loaded && now == state.stamp) {
         return state;
+    }
+    if (!state.loaded) {
+        removeStaleTemporaryFiles(filePath_);
     }
     // The stamp is taken before reading: a change during the read shows up at the next access.
     state.stamp = now;
@@ -180,8 +206,15 @@ void TLUserDefaults::removeObjectForKey(const QString& key) {
 
 void TLUserDefaults::store(const QString& key, void* node) {
     State& s = state();
+    const QByteArray name = key.toUtf8();
+    // The same value again leaves the file alone.
+    const plist_t stored = plist_dict_get_item(s.root.get(), name.constData());
+    if (stored && TLPropertyList::toXml(stored) == TLPropertyList::toXml(static_cast<plist_t>(node))) {
+        plist_free(static_cast<plist_t>(node));
+        return;
+    }
     // The dictionary takes the node over and frees any value it replaces.
-    plist_dict_set_item(s.root.get(), key.toUtf8().constData(), static_cast<plist_t>(node));
+    plist_dict_set_item(s.root.get(), name.constData(), static_cast<plist_t>(node));
     write();
 }
 
@@ -189,7 +222,7 @@ bool TLUserDefaults::setAsideUnreadableFile() const {
     const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QString target = filePath_ + QStringLiteral(".unreadable-") + stamp;
     for (int n = 2; pathExists(target); ++n) {
-        target = filePath_ + QStringLiteral(".unreadable-%1-%2").arg(stamp).arg(n);
+        target = filePath_ + QStringLiteral(".unreadable-%1-%2").arg(stamp, QString::number(n));
     }
     if (std::rename(QFile::encodeName(filePath_).constData(), QFile::encodeName(target).constData()) != 0) {
         log(QStringLiteral("Nicht lesbare Einstellungsdatei %1 lässt sich nicht beiseitelegen; "

@@ -9,14 +9,16 @@
 
 class TLLog;
 
-// The application's persistent settings: a property-list file written atomically at every
-// change. Values are QVariants of the property-list types: bool, qint64 (integers), QString,
-// QDateTime (dates) and QVariantMap (dictionaries of these).
+// The application's persistent settings: a property-list file written atomically whenever a
+// value changes (storing the value it already holds writes nothing). Values are QVariants of
+// the property-list types: bool, qint64 (integers), QString, QDateTime (dates) and QVariantMap
+// (dictionaries of these).
 //
-// The file is read on first use and read again whenever it changed on disk. A file that cannot be
-// read as a property-list dictionary counts as empty and is renamed aside with a time stamp before
-// the first write replaces it. Keys and values the store does not know are kept when it writes.
-// A failed write is logged; the value stays in memory for the rest of the run.
+// The file is read on first use, which also removes what killed writes left beside it, and read
+// again whenever it changed on disk. A file that cannot be read as a property-list dictionary
+// counts as empty and is renamed aside with a time stamp before the first write replaces it.
+// Keys and values the store does not know are kept when it writes. A failed write is logged;
+// the value stays in memory for the rest of the run.
 class TLUserDefaults {
 public:
     // Keys the system reads and writes.

@@ -5,26 +5,6 @@
 #include <cerrno>
 #include <cstring>
 
-QString TLUpdateErrors::transfer(QNetworkReply::NetworkError error, const QString& raw) {
-    switch (error) {
-    case QNetworkReply::ConnectionRefusedError:
-        return QString::fromUtf8(kRefused);
-    case QNetworkReply::RemoteHostClosedError:
-        return QString::fromUtf8(kConnectionLost);
-    case QNetworkReply::HostNotFoundError:
-        return QString::fromUtf8(kHostNotFound);
-    case QNetworkReply::TimeoutError:
-        return QString::fromUtf8(kTimedOut);
-    case QNetworkReply::SslHandshakeFailedError:
-        return QString::fromUtf8(kTlsFailed);
-    case QNetworkReply::InsecureRedirectError:
-    case QNetworkReply::TooManyRedirectsError:
-        return QString::fromUtf8(kRedirectRefused);
-    default:
-        return raw;
-    }
-}
-
 QString TLUpdateErrors::file(int error) {
     switch (error) {
     case EACCES:

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QNetworkReply>
 #include <QString>
 
 // The updater's transport and file errors in the user's language: the common cases from a small
@@ -18,8 +17,6 @@ public:
     static constexpr const char* kDiskFull = "Nicht genügend freier Speicherplatz.";
     static constexpr const char* kFileExists = "Am Zielort ist bereits ein Objekt mit diesem Namen.";
 
-    // A failed transfer; `raw` is Qt's description.
-    static QString transfer(QNetworkReply::NetworkError error, const QString& raw);
     // A failed file operation, by its errno value.
     static QString file(int error);
     // "„<name>“ konnte nicht bewegt werden: <reason>"

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -31,11 +32,15 @@ int openLockFile(const QString& tempDir) {
     return fd;
 }
 
-// Removes the entries of `folder` matching `pattern` that belong to this user.
-void removeOwn(const QString& folder, const QString& pattern) {
-    const QStringList names =
-        QDir(folder).entryList({pattern}, QDir::AllEntries | QDir::Hidden | QDir::System);
+// Removes the entries of `folder` whose names begin with one of `prefixes` and that belong to
+// this user (compared by hand: name filters compile a regular expression at every start).
+void removeOwn(const QString& folder, const QStringList& prefixes) {
+    const QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System);
     for (const QString& name : names) {
+        if (std::none_of(prefixes.begin(), prefixes.end(),
+                         [&](const QString& p) { return name.startsWith(p); })) {
+            continue;
+        }
         const QString path = folder + QLatin1Char('/') + name;
         struct stat info {};
         if (::lstat(QFile::encodeName(path).constData(), &info) == 0 && info.st_uid == ::geteuid()) {
@@ -108,9 +113,9 @@ void TLUpdateRecovery::recover(const QString& bundlePath, const QString& tempDir
         }
     }
     TLFileOps::removeItem(backup);
-    removeOwn(installFolder, QLatin1String(kStagingPrefix) + QLatin1Char('*'));
-    removeOwn(tempDir, QLatin1String(kWorkPrefix) + QLatin1Char('*'));
-    removeOwn(tempDir, QLatin1String(kDownloadPrefix) + QLatin1Char('*'));
+    removeOwn(installFolder, {QLatin1String(kStagingPrefix)});
+    // One pass over the temporary folder, which may be large.
+    removeOwn(tempDir, {QLatin1String(kWorkPrefix), QLatin1String(kDownloadPrefix)});
 }
 
 bool TLUpdateRecovery::hasExecutable(const QString& bundlePath) {

@@ -4,7 +4,6 @@
 #include "TLBundle.h"
 #include "TLFileOps.h"
 #include "TLShared.h"
-#include "TLTransferWatchdog.h"
 #include "TLUpdateErrors.h"
 #include "TLUpdatePresenter.h"
 #include "TLUpdateSchedule.h"
@@ -12,10 +11,6 @@
 #include "TLVersion.h"
 
 #include <QFileInfo>
-#include <QHostAddress>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QProcess>
 #include <QUuid>
 #include <QtConcurrent/QtConcurrentRun>
@@ -31,91 +26,6 @@ namespace {
 
 QString text(const char* s) {
     return QString::fromUtf8(s);
-}
-
-constexpr qint64 kReadBufferBytes = 256 * 1024; // what Qt may hold of a download before it is written
-
-// The first reason a transfer was ended on purpose, shared by its handlers.
-using Failure = std::shared_ptr<std::optional<QString>>;
-
-void fail(QNetworkReply* reply, const Failure& failure, const QString& message) {
-    if (!*failure) {
-        *failure = message;
-        reply->abort();
-    }
-}
-
-// Redirects are followed only to addresses the rule allows; any other ends the transfer.
-QNetworkReply* start(QNetworkAccessManager& network, const QUrl& url, const Failure& failure,
-                     std::function<bool(const QUrl&)> allowed) {
-    QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::UserVerifiedRedirectPolicy);
-    QNetworkReply* reply = network.get(request);
-    QObject::connect(reply, &QNetworkReply::redirected, reply, [reply, failure, allowed](const QUrl& target) {
-        if (allowed(target)) {
-            emit reply->redirectAllowed();
-        } else {
-            fail(reply, failure, text(TLUpdateErrors::kRedirectRefused));
-        }
-    });
-    return reply;
-}
-
-// Why a finished transfer failed, or nothing when the server answered in full (with any
-// status, which Qt may also report as an error). `received` counts the body bytes.
-std::optional<QString> transferFailure(QNetworkReply* reply, const TLTransferWatchdog& watchdog,
-                                       const Failure& failure, qint64 received) {
-    if (*failure) {
-        return *failure;
-    }
-    if (watchdog.timedOut()) {
-        return text(TLUpdateErrors::kTimedOut);
-    }
-    const bool answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
-    // Qt does not always report a connection closed before the announced length. A packed
-    // body is unpacked on arrival, so only an unpacked one can be measured against it.
-    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-    if (answered && length.isValid() && reply->rawHeader("Content-Encoding").isEmpty() &&
-        received < length.toLongLong()) {
-        return text(TLUpdateErrors::kConnectionLost);
-    }
-    // Network-layer errors (refused connections and redirects, a closed connection) are
-    // failures; the higher codes only restate an HTTP status.
-    if (reply->error() == QNetworkReply::NoError ||
-        (answered && reply->error() > QNetworkReply::UnknownNetworkError)) {
-        return std::nullopt;
-    }
-    return TLUpdateErrors::transfer(reply->error(), reply->errorString());
-}
-
-bool isSecureOrLoopback(const QUrl& url, bool allowHttpLoopback) {
-    if (!url.isValid() || url.isRelative()) {
-        return false;
-    }
-    if (url.scheme() == QLatin1String("https")) {
-        return true;
-    }
-    const QString host = url.host();
-    return allowHttpLoopback && url.scheme() == QLatin1String("http") &&
-           (host == QLatin1String("localhost") || QHostAddress(host).isLoopback());
-}
-
-bool writeAll(int fd, const QByteArray& data) {
-    for (qsizetype done = 0; done < data.size();) {
-        const ssize_t n = ::write(fd, data.constData() + done, static_cast<size_t>(data.size() - done));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            errno = n == 0 ? ENOSPC : errno;
-            return false;
-        }
-        done += n;
-    }
-    return true;
 }
 
 const char* const kRelaunchScript = "while kill -0 \"$1\" 2>/dev/null; do sleep 0.2; done; "
@@ -137,8 +47,7 @@ TLUpdater::TLUpdater(TLUserDefaults& defaults, TLUpdatePresenter& presenter, TLU
 
 TLUpdater::~TLUpdater() {
     shuttingDown_ = true;
-    delete network_; // aborts a transfer still running; its handlers see shuttingDown_
-    network_ = nullptr;
+    transfers_.reset(); // aborts a transfer still running without calling back
     verification_.waitForFinished();
     closeDownload();
 }
@@ -170,11 +79,11 @@ void TLUpdater::setAutomaticCheckingEnabled(bool enabled) {
 
 bool TLUpdater::isAllowedFeedUrl(const QUrl& url) {
     // Plain HTTP only to this machine, where the tests serve their feeds.
-    return isSecureOrLoopback(url, true);
+    return TLTransfers::isAllowedUrl(url, true);
 }
 
 bool TLUpdater::isAllowedArchiveUrl(const QUrl& url) const {
-    return isSecureOrLoopback(url, context_.allowHttpLoopback);
+    return TLTransfers::isAllowedUrl(url, context_.allowHttpLoopback);
 }
 
 bool TLUpdater::setFeedUrl(const QUrl& url) {
@@ -216,11 +125,19 @@ void TLUpdater::timerFired() {
     }
 }
 
-QNetworkAccessManager& TLUpdater::network() {
-    if (!network_) {
-        network_ = new QNetworkAccessManager(this);
+TLTransfers* TLUpdater::transfers(QString* error) {
+    if (!transfers_) {
+        transfers_ = context_.transfers(context_.bundlePath, error);
     }
-    return *network_;
+    return transfers_.get();
+}
+
+void TLUpdater::releaseTransfersWhenIdle() {
+    // What the transfers took (threads, buffers, connections) is given back between checks;
+    // called from their own callbacks, they go once those have returned.
+    if (!busy_ && transfers_) {
+        transfers_.release()->deleteLater();
+    }
 }
 
 void TLUpdater::checkForUpdatesInteractive(bool interactive) {
@@ -231,39 +148,40 @@ void TLUpdater::checkForUpdatesInteractive(bool interactive) {
         return;
     }
     busy_ = true;
-    auto failure = std::make_shared<std::optional<QString>>();
-    QNetworkReply* reply = start(network(), context_.feedUrl, failure, &TLUpdater::isAllowedFeedUrl);
-    auto* watchdog = new TLTransferWatchdog(reply, context_.feedInactivityMs, context_.feedDeadlineMs);
-    auto tooLarge = std::make_shared<bool>(false);
-    const qint64 maxBytes = context_.feedMaxBytes;
-    connect(reply, &QNetworkReply::downloadProgress, reply,
-            [reply, tooLarge, maxBytes](qint64 received, qint64) {
-                if (received > maxBytes && !*tooLarge) {
-                    *tooLarge = true;
-                    reply->abort();
-                }
-            });
-    connect(reply, &QNetworkReply::finished, this, [this, reply, watchdog, failure, tooLarge, interactive] {
-        reply->deleteLater();
+    QString unavailable;
+    TLTransfers* transfers = this->transfers(&unavailable);
+    if (!transfers) {
+        QTimer::singleShot(0, this, [this, unavailable, interactive] {
+            handleAppcast(std::nullopt, unavailable, interactive);
+        });
+        return;
+    }
+    const TLTransfers::Limits limits{context_.feedInactivityMs, context_.feedDeadlineMs,
+                                     context_.feedMaxBytes, true};
+    transfers->fetch(context_.feedUrl, limits, [this, interactive](const TLTransfers::Outcome& outcome) {
         if (shuttingDown_) {
             return;
         }
+        // Too large: neither a feed nor a transport failure, an unreadable answer.
         std::optional<QByteArray> data;
-        std::optional<QString> error;
-        if (!*tooLarge) { // too large: neither a feed nor a transport failure, an unreadable answer
-            error = transferFailure(reply, *watchdog, failure, reply->bytesAvailable());
-            if (!error) {
-                data = reply->readAll();
-            }
+        if (!outcome.error && !outcome.tooLarge) {
+            data = outcome.data;
         }
-        // Evaluated on a later turn of the main loop, outside the reply's own signal.
-        QTimer::singleShot(0, this,
-                           [this, data, error, interactive] { handleAppcast(data, error, interactive); });
+        // Evaluated on a later turn of the main loop, outside the transfer's own signal.
+        QTimer::singleShot(0, this, [this, data, error = outcome.error, interactive] {
+            handleAppcast(data, error, interactive);
+        });
     });
 }
 
 void TLUpdater::handleAppcast(const std::optional<QByteArray>& data, const std::optional<QString>& error,
                               bool interactive) {
+    evaluateAppcast(data, error, interactive);
+    releaseTransfersWhenIdle();
+}
+
+void TLUpdater::evaluateAppcast(const std::optional<QByteArray>& data, const std::optional<QString>& error,
+                                bool interactive) {
     const std::optional<QJsonObject> feed = data ? TLAppcast::parse(*data) : std::nullopt;
     if (!feed) {
         busy_ = false;
@@ -364,55 +282,38 @@ void TLUpdater::installFromAppcast(const QJsonObject& feed) {
 }
 
 void TLUpdater::download(const QUrl& url, const TLVerifyInput& input) {
-    auto failure = std::make_shared<std::optional<QString>>();
-    QNetworkReply* reply =
-        start(network(), url, failure, [this](const QUrl& target) { return isAllowedArchiveUrl(target); });
-    // Held to a small buffer and written out as it comes: memory stays flat whatever the size.
-    reply->setReadBufferSize(kReadBufferBytes);
-    auto* watchdog =
-        new TLTransferWatchdog(reply, context_.downloadInactivityMs, context_.downloadDeadlineMs);
-    auto received = std::make_shared<qint64>(0);
-    const qint64 maxBytes = context_.maxArchiveBytes;
-    connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, failure, maxBytes] {
-        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid() && length.toLongLong() > maxBytes) {
-            fail(reply, failure, text(kTooLarge));
-        }
-    });
-    const auto store = [this, reply, failure, received, maxBytes](const QByteArray& chunk) {
-        if (*failure || chunk.isEmpty()) {
-            return;
-        }
-        if (*received == 0) {
-            step("download");
-        }
-        *received += chunk.size();
-        if (*received > maxBytes) {
-            fail(reply, failure, text(kTooLarge));
-        } else if (!writeAll(downloadFd_, chunk)) {
-            fail(reply, failure, TLUpdateErrors::file(errno));
-        }
-    };
-    connect(reply, &QNetworkReply::readyRead, reply, [reply, store] { store(reply->readAll()); });
-    connect(reply, &QNetworkReply::finished, this, [this, reply, watchdog, failure, received, store, input] {
-        reply->deleteLater();
-        if (shuttingDown_) {
-            return;
-        }
+    QString unavailable;
+    TLTransfers* transfers = this->transfers(&unavailable);
+    if (!transfers) {
         TLDownloadOutcome outcome;
-        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        outcome.status = status.isValid() ? status.toInt() : 0;
-        store(reply->readAll());
-        outcome.error = transferFailure(reply, *watchdog, failure, *received);
-        if (::close(downloadFd_) != 0 && !outcome.error) {
-            outcome.error = TLUpdateErrors::file(errno);
-        }
-        downloadFd_ = -1;
-        if (!outcome.error) {
-            outcome.downloadedFile = downloadPath_;
-        }
-        verifyInBackground(outcome, input);
-    });
+        outcome.error = unavailable;
+        finishDownload(outcome, input);
+        return;
+    }
+    const TLTransfers::Limits limits{context_.downloadInactivityMs, context_.downloadDeadlineMs,
+                                     context_.maxArchiveBytes, context_.allowHttpLoopback};
+    transfers->download(
+        url, limits, downloadFd_, [this] { step("download"); },
+        [this, input](const TLTransfers::Outcome& transfer) {
+            if (shuttingDown_) {
+                return;
+            }
+            TLDownloadOutcome outcome;
+            outcome.status = transfer.status;
+            outcome.error = transfer.tooLarge ? std::optional(text(kTooLarge)) : transfer.error;
+            finishDownload(outcome, input);
+        });
+}
+
+void TLUpdater::finishDownload(TLDownloadOutcome outcome, const TLVerifyInput& input) {
+    if (::close(downloadFd_) != 0 && !outcome.error) {
+        outcome.error = TLUpdateErrors::file(errno);
+    }
+    downloadFd_ = -1;
+    if (!outcome.error) {
+        outcome.downloadedFile = downloadPath_;
+    }
+    verifyInBackground(outcome, input);
 }
 
 void TLUpdater::verifyInBackground(const TLDownloadOutcome& outcome, const TLVerifyInput& input) {
@@ -439,6 +340,7 @@ void TLUpdater::closeDownload() {
 void TLUpdater::handOver(const TLVerifyResult& result) {
     closeDownload();
     busy_ = false;
+    releaseTransfersWhenIdle();
     if (result.newApp) {
         swapBundle(context_.bundlePath, *result.newApp, result.workDir);
     } else {

@@ -11,9 +11,10 @@
 #include <QString>
 #include <QTimer>
 
+#include <memory>
 #include <optional>
 
-class QNetworkAccessManager;
+class TLTransfers;
 class TLUpdatePresenter;
 class TLUserDefaults;
 
@@ -99,13 +100,18 @@ signals:
 private:
     void armTimer(qint64 delayMs, bool repeating);
     void timerFired();
+    void evaluateAppcast(const std::optional<QByteArray>& data, const std::optional<QString>& error,
+                         bool interactive);
     void download(const QUrl& url, const TLVerifyInput& input);
+    void finishDownload(TLDownloadOutcome outcome, const TLVerifyInput& input);
     void verifyInBackground(const TLDownloadOutcome& outcome, const TLVerifyInput& input);
     void handOver(const TLVerifyResult& result);
     void step(const char* name) const;
     void closeDownload();
     bool relaunch(const QString& bundlePath, qint64 processId);
-    QNetworkAccessManager& network();
+    // The transfers, made when first needed; nullptr (with the reason) when they cannot be.
+    TLTransfers* transfers(QString* error);
+    void releaseTransfersWhenIdle();
 
     TLUserDefaults& defaults_;
     TLUpdatePresenter& presenter_;
@@ -114,7 +120,7 @@ private:
     bool repeating_ = false;
     bool busy_ = false;
     bool shuttingDown_ = false;
-    QNetworkAccessManager* network_ = nullptr;
+    std::unique_ptr<TLTransfers> transfers_;
     int downloadFd_ = -1;
     QString downloadPath_;                 // removed at the hand-over unless moved away
     TLUpdateRecovery::Guard installGuard_; // held from the download to the end of the swap

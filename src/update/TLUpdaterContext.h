@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TLArchiveExtractor.h"
+#include "TLTransfers.h"
 
 #include <QDateTime>
 #include <QString>
@@ -35,6 +36,9 @@ struct TLUpdaterContext {
     TLExtractionBudget extractionBudget{512LL * 1024 * 1024, 20000};
     bool allowHttpLoopback = false;     // archives over plain HTTP from this machine (tests)
     bool renameExchangeRefused = false; // swap as on a file system that cannot exchange entries
+    // Makes the transfers when a check starts (from the bundle path; the reason when it cannot).
+    std::function<std::unique_ptr<TLTransfers>(const QString& bundlePath, QString* error)> transfers =
+        &TLTransfers::fromBundle;
     // Called between the installation's steps with the step's name, on whichever thread runs it.
     std::function<void(const char*)> stepHook;
 

@@ -27,9 +27,9 @@ QString TLWindowMover::noApplicationMessage() {
 }
 
 QString TLWindowMover::noWindowMessage(const std::optional<QString>& applicationName, std::int32_t error) {
+    // One arg() for both: a name holding "%1" or "%2" must not take the second value.
     return QStringLiteral("%1 hat kein bewegbares Fenster (AXError %2).")
-        .arg(applicationName ? *applicationName : QStringLiteral("Die App"))
-        .arg(error);
+        .arg(applicationName ? *applicationName : QStringLiteral("Die App"), QString::number(error));
 }
 
 QString TLWindowMover::unreadableFrameMessage() {

@@ -2,6 +2,8 @@
 // monitors, openbox and a tint2 tray, driven with real key presses and clicks.
 #include "TLTest.h"
 #include "TLTestDesktop.h"
+#include "TLTestHttpServer.h"
+#include "TLTransfers.h"
 
 #include <sstream>
 
@@ -139,6 +141,8 @@ TEST_F(AppBundle, AUserTilesWindowsWithHotKeysAndTheTrayMenuAndQuits) {
 TEST_F(AppBundle, TheFirstLaunchRegistersStartAtLoginOnce) {
     const QDir autostart(home.filePath("config/autostart"));
     ASSERT_TRUE(launchedAndReady()) << log().toStdString();
+    const QString maps = QStringLiteral("/proc/%1/maps").arg(processes.front()->processId());
+    EXPECT_FALSE(tlRead(maps).contains("libQt6Network")) << "only the transfer helper loads it";
     ASSERT_TRUE(desktop.waitUntil(
         [&] { return tlRead(home.filePath("config/Tilora/Tilora.plist")).contains("TLFirstLaunchDone"); }));
     ASSERT_EQ(autostart.entryList(QDir::Files).size(), 1);
@@ -150,6 +154,28 @@ TEST_F(AppBundle, TheFirstLaunchRegistersStartAtLoginOnce) {
     QFile::remove(entry);
     ASSERT_TRUE(launchedAndReady("relaunch.log")) << log("relaunch.log").toStdString();
     EXPECT_TRUE(autostart.entryList(QDir::Files).isEmpty());
+}
+
+TEST_F(AppBundle, ItsTransferHelperFetchesAndDownloads) {
+    TLTestHttpServer server;
+    server.serve("/appcast.json", "{}");
+    server.serve("/a.zip", QByteArray(300000, 'z'));
+    QString error;
+    const auto transfers = TLTransfers::fromBundle(QDir::cleanPath(kExecutable + "/../../.."), &error);
+    ASSERT_TRUE(transfers) << error.toStdString();
+    std::vector<TLTransfers::Outcome> outcomes;
+    const auto done = [&](const TLTransfers::Outcome& o) { outcomes.push_back(o); };
+    transfers->fetch(server.url("/appcast.json"), {5000, 5000, 100, true}, done);
+    QFile file(home.filePath("a.zip"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    bool began = false;
+    transfers->download(
+        server.url("/a.zip"), {5000, 5000, 1 << 20, true}, file.handle(), [&] { began = true; }, done);
+    ASSERT_TRUE(tlWaitFor([&] { return outcomes.size() == 2; }));
+    EXPECT_EQ(outcomes[0].data, "{}");
+    EXPECT_EQ(outcomes[1].status, 200);
+    EXPECT_TRUE(began);
+    EXPECT_EQ(tlRead(file.fileName()), QByteArray(300000, 'z'));
 }
 
 } // namespace

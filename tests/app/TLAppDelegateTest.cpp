@@ -14,6 +14,7 @@
 #include "TLUserDefaults.h"
 
 #include <QAction>
+#include <QTextBlock>
 #include <QTextBrowser>
 
 namespace {
@@ -125,14 +126,19 @@ TEST_F(AppDelegate, LaunchRunsItsStepsInOrder) {
     delegate.recoverAccessibilityAfterUpdate();
     EXPECT_TRUE(log.size() == 1 && log[0].startsWith("Tilora: tccutil nicht verfügbar: "))
         << log.join("|").toStdString();
-    // Trusted and set up: nothing to ask.
+    // Trusted and set up: nothing to ask. Refused hot keys and shortcuts without a key: one line each.
     services = RecordingServices();
     services.trusted = true;
     log.clear();
+    hotKeyService.taken = {{123, TLControlKey | TLOptionKey}, {124, TLControlKey | TLOptionKey}};
+    hotkeys.setShortcut(TLShortcut::shortcutWithKeyCode(52, TLControlKey), TLLayout::allLayouts().front());
     delegate.applicationDidFinishLaunching();
     EXPECT_EQ(services.calls, (QStringList{"isTrusted", "scheduleAutomaticChecks", "isTrusted"}));
     EXPECT_EQ(defaults.stringForKey(TLUserDefaults::kTrustedWithVersion), "1.1");
-    EXPECT_TRUE(log.isEmpty());
+    EXPECT_EQ(log,
+              (QStringList{"Tilora: Vom System verweigert (anderswo belegt?): Linke Hälfte (⌃⌥←), Rechte "
+                           "Hälfte (⌃⌥→)",
+                           "Tilora: Tastenkürzel ohne Taste: Linkes Drittel (⌃#52)"}));
 }
 
 TEST_F(AppDelegate, HotKeysAndMenuChoicesApplyAndAFailureIsLoggedOnce) {
@@ -169,8 +175,19 @@ TEST_F(AppDelegate, MenuFollowsTheShortcutsAndItsCommandsReachTheirServices) {
     TLAboutPanel* panel = delegate.aboutPanel();
     ASSERT_NE(panel, nullptr);
     EXPECT_TRUE(panel->isVisible());
+    EXPECT_FALSE(panel->windowIcon().isNull()) << "each real window gets the icon";
+    EXPECT_TRUE(QApplication::windowIcon().isNull()) << "never the tray icon's window";
     EXPECT_EQ(terminations, 1);
     EXPECT_TRUE(panel->versionText().contains("1.1") && panel->creditsView()->openExternalLinks());
+    // Links in the palette's link colour, everything else in its text colour.
+    for (QTextBlock block = panel->creditsView()->document()->begin(); block.isValid();
+         block = block.next()) {
+        for (auto piece = block.begin(); !piece.atEnd(); ++piece) {
+            const QTextCharFormat format = piece.fragment().charFormat();
+            const auto role = format.isAnchor() ? QPalette::Link : QPalette::WindowText;
+            EXPECT_EQ(format.foreground().color(), QGuiApplication::palette().color(role));
+        }
+    }
     delegate.showAbout();
     EXPECT_EQ(delegate.aboutPanel(), panel) << "one panel";
     panel->close();
@@ -204,7 +221,12 @@ TEST(TLProcessRunner, PassesArgumentsWaitsForTheEndAndReportsWhatCannotStart) {
                     out.toUtf8() + "\"\nexit 3\n"));
     ASSERT_TRUE(QFile::setPermissions(script, QFile::ReadOwner | QFile::ExeOwner));
     failure.clear();
+    static QStringList messages; // of Qt, while the tool runs
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& text) { messages << text; });
     EXPECT_TRUE(TLProcessRunner::run(script, {"reset", "Accessibility", "org.example.with space"}, &failure));
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(messages, QStringList());
     EXPECT_TRUE(failure.isEmpty());
     EXPECT_EQ(tlRead(out), "reset\nAccessibility\norg.example.with space\n");
 }

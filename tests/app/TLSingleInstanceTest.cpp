@@ -1,9 +1,12 @@
 #include "TLSingleInstance.h"
 #include "TLTest.h"
 
+#include <QLocalServer>
 #include <QLocalSocket>
 #include <QUuid>
 
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -21,14 +24,14 @@ TLSingleInstance::Role claimFromAnotherThread(const QString& name) {
     return role;
 }
 
-TEST(TLSingleInstance, ASecondStartAsksTheFirstStrangersAreIgnoredAndTheNameIsPerUserAndDisplay) {
+TEST(TLSingleInstance, ASecondStartAsksTheFirstOrEndsBesideAHungOneStrangersAreIgnoredTheNameIsPerDisplay) {
     const QString name = "tilora-test-" + QUuid::createUuid().toString(QUuid::Id128);
     {
         TLSingleInstance first(name);
         QSignalSpy activations(&first, &TLSingleInstance::activationRequested);
         ASSERT_EQ(first.claim(), TLSingleInstance::Role::Primary);
         QLocalSocket stranger; // says nothing a second start would say
-        stranger.connectToServer(name);
+        stranger.connectToServer(first.socketPath());
         ASSERT_TRUE(stranger.waitForConnected(2000) && stranger.write("quit\n") > 0 && stranger.flush());
         tlWaitFor([] { return false; }, 300);
         EXPECT_EQ(activations.count(), 0);
@@ -37,6 +40,19 @@ TEST(TLSingleInstance, ASecondStartAsksTheFirstStrangersAreIgnoredAndTheNameIsPe
             EXPECT_EQ(activations.count(), start);
         }
     }
+    const QString path = TLSingleInstance(name).socketPath();
+    {
+        QLocalServer stopped; // listening, but never taking the connection: a stopped Tilora
+        ASSERT_TRUE(stopped.listen(path));
+        EXPECT_EQ(TLSingleInstance(name).claim(300), TLSingleInstance::Role::Unresponsive);
+        EXPECT_TRUE(QFileInfo::exists(path)) << "its socket is not taken over";
+    }
+    // The socket file of one that crashed: nobody listens there any more.
+    sockaddr_un address{AF_UNIX, {}};
+    qstrncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path);
+    const int leftover = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(::bind(leftover, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(leftover);
     EXPECT_EQ(TLSingleInstance(name).claim(), TLSingleInstance::Role::Primary) << "once the first has gone";
 
     TLScopedEnv display("DISPLAY", QByteArray(":7.0"));

@@ -79,6 +79,18 @@ TEST(TLStatusMenu, ShortcutsBecomeKeyEquivalentsOrTitles) {
                            "    Nummer   ⌃⌥#105", "    Befehl {Meta+1}"}));
 }
 
+TEST(TLStatusMenu, StaysOneColumnThatScrollsOnAShortScreen) {
+    TLStatusMenu menu;
+    TLFakeKeyboardLayout keyboard;
+    menu.rebuild(TLLayout::allLayouts(), {}, keyboard, {});
+    menu.popup({0, 0}); // the offscreen screen is 600 pixels high: too short for the whole menu
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
+    EXPECT_LE(menu.height(), menu.screen()->availableGeometry().height());
+    for (QAction* action : menu.actions()) {
+        EXPECT_EQ(menu.actionGeometry(action).left(), menu.actionGeometry(menu.actions().front()).left());
+    }
+}
+
 } // namespace
 
 TEST(KeyEquivalentRule, GivesTheMenuCharacter) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TLHotKeyService.h"
+#include "TLKeyTable.h"
 
 #include <map>
 #include <optional>
@@ -8,8 +9,9 @@
 #include <utility>
 #include <vector>
 
-// Hot-key service for tests: refuses the combinations in `taken` (held by another program) and
-// any it already holds, counts what it is asked, delivers presses and takes registrations back.
+// Hot-key service for tests: refuses the combinations in `taken` (held by another program), any
+// it already holds and key codes without a key, counts what it is asked, delivers presses and
+// takes registrations back.
 class TLFakeHotKeyService final : public TLHotKeyService {
 public:
     std::vector<std::optional<TLHotKeyRef>>
@@ -17,8 +19,9 @@ public:
         ++batchCount;
         std::vector<std::optional<TLHotKeyRef>> results;
         for (const TLHotKeyRequest& r : requests) {
-            const bool refused =
-                taken.count({r.keyCode, r.modifiers}) || registrationFor(r.keyCode, r.modifiers);
+            const bool refused = taken.count({r.keyCode, r.modifiers}) ||
+                                 registrationFor(r.keyCode, r.modifiers) ||
+                                 !TLKeyTable::byVirtualKeyCode(r.keyCode);
             results.push_back(refused ? std::nullopt : std::optional(nextRef_));
             if (!refused) {
                 registered.emplace(nextRef_++, r);

@@ -117,7 +117,7 @@ TEST_F(TLHotkeyManagerTest, LoadReadsEveryStoredEntryForm) {
         {"keyCode as boolean: default", entry(true, qint64{0}), 18, kCtrlOpt},
         {"keyCode fractional: default", entry(12.5, qint64{0}), 18, kCtrlOpt},
         {"keyCode beyond 64 bits: default", entry(1e30, qint64{0}), 18, kCtrlOpt},
-        {"modifiers as text: 0", entry(qint64{12}, QString("6144")), 12, 0},
+        {"modifiers as text: default", entry(qint64{12}, QString("6144")), 18, kCtrlOpt},
         {"entry not a dictionary: default", QVariant(qint64{12}), 18, kCtrlOpt},
     };
     for (const auto& [what, stored, keyCode, modifiers] : rows) {
@@ -136,7 +136,7 @@ TEST_F(TLHotkeyManagerTest, LoadReadsEveryStoredEntryForm) {
     EXPECT_EQ(keyCodeOf("half.right"), 124);
 }
 
-TEST_F(TLHotkeyManagerTest, RefusedAndLostCombinationsAreReportedByNameInCatalogueOrder) {
+TEST_F(TLHotkeyManagerTest, RefusedAndLostCombinationsAreReportedByNameInCatalogueOrderAndTriedAgain) {
     // A stored duplicate of another layout's default is no conflict at load: registration reports it.
     defaults.setObject(
         QVariantMap{{"third.right", QVariantMap{{"keyCode", qint64{19}}, {"modifiers", qint64{kCtrlOpt}}}}},
@@ -150,13 +150,35 @@ TEST_F(TLHotkeyManagerTest, RefusedAndLostCombinationsAreReportedByNameInCatalog
     service.taken = {{6, kCtrlOpt}};
     EXPECT_EQ(manager().registerAll(), (QStringList{"Rechtes Drittel (⌃⌥2)", "Links · unten (⌃⌥Y)"}));
 
+    // Refused ones are tried again while there are any; the line follows what a retry gets.
+    QSignalSpy changed(&manager(), &TLHotkeyManager::registrationChanged);
+    EXPECT_TRUE(manager().retrying());
+    manager().retryRefused();
+    EXPECT_EQ(changed.count(), 0) << "nothing let go yet";
+    service.taken.clear();
+    manager().retryRefused();
+    ASSERT_EQ(changed.count(), 1);
+    EXPECT_EQ(changed[0][0].toStringList(), QStringList{"Rechtes Drittel (⌃⌥2)"})
+        << "a duplicate stays refused";
+    EXPECT_TRUE(service.press(6, kCtrlOpt));
+
     QSignalSpy lost(&manager(), &TLHotkeyManager::hotkeysLost);
     service.lose({*service.refFor(123, kCtrlOpt), *service.refFor(18, kCtrlOpt)});
     ASSERT_EQ(lost.count(), 1);
     EXPECT_EQ(lost[0][0].toStringList(), (QStringList{"Linkes Drittel (⌃⌥1)", "Linke Hälfte (⌃⌥←)"}));
+    EXPECT_EQ(changed.last()[0].toStringList(),
+              (QStringList{"Linkes Drittel (⌃⌥1)", "Rechtes Drittel (⌃⌥2)", "Linke Hälfte (⌃⌥←)"}));
     const int unregistered = service.unregisterCount;
     manager().unregisterAll();
-    EXPECT_EQ(service.unregisterCount, unregistered + 26) << "lost ones are not released again";
+    EXPECT_EQ(service.unregisterCount, unregistered + 27) << "lost ones are not released again";
+    EXPECT_FALSE(manager().retrying());
+
+    // A key code that names no key is refused for good: reported, never tried again.
+    manager().setShortcut(std::nullopt, layout("third.right"));
+    manager().setShortcut(TLShortcut::shortcutWithKeyCode(52, kCtrlOpt), layout("half.left"));
+    EXPECT_EQ(manager().registerAll(), QStringList{"Linke Hälfte (⌃⌥#52)"});
+    EXPECT_EQ(manager().keylessShortcuts(), QStringList{"Linke Hälfte (⌃⌥#52)"});
+    EXPECT_FALSE(manager().retrying());
 }
 
 TEST_F(TLHotkeyManagerTest, KeyCodesBeyondWhatAHotKeyCarriesAreRefusedNotCutDown) {

@@ -90,6 +90,10 @@ TEST_F(RecorderTest, DecidesOnTheKeyPress) {
         // German layout: the key labelled Y sits where US keyboards have Z (X keycode 52).
         {"native key code, not label", Qt::Key_Y, Qt::ControlModifier, Commit, 6, TLControlKey, 52, 0x4},
         {"Caps Lock does not count", Qt::Key_A, Qt::ShiftModifier, Commit, 0, TLShiftKey, 38, kLock | 0x1},
+        // Alt under Shift gives Meta_L, and Qt adds Meta: the X state says Shift and Mod1.
+        {"shift alt 1 as X11 sends it", Qt::Key_Exclam,
+         Qt::ShiftModifier | Qt::AltModifier | Qt::MetaModifier, Commit, 18, TLShiftKey | TLOptionKey, 10,
+         0x9},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -116,6 +120,15 @@ TEST_F(RecorderTest, DecidesOnTheKeyPress) {
                 std::tuple(row.keyCode, row.modifiers, row.keyCode));
         }
     }
+    // Held, as X11 sends Shift, then Alt (Meta_L under Shift, and Qt adds Meta): the physical key counts.
+    startRecording(recorder);
+    for (const auto& [key, mods, xKeycode, xState] :
+         {std::tuple(int(Qt::Key_Shift), Qt::KeyboardModifiers(), 50, 0),
+          std::tuple(int(Qt::Key_Meta), Qt::ShiftModifier | Qt::MetaModifier, 64, 1)}) {
+        QKeyEvent event(QEvent::KeyPress, key, mods, xKeycode, 0, xState);
+        QApplication::sendEvent(recorder, &event);
+    }
+    EXPECT_EQ(recorder->displayText(), "⌥⇧…");
 }
 
 TEST_F(RecorderTest, RecordingEndsUnchangedOnEveryWayOut) {

@@ -3,6 +3,7 @@
 #include "TLFakeWindowControl.h"
 #include "TLHotkeyManager.h"
 #include "TLLoginItem.h"
+#include "TLNetworkTransfers.h"
 #include "TLPreferencesWindowController.h"
 #include "TLShortcutRecorder.h"
 #include "TLTest.h"
@@ -31,6 +32,7 @@ protected:
         context.runningVersion = "1.0.0";
         context.feedUrl = server.url("/appcast.json");
         context.tempDir = dir.path();
+        context.transfers = &TLNetworkTransfers::create;
         return context;
     }
     void open() {
@@ -107,6 +109,8 @@ TEST_F(PreferencesTest, RecordingsAndResetReachTheTableAndRefusalsTheStatusLine)
     EXPECT_EQ(controller.statusLabel()->text(), "") << "a report without refusals clears the line";
     service.lose({service.registered.begin()->first}); // taken back later: reported alike
     EXPECT_EQ(controller.statusLabel()->text(), kRefused + "Linkes Drittel (⌃⌥1)");
+    manager.retryRefused(); // the other program let go: the line follows the retry
+    EXPECT_EQ(controller.statusLabel()->text(), "");
 }
 
 TEST_F(PreferencesTest, AccessibilityStateFollowsTheGrantWithOneTimerWhileShown) {

@@ -6,6 +6,7 @@
 #include <QPoint>
 
 #include <random>
+#include <sys/stat.h>
 
 namespace {
 
@@ -61,6 +62,14 @@ TEST_F(TLUserDefaultsTest, WritesReachOtherInstancesAndKeepWhatTheStoreDoesNotKn
     TLUserDefaults first(path(), kQuiet), second(path(), kQuiet);
     first.setObject(QVariantMap{{"a", true}, {"b", true}}, TLUserDefaults::kShortcuts);
     first.setObject(QVariantMap{{"c", false}}, TLUserDefaults::kShortcuts);
+    // The value it already holds writes nothing (a write would bring a new file, a new inode).
+    const auto inode = [&] {
+        struct stat info {};
+        return ::stat(QFile::encodeName(path()).constData(), &info) == 0 ? info.st_ino : 0;
+    };
+    const ino_t written = inode();
+    first.setObject(QVariantMap{{"c", false}}, TLUserDefaults::kShortcuts);
+    EXPECT_EQ(inode(), written);
     first.setBool(true, TLUserDefaults::kFirstLaunchDone);
     EXPECT_TRUE(second.boolForKey(TLUserDefaults::kFirstLaunchDone)) << "read again after another wrote";
     second.setObject(QStringLiteral("2.0"), TLUserDefaults::kTrustedWithVersion);
@@ -120,6 +129,20 @@ TEST_F(TLUserDefaultsTest, AnUnreadableFileIsReadAsEmptyAndSetAsideBeforeTheFirs
                   content == "folder" ? "user data" : content);
         EXPECT_EQ(reread(TLUserDefaults::kFirstLaunchDone), QVariant(true));
     }
+}
+
+TEST_F(TLUserDefaultsTest, TheFirstReadRemovesTemporaryFilesThatKilledWritesLeft) {
+    // Old and fresh temporary files of writes, and other files that look alike.
+    const QStringList names = {"Tilora.plist.Ab12Cd", "Tilora.plist.Xy34Zw", "Tilora.plist.unreadable-1",
+                               "Tilora.plist.1-2.3"};
+    for (const QString& name : names) {
+        QFile file(folder() + "/" + name);
+        ASSERT_TRUE(tlWrite(file.fileName(), "x") && file.open(QIODevice::ReadWrite));
+        file.setFileTime(QDateTime::currentDateTime().addSecs(name.contains("Xy") ? 0 : -120),
+                         QFileDevice::FileModificationTime);
+    }
+    EXPECT_FALSE(TLUserDefaults(path(), kQuiet).boolForKey(TLUserDefaults::kFirstLaunchDone));
+    EXPECT_EQ(QDir(folder()).entryList(QDir::Files, QDir::Name), (QStringList{names[3], names[1], names[2]}));
 }
 
 TEST(TLUserDefaultsPath, StandardStoreLivesUnderTheConfigHome) {

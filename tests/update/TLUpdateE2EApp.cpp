@@ -8,6 +8,7 @@
 // $TL_E2E_RENAME_PAIR swaps as on a file system without exchange.
 #include "TLBundle.h"
 #include "TLLog.h"
+#include "TLNetworkTransfers.h"
 #include "TLUpdatePresenter.h"
 #include "TLUpdateRecovery.h"
 #include "TLUpdater.h"
@@ -87,6 +88,7 @@ int main(int argc, char** argv) {
     TLUpdaterContext context = TLUpdaterContext::fromBundle(TLBundle::ofRunningExecutable());
     context.feedUrl = QUrl(args[1]);
     context.allowHttpLoopback = true;
+    context.transfers = &TLNetworkTransfers::create;
     context.publicKey = qEnvironmentVariable("TL_E2E_PUBLIC_KEY");
     context.renameExchangeRefused = qEnvironmentVariableIsSet("TL_E2E_RENAME_PAIR");
     context.stepHook = [killAt = qgetenv("TL_E2E_KILL_AT")](const char* step) {

@@ -2,6 +2,7 @@
 #include "TLTest.h"
 
 #include "TLFileOps.h"
+#include "TLNetworkTransfers.h"
 #include "TLPropertyList.h"
 
 #include <QCryptographicHash>
@@ -83,6 +84,7 @@ TLUpdaterFixture::TLUpdaterFixture() {
     context_.tempDir = dir_.filePath("tmp");
     context_.extractTool = "/usr/bin/bsdtar";
     context_.allowHttpLoopback = true;
+    context_.transfers = &TLNetworkTransfers::create;
     QDir().mkpath(context_.tempDir);
     presenter_.busyProbe = [this] { return updater_ && updater_->busy(); };
 }

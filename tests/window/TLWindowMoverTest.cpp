@@ -45,8 +45,8 @@ TEST_F(TLWindowMoverTest, EachFailureHasItsMessageAndWritesNothing) {
         {true, true, std::nullopt, std::nullopt, 0, true, "third.left",
          "Die App hat kein bewegbares Fenster (AXError 0)."},
         // An error that still comes with a window is an error.
-        {true, true, "Büro", 7, -25204, true, "third.left",
-         "Büro hat kein bewegbares Fenster (AXError -25204)."},
+        {true, true, "Büro %2 %1", 7, -25204, true, "third.left",
+         "Büro %2 %1 hat kein bewegbares Fenster (AXError -25204)."},
         {true, true, "Editor", 7, 0, false, "third.left", "Fensterposition konnte nicht gelesen werden."},
         {true, true, "Editor", 7, 0, true, "screen.next", "Nur ein Bildschirm angeschlossen."},
         {true, true, "Editor", 7, 0, true, "screen.prev", "Nur ein Bildschirm angeschlossen."},

@@ -129,11 +129,17 @@ QString TLX11KeyboardLayout::characterForKeyCode(std::int64_t virtualKeyCode) co
     if (layout == XKB_LAYOUT_INVALID) {
         return {};
     }
-    const xkb_keysym_t* syms = nullptr;
-    // Level 0: the key without any modifier.
-    const int count = xkb_keymap_key_get_syms_by_level(keymap_.get(), key, layout, 0, &syms);
-    if (count < 1 || syms == nullptr) {
-        return {};
+    // Level 0 is the key without any modifier. Where it has no text, the first level that has
+    // some is what the key shows: the keypad's digits sit on the Num Lock level.
+    const xkb_level_index_t levels = xkb_keymap_num_levels_for_key(keymap_.get(), key, layout);
+    for (xkb_level_index_t level = 0; level < levels; ++level) {
+        const xkb_keysym_t* syms = nullptr;
+        if (xkb_keymap_key_get_syms_by_level(keymap_.get(), key, layout, level, &syms) >= 1 &&
+            syms != nullptr) {
+            if (QString text = textOfKeysym(syms[0]); !text.isEmpty()) {
+                return text;
+            }
+        }
     }
-    return textOfKeysym(syms[0]);
+    return {};
 }
