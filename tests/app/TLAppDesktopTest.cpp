@@ -5,13 +5,13 @@
 #include "TLBundle.h"
 #include "TLHotkeyManager.h"
 #include "TLLayout.h"
+#include "TLPlatform.h"
 #include "TLPreferencesWindowController.h"
 #include "TLShortcutRecorder.h"
 #include "TLStatusMenu.h"
 #include "TLTestDesktop.h"
 #include "TLTestProcess.h"
 #include "TLUserDefaults.h"
-#include "TLX11Connection.h"
 
 #include <QAction>
 #include <QApplication>
@@ -49,10 +49,10 @@ public:
         qputenv("XDG_RUNTIME_DIR", home.filePath(QStringLiteral("runtime")).toUtf8());
         qputenv("QT_QPA_PLATFORM", "xcb");
         application = std::make_unique<QApplication>(argc, argv);
-        std::unique_ptr<TLX11Connection> connection = TLX11Connection::open();
-        ASSERT_TRUE(connection);
+        std::unique_ptr<TLPlatform> platform = TLPlatform::open(nullptr);
+        ASSERT_TRUE(platform);
         tilora =
-            std::make_unique<TLApplication>(std::move(connection), TLBundle(QStringLiteral(TL_BUNDLE_PATH)));
+            std::make_unique<TLApplication>(std::move(platform), TLBundle(QStringLiteral(TL_BUNDLE_PATH)));
         // No feed requests from this test.
         tilora->defaults().setBool(false, QString::fromLatin1(TLUserDefaults::kAutoUpdateEnabled));
         delegate = &tilora->delegate();

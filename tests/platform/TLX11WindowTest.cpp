@@ -415,7 +415,9 @@ public:
         return front;
     }
     std::optional<TLPoint> mouseLocation() override { return real_.mouseLocation(); }
-    void setFrame(std::uint64_t w, TLIntPoint p, TLIntSize s) override { real_.setFrame(w, p, s); }
+    bool setFrame(std::uint64_t w, TLIntPoint p, TLIntSize s, QString* failure) override {
+        return real_.setFrame(w, p, s, failure);
+    }
 
 private:
     TLWindowControl& real_;

@@ -109,6 +109,15 @@ TEST_F(TLWindowMoverTest, SuccessRequestsTheComputedFrameOnce) {
     }
 }
 
+TEST_F(TLWindowMoverTest, ARefusedFrameFailsWithTheWindowSystemsReason) {
+    desktop.refusal = QString("No matching node.");
+    desktop.front.applicationName = QString("100%1"); // a name is never taken for a placeholder
+    QString message;
+    EXPECT_FALSE(mover.applyLayout(layout("half.left"), &message));
+    EXPECT_EQ(message, "100%1 lässt sein Fenster nicht ändern (No matching node.).");
+    EXPECT_EQ(desktop.count("setFrame"), 1u);
+}
+
 class UrlRecorder : public QObject {
     Q_OBJECT
 public:
