@@ -10,6 +10,7 @@
 #include "TLMainMenu.h"
 #include "TLStatusIcon.h"
 #include "TLStatusMenu.h"
+#include "TLTrayWatch.h"
 #include "TLUserDefaults.h"
 
 #include <QAction>
@@ -67,6 +68,18 @@ void TLAppDelegate::applicationDidFinishLaunching() {
         services_.requestTrust();
         services_.showPreferences();
     }
+    // Without a tray nothing would show that Tilora runs.
+    QTimer::singleShot(kNoTrayDelayMs, this, &TLAppDelegate::checkTray);
+}
+
+void TLAppDelegate::checkTray() {
+    // Only asked when an icon exists: asking Qt before a D-Bus tray exists would keep it from
+    // ever using one.
+    if (statusItem_ && QSystemTrayIcon::isSystemTrayAvailable()) {
+        return;
+    }
+    log_.write(std::string_view(kNoTrayLine));
+    showPreferences();
 }
 
 void TLAppDelegate::buildMainMenu() {
@@ -74,11 +87,23 @@ void TLAppDelegate::buildMainMenu() {
 }
 
 void TLAppDelegate::buildStatusItem() {
+    menu_ = std::make_unique<TLStatusMenu>();
+    trayWatch_ = std::make_unique<TLTrayWatch>();
+    if (trayWatch_->iconCanBeMade()) {
+        makeStatusIcon();
+    } else {
+        connect(trayWatch_.get(), &TLTrayWatch::trayAppeared, this, &TLAppDelegate::makeStatusIcon);
+    }
+    rebuildMenu();
+}
+
+void TLAppDelegate::makeStatusIcon() {
+    if (statusItem_) {
+        return;
+    }
     statusItem_ = std::make_unique<QSystemTrayIcon>();
     statusItem_->setIcon(TLStatusIcon::trayIcon(TLStatusIcon::Panel::Dark));
     statusItem_->setToolTip(QStringLiteral("Tilora"));
-
-    menu_ = std::make_unique<TLStatusMenu>();
     statusItem_->setContextMenu(menu_.get());
     // A left click opens the menu too, as a click on a status item does; so does a left click
     // that Qt counts as a double click (see below).
@@ -92,7 +117,6 @@ void TLAppDelegate::buildStatusItem() {
     // after the one that opened the menu is counted as one when the menu was closed with the
     // keyboard (no click in between), so eventFilter opens the menu for it.
     qApp->installEventFilter(this);
-    rebuildMenu();
     statusItem_->show();
 }
 
