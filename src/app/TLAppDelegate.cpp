@@ -106,10 +106,12 @@ void TLAppDelegate::makeStatusIcon() {
     statusItem_->setToolTip(QStringLiteral("Tilora"));
     statusItem_->setContextMenu(menu_.get());
     // A left click opens the menu too, as a click on a status item does; so does a left click
-    // that Qt counts as a double click (see below).
+    // that Qt counts as a double click (see below). A tray that asks its items for their menu
+    // (StatusNotifierItem hosts that draw none themselves, such as swaybar) gets it as well.
     connect(statusItem_.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
+                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick ||
+                    reason == QSystemTrayIcon::Context) {
                     popUpStatusMenu(QCursor::pos());
                 }
             });
@@ -122,6 +124,9 @@ void TLAppDelegate::makeStatusIcon() {
 
 void TLAppDelegate::popUpStatusMenu(const QPoint& at) {
     if (menu_ && !menu_->isVisible()) {
+        // A fixed size: where the menu cannot be a popup of one of Tilora's windows (Wayland),
+        // a tiling compositor then floats it instead of giving it a whole screen.
+        menu_->setFixedSize(menu_->sizeHint());
         menu_->popup(at);
     }
 }
