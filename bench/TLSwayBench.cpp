@@ -131,19 +131,21 @@ int main(int argc, char** argv) {
     std::string halves[2];
     for (int side = 0; side < 2; ++side) {
         timed.done.reset();
-        sway.press(side == 0 ? "-M ctrl -M alt -k Left -m alt -m ctrl" : "-M ctrl -M alt -k Right -m alt -m ctrl");
+        sway.press(side == 0 ? "-M ctrl -M alt -k Left -m alt -m ctrl"
+                             : "-M ctrl -M alt -k Right -m alt -m ctrl");
         pump([&] { return timed.done.has_value(); });
         const auto f = sway.frame(*window);
-        halves[side] = "[con_id=" + std::to_string(*window) + "] resize set " + std::to_string(f->width) + " " +
-                       std::to_string(f->height) + ", move absolute position " + std::to_string(f->x) + " " +
-                       std::to_string(f->y);
+        halves[side] = "[con_id=" + std::to_string(*window) + "] resize set " + std::to_string(f->width) +
+                       " " + std::to_string(f->height) + ", move absolute position " + std::to_string(f->x) +
+                       " " + std::to_string(f->y);
     }
 
     std::vector<double> ms[kWays];
     for (int i = 0; i < samples * kWays; ++i) {
         const Way way = static_cast<Way>(i % kWays);
         const int side = (i / kWays) % 2;
-        const char* keys[kWays] = {"-M ctrl -M alt -M shift -k F9", "-M ctrl -M alt -k ", "-M ctrl -M alt -M shift -k F10"};
+        const char* keys[kWays] = {"-M ctrl -M alt -M shift -k F9", "-M ctrl -M alt -k ",
+                                   "-M ctrl -M alt -M shift -k F10"};
         std::string press = keys[way];
         if (way == Tilora) {
             press += side == 0 ? "Left" : "Right";

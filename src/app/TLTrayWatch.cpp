@@ -16,7 +16,8 @@ bool TLTrayWatch::iconCanBeMade() {
     const QString service = QString::fromLatin1(kWatcherService);
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!watcher_) {
-        watcher_ = std::make_unique<QDBusServiceWatcher>(service, bus, QDBusServiceWatcher::WatchForRegistration);
+        watcher_ =
+            std::make_unique<QDBusServiceWatcher>(service, bus, QDBusServiceWatcher::WatchForRegistration);
         connect(watcher_.get(), &QDBusServiceWatcher::serviceRegistered, this, &TLTrayWatch::trayAppeared);
     }
     return bus.interface() != nullptr && bus.interface()->isServiceRegistered(service);

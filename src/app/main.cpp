@@ -3,6 +3,7 @@
 #include "TLBundle.h"
 #include "TLLog.h"
 #include "TLPlatform.h"
+#include "TLQuitSignals.h"
 #include "TLSingleInstance.h"
 #include "TLStatusIcon.h"
 #include "TLUpdateRecovery.h"
@@ -38,6 +39,7 @@ int main(int argc, char** argv) {
     }
 
     TLApplication tilora(std::move(platform), TLBundle::ofRunningExecutable());
+    const TLQuitSignals quitSignals;
     TLAppDelegate& delegate = tilora.delegate();
     QObject::connect(&instance, &TLSingleInstance::activationRequested, &delegate,
                      &TLAppDelegate::showPreferences);

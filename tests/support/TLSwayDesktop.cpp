@@ -32,7 +32,8 @@ TLSwayDesktop::Rect rectOf(const QJsonObject& node, const char* key = "rect") {
 }
 
 // Depth first through nodes and floating nodes.
-std::optional<QJsonObject> findNode(const QJsonObject& node, const std::function<bool(const QJsonObject&)>& match) {
+std::optional<QJsonObject> findNode(const QJsonObject& node,
+                                    const std::function<bool(const QJsonObject&)>& match) {
     if (match(node)) {
         return node;
     }
@@ -84,13 +85,18 @@ bool TLSwayDesktop::start(const Options& options, std::string* error) {
         if (user == nullptr || chown(run.c_str(), user->pw_uid, user->pw_gid) != 0) {
             return fail(error, std::string("no user ") + kUser);
         }
-        as = {"setpriv", "--reuid=" + std::to_string(user->pw_uid), "--regid=" + std::to_string(user->pw_gid),
-              "--init-groups", "--pdeathsig", "SIGTERM"};
+        as = {"setpriv",
+              "--reuid=" + std::to_string(user->pw_uid),
+              "--regid=" + std::to_string(user->pw_gid),
+              "--init-groups",
+              "--pdeathsig",
+              "SIGTERM"};
     }
     as.insert(as.end(), {"env", "-i", "HOME=" + dir_, "XDG_RUNTIME_DIR=" + run, "PATH=/usr/bin:/bin"});
 
-    std::ofstream(dir_ + "/dbus.conf") << "<busconfig><include>/usr/share/dbus-1/session.conf</include>"
-                                          "<policy context=\"default\"><allow user=\"root\"/></policy></busconfig>\n";
+    std::ofstream(dir_ + "/dbus.conf")
+        << "<busconfig><include>/usr/share/dbus-1/session.conf</include>"
+           "<policy context=\"default\"><allow user=\"root\"/></policy></busconfig>\n";
     std::ostringstream config;
     for (const Output& o : outputs()) {
         config << "output " << o.name << " " << o.command << "\n";
@@ -104,7 +110,8 @@ bool TLSwayDesktop::start(const Options& options, std::string* error) {
     chmod((dir_ + "/dbus.conf").c_str(), 0644);
 
     std::vector<std::string> bus = as;
-    bus.insert(bus.end(), {"dbus-daemon", "--nofork", "--print-address=1", "--config-file=" + dir_ + "/dbus.conf"});
+    bus.insert(bus.end(),
+               {"dbus-daemon", "--nofork", "--print-address=1", "--config-file=" + dir_ + "/dbus.conf"});
     bus_process_ = TLTestProcess::start(bus, {{}, -1, dir_ + "/dbus.log"}, error);
     if (!bus_process_ || !waitUntil([&] { return readFile(dir_ + "/dbus.log").starts_with("unix:"); })) {
         return fail(error, "dbus-daemon did not start");
@@ -133,7 +140,8 @@ bool TLSwayDesktop::start(const Options& options, std::string* error) {
         xDisplay_ = readFile(run + "/x-display");
         xDisplay_ = xDisplay_.substr(0, xDisplay_.find('\n'));
         for (const Output& o : outputs()) {
-            const auto output = findNode(tree(), [&](const QJsonObject& n) { return n.value("name") == o.name; });
+            const auto output =
+                findNode(tree(), [&](const QJsonObject& n) { return n.value("name") == o.name; });
             if (!output || rectOf(*output) != Rect{o.x, o.y, o.width, o.height}) {
                 return false;
             }
@@ -148,8 +156,9 @@ bool TLSwayDesktop::start(const Options& options, std::string* error) {
     // XWayland lets only its own user in; as root, the tests' X clients are let in too.
     std::vector<std::string> xhost = as;
     xhost.insert(xhost.end(), {"DISPLAY=" + xDisplay_, "xhost", "+si:localuser:root"});
-    return geteuid() != 0 || TLTestProcess::run(xhost, {}, nullptr, 10s) == 0 ? true
-                                                                            : fail(error, "XWayland did not start");
+    return geteuid() != 0 || TLTestProcess::run(xhost, {}, nullptr, 10s) == 0
+               ? true
+               : fail(error, "XWayland did not start");
 }
 
 void TLSwayDesktop::stop() {
@@ -189,7 +198,8 @@ QJsonObject TLSwayDesktop::tree() const {
 
 std::vector<bool> TLSwayDesktop::command(const std::string& command) const {
     std::vector<bool> results;
-    for (const QJsonValue& r : QJsonDocument::fromJson(QByteArray::fromStdString(runSwaymsg({command}))).array()) {
+    for (const QJsonValue& r :
+         QJsonDocument::fromJson(QByteArray::fromStdString(runSwaymsg({command}))).array()) {
         results.push_back(r.toObject().value("success").toBool());
     }
     return results;
@@ -199,7 +209,8 @@ std::optional<TLSwayDesktop::Rect> TLSwayDesktop::visibleArea(const std::string&
     const QJsonDocument workspaces =
         QJsonDocument::fromJson(QByteArray::fromStdString(runSwaymsg({"-t", "get_workspaces"})));
     for (const QJsonValue& w : workspaces.array()) {
-        if (w.toObject().value("output") == QString::fromStdString(output) && w.toObject().value("visible").toBool()) {
+        if (w.toObject().value("output") == QString::fromStdString(output) &&
+            w.toObject().value("visible").toBool()) {
             return rectOf(w.toObject());
         }
     }
@@ -228,7 +239,8 @@ std::optional<long long> TLSwayDesktop::waitForWindow(const std::string& title) 
         const auto node = findNode(tree(), [&](const QJsonObject& n) {
             return n.value("name") == QString::fromStdString(title) && n.contains("shell");
         });
-        id = node && node->value("focused").toBool() ? std::optional(node->value("id").toInteger()) : std::nullopt;
+        id = node && node->value("focused").toBool() ? std::optional(node->value("id").toInteger())
+                                                     : std::nullopt;
         return id.has_value();
     });
     return id;

@@ -24,7 +24,8 @@ public:
     static std::unique_ptr<TLSwayPlatform> open(const QString& socketPath, QString* error = nullptr);
     ~TLSwayPlatform() override;
 
-    QByteArray qtPlatformName() const override { return "wayland"; }
+    // Wayland, else XWayland when Qt has no Wayland plugin.
+    QByteArray qtPlatformName() const override { return "wayland;xcb"; }
     TLWindowControl& windowControl() override;
     TLHotKeyService& hotKeyService() override;
     TLKeyboardLayout& keyboardLayout() override;
