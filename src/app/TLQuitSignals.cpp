@@ -27,7 +27,8 @@ constexpr std::array kSignals{SIGTERM, SIGINT, SIGHUP};
 } // namespace
 
 TLQuitSignals::TLQuitSignals(QObject* parent) : QObject(parent) {
-    if (gPipe[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, gPipe.data()) != 0) {
+    if (gPipe[0] >= 0 ||
+        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, gPipe.data()) != 0) {
         return;
     }
     notifier_ = std::make_unique<QSocketNotifier>(gPipe[1], QSocketNotifier::Read);

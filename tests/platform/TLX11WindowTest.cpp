@@ -1,3 +1,4 @@
+#include "TLClosingWindowControl.h"
 #include "TLPlacement.h"
 #include "TLTestDesktop.h"
 #include "TLVisibleFrames.h"
@@ -402,28 +403,6 @@ TEST_F(TLX11WindowTest, ADesktopWindowGivesWayToItsProcessesMainWindow) {
     EXPECT_EQ(message.toStdString(), "tldesk hat kein bewegbares Fenster (AXError 0).");
 }
 
-// Forwards to the real backend and closes the client between the read and the write.
-class ClosingControl : public TLWindowControl {
-public:
-    ClosingControl(TLWindowControl& real, std::function<void()> close)
-        : real_(real), close_(std::move(close)) {}
-    bool isTrusted() override { return real_.isTrusted(); }
-    void requestTrust() override { real_.requestTrust(); }
-    TLFrontmostWindow readFrontmostWindow() override {
-        TLFrontmostWindow front = real_.readFrontmostWindow();
-        close_();
-        return front;
-    }
-    std::optional<TLPoint> mouseLocation() override { return real_.mouseLocation(); }
-    bool setFrame(std::uint64_t w, TLIntPoint p, TLIntSize s, QString* failure) override {
-        return real_.setFrame(w, p, s, failure);
-    }
-
-private:
-    TLWindowControl& real_;
-    std::function<void()> close_;
-};
-
 TEST_F(TLX11WindowTest, AWindowClosedBeforeItsWriteFailsNothing) {
     for (const char* state : {"", "_NET_WM_STATE_MAXIMIZED_VERT"}) {
         std::unique_ptr<TLTestProcess> client;
@@ -432,7 +411,7 @@ TEST_F(TLX11WindowTest, AWindowClosedBeforeItsWriteFailsNothing) {
             desktop->sendClientMessage(w, "_NET_WM_STATE", {1, desktop->atom(state), 0, 2, 0});
             ASSERT_TRUE(desktop->waitUntil([&] { return hasState(w, state); }));
         }
-        ClosingControl closing(*control, [&] {
+        TLClosingWindowControl closing(*control, [&] {
             client->terminate();
             desktop->waitUntil([&] { return !desktop->outerFrame(w); });
         });

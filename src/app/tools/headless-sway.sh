@@ -8,17 +8,10 @@
 # sway refuses to run as root: as root, sway and its bus run as the user tilora-test (made if
 # missing); root can still use both sockets.
 
+source "$(dirname "${BASH_SOURCE[0]}")/headless-desktop.sh" # tl_wait_for
+
 TL_SWAY_PIDS=()
 TL_SWAY_DIR=
-
-tl_sway_wait() { # SECONDS COMMAND...: runs COMMAND every 50 ms until it succeeds
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@" >/dev/null 2>&1; do
-    [ "$SECONDS" -lt "$deadline" ] || return 1
-    sleep 0.05
-  done
-}
 
 tl_sway_start() {
   local logs=$1 user=tilora-test
@@ -54,14 +47,14 @@ CONF
 
   "${as[@]}" dbus-daemon --nofork --print-address=1 --config-file="$TL_SWAY_DIR/dbus.conf" >"$logs/dbus.log" 2>&1 &
   TL_SWAY_PIDS+=($!)
-  tl_sway_wait 10 grep -q '^unix:' "$logs/dbus.log" || { echo "headless sway: no D-Bus" >&2; return 1; }
+  tl_wait_for 10 grep -q '^unix:' "$logs/dbus.log" || { echo "headless sway: no D-Bus" >&2; return 1; }
   export DBUS_SESSION_BUS_ADDRESS
   DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$logs/dbus.log")
 
   "${as[@]}" WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
     DBUS_SESSION_BUS_ADDRESS="$DBUS_SESSION_BUS_ADDRESS" sway -c "$TL_SWAY_DIR/config" >"$logs/sway.log" 2>&1 &
   TL_SWAY_PIDS+=($!)
-  tl_sway_wait 15 bash -c "ls '$run'/sway-ipc.*.sock && ls '$run' | grep -qx 'wayland-[0-9]*'" || {
+  tl_wait_for 15 bash -c "ls '$run'/sway-ipc.*.sock && ls '$run' | grep -qx 'wayland-[0-9]*'" || {
     echo "headless sway: sway did not start (see $logs/sway.log)" >&2
     return 1
   }
@@ -69,7 +62,7 @@ CONF
   SWAYSOCK=$(ls "$run"/sway-ipc.*.sock)
   WAYLAND_DISPLAY=$(ls "$run" | grep -x 'wayland-[0-9]*' | head -n 1)
   swaymsg create_output >/dev/null
-  tl_sway_wait 15 bash -c "swaymsg -t get_outputs | grep -q HEADLESS-2 && [ -s '$run/x-display' ]" || return 1
+  tl_wait_for 15 bash -c "swaymsg -t get_outputs | grep -q HEADLESS-2 && [ -s '$run/x-display' ]" || return 1
   DISPLAY=$(cat "$run/x-display")
   if [ "$(id -u)" -eq 0 ]; then
     "${as[@]}" DISPLAY="$DISPLAY" xhost +si:localuser:root >/dev/null # XWayland lets its user in only

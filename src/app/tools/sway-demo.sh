@@ -66,7 +66,8 @@ press_and_wait() {
 echo "== Tilora"
 "$app" >"$demo/logs/tilora.log" 2>&1 &
 pids+=($!)
-tl_sway_wait 15 bash -c '[ -n "$(dbus-send --session --print-reply --dest=org.kde.StatusNotifierWatcher /StatusNotifierWatcher org.freedesktop.DBus.Properties.Get string:org.kde.StatusNotifierWatcher string:RegisteredStatusNotifierItems | grep StatusNotifierItem)" ]' || {
+tray_shown() { [ -n "$(tray_item)" ]; }
+tl_wait_for 15 tray_shown || {
   echo "Tilora's tray icon did not appear; see $demo/logs/tilora.log" >&2
   exit 1
 }
@@ -75,13 +76,13 @@ echo "   running, tray icon in swaybar"
 echo "== test windows, tiled with the default hot keys"
 foot --title "Tilora-Demo 1" --app-id tilora-demo sh -c 'echo Tilora demo window 1; sleep infinity' >/dev/null 2>&1 &
 pids+=($!)
-tl_sway_wait 10 has_window "Tilora-Demo 1"
+tl_wait_for 10 has_window "Tilora-Demo 1"
 press_and_wait "Ctrl+Alt+Left: left half of the right output" -M ctrl -M alt -k Left -m alt -m ctrl
 shot 1-left-half
 
 foot --title "Tilora-Demo 2" --app-id tilora-demo sh -c 'echo Tilora demo window 2; sleep infinity' >/dev/null 2>&1 &
 pids+=($!)
-tl_sway_wait 10 has_window "Tilora-Demo 2"
+tl_wait_for 10 has_window "Tilora-Demo 2"
 press_and_wait "Ctrl+Alt+3: right third" -M ctrl -M alt -k 3 -m alt -m ctrl
 press_and_wait "Ctrl+Alt+Shift+Left: to the left output" -M ctrl -M alt -M shift -k Left -m shift -m alt -m ctrl
 press_and_wait "Ctrl+Alt+Return: fill that output" -M ctrl -M alt -k Return -m alt -m ctrl
@@ -90,13 +91,13 @@ shot 2-tiled-windows
 echo "== the tray menu (as swaybar asks for it on a click)"
 item=$(tray_item)
 dbus-send --session --print-reply --dest="${item%%/*}" "/${item#*/}" org.kde.StatusNotifierItem.Activate int32:0 int32:0 >/dev/null
-tl_sway_wait 5 has_window Tilora || true # the menu
+tl_wait_for 5 has_window Tilora || true # the menu
 shot 3-tray-menu
 wtype -k Escape
 
 echo "== the settings window (a second start brings up the first one's)"
 "$app" >>"$demo/logs/tilora-second.log" 2>&1 || true
-tl_sway_wait 10 has_window "Tilora – Einstellungen" || true
+tl_wait_for 10 has_window "Tilora – Einstellungen" || true
 # sway tiles new windows, and the floating demo window covers that output: float it, as the
 # README suggests to sway users (for_window [app_id="Tilora"] floating enable).
 swaymsg '[app_id="Tilora"] floating enable' >/dev/null

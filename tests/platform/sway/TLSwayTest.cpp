@@ -3,6 +3,7 @@
 #include "TLAppDelegate.h"
 #include "TLApplication.h"
 #include "TLBundle.h"
+#include "TLClosingWindowControl.h"
 #include "TLKeyTable.h"
 #include "TLModifiers.h"
 #include "TLPlacement.h"
@@ -174,35 +175,13 @@ TEST(Sway, AFullscreenXWaylandWindowLeavesFullscreenAndIsPlaced) {
     EXPECT_EQ(gSway->container(*window)->value("type").toString(), "floating_con");
 }
 
-// Forwards to the real backend and closes the window between the read and the write.
-class ClosingControl : public TLWindowControl {
-public:
-    ClosingControl(TLWindowControl& real, std::function<void()> close)
-        : real_(real), close_(std::move(close)) {}
-    bool isTrusted() override { return real_.isTrusted(); }
-    void requestTrust() override {}
-    TLFrontmostWindow readFrontmostWindow() override {
-        TLFrontmostWindow front = real_.readFrontmostWindow();
-        close_();
-        return front;
-    }
-    std::optional<TLPoint> mouseLocation() override { return real_.mouseLocation(); }
-    bool setFrame(std::uint64_t w, TLIntPoint p, TLIntSize s, QString* failure) override {
-        return real_.setFrame(w, p, s, failure);
-    }
-
-private:
-    TLWindowControl& real_;
-    std::function<void()> close_;
-};
-
 TEST(Sway, AWindowClosedAtThePressFailsWithSwaysReason) {
     auto foot = gSway->launchFoot("Closing");
     const auto window = gSway->waitForWindow("Closing");
     ASSERT_TRUE(window);
     std::unique_ptr<TLPlatform> second = TLSwayPlatform::open(qEnvironmentVariable("SWAYSOCK"));
     ASSERT_TRUE(second);
-    ClosingControl control(second->windowControl(), [&] {
+    TLClosingWindowControl control(second->windowControl(), [&] {
         foot->terminate();
         TLSwayDesktop::waitUntil([&] { return !gSway->container(*window); });
     });
