@@ -3,8 +3,10 @@
 // resident memory once started.
 //
 //   bench_app_startup [runs]
+#include "TLBenchFigures.h"
 #include "TLTestDesktop.h"
-#include "TLTestProcess.h"
+
+#include <QCoreApplication>
 
 #include <xcb/xcb.h>
 
@@ -83,26 +85,10 @@ struct Probe {
     }
 };
 
-std::optional<long> residentKilobytes(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-        }
-    }
-    return std::nullopt;
-}
-
-double percentile(std::vector<double> values, double p) {
-    std::sort(values.begin(), values.end());
-    const std::size_t index =
-        std::min(values.size() - 1, static_cast<std::size_t>(std::lround(p * double(values.size() - 1))));
-    return values[index];
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
     TLTestDesktop desktop;
     std::string error;
@@ -118,11 +104,10 @@ int main(int argc, char** argv) {
     fs::create_directories(home / "config");
     fs::create_directories(home / "runtime");
     fs::permissions(home / "runtime", fs::perms::owner_all, fs::perm_options::replace);
-    TLTestProcess::Options options;
-    options.environment = {"DISPLAY=" + desktop.displayName(),
-                           "XDG_CONFIG_HOME=" + (home / "config").string(),
-                           "XDG_RUNTIME_DIR=" + (home / "runtime").string(), "QT_QPA_PLATFORM=xcb"};
-    options.logPath = (home / "tilora.log").string();
+    const QStringList environment = {QString::fromStdString("XDG_CONFIG_HOME=" + (home / "config").string()),
+                                     QString::fromStdString("XDG_RUNTIME_DIR=" + (home / "runtime").string()),
+                                     "QT_QPA_PLATFORM=xcb"};
+    const QString log = QString::fromStdString((home / "tilora.log").string());
     Probe probe{desktop};
 
     std::vector<double> trayTimes;
@@ -132,9 +117,9 @@ int main(int argc, char** argv) {
     // The first start is a warm-up (and the first launch, which also writes the login item).
     for (int run = -1; run < runs && timeouts < 5;) {
         const auto start = Clock::now();
-        auto tilora = TLTestProcess::start({TL_BUNDLE_EXECUTABLE}, options, &error);
+        auto tilora = desktop.launch({TL_BUNDLE_EXECUTABLE}, environment, log);
         if (!tilora) {
-            std::fprintf(stderr, "bench_app_startup: %s\n", error.c_str());
+            std::fprintf(stderr, "bench_app_startup: Tilora did not start\n");
             return 1;
         }
         std::optional<double> tray;
@@ -151,13 +136,13 @@ int main(int argc, char** argv) {
         }
         if (!tray || !ready) {
             ++timeouts;
-            tilora->terminate();
+            tilora.reset();
             continue;
         }
         // Resident memory once start-up work has settled.
         std::this_thread::sleep_for(std::chrono::seconds(1));
-        const std::optional<long> kb = residentKilobytes(tilora->pid());
-        tilora->terminate();
+        const std::optional<long> kb = tlResidentKilobytes(pid_t(tilora->processId()));
+        tilora.reset();
         desktop.waitUntil([&] { return !probe.trayIconShown(); });
         if (run >= 0) {
             trayTimes.push_back(*tray);
@@ -178,14 +163,14 @@ int main(int argc, char** argv) {
     std::printf("runs: %zu (after one warm-up start), repeated after a probe clash: %d\n", trayTimes.size(),
                 timeouts);
     std::printf("start -> tray icon shown:                median %6.1f ms  p90 %6.1f ms  max %6.1f ms\n",
-                percentile(trayTimes, 0.5), percentile(trayTimes, 0.9), percentile(trayTimes, 1.0));
+                tlPercentile(trayTimes, 0.5), tlPercentile(trayTimes, 0.9), tlPercentile(trayTimes, 1.0));
     std::printf("start -> tray icon and hot keys ready:   median %6.1f ms  p90 %6.1f ms  max %6.1f ms  "
                 "(target < 300 ms)\n",
-                percentile(readyTimes, 0.5), percentile(readyTimes, 0.9), percentile(readyTimes, 1.0));
+                tlPercentile(readyTimes, 0.5), tlPercentile(readyTimes, 0.9), tlPercentile(readyTimes, 1.0));
     if (!rss.empty()) {
         std::printf(
             "resident memory 1 s after start:         median %6.1f MB  max %6.1f MB  (target < 40 MB)\n",
-            percentile(rss, 0.5), percentile(rss, 1.0));
+            tlPercentile(rss, 0.5), tlPercentile(rss, 1.0));
     }
     return 0;
 }

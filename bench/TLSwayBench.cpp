@@ -11,6 +11,7 @@
 //
 //   bench_sway [samples]      (default 60 per way)
 
+#include "TLBenchFigures.h"
 #include "TLHotkeyManager.h"
 #include "TLLayout.h"
 #include "TLLog.h"
@@ -72,14 +73,14 @@ public:
         pressed = Clock::now();
         const QString command = event.value("binding").toObject().value("command").toString();
         if (command == "nop bench floor") {
-            session_.run(QString::fromStdString(target));
+            session_.run(target);
             done = Clock::now();
         } else if (command == "nop bench swaymsg") {
-            TLTestProcess::run({"swaymsg", target}, {}, nullptr, std::chrono::seconds(10));
+            TLTestDesktop::runWith({}, {"swaymsg", target});
             done = Clock::now();
         }
     }
-    std::string target; // the command for the next press of the bench's own keys
+    QString target; // the command for the next press of the bench's own keys
     std::optional<Clock::time_point> pressed, done;
 
 private:
@@ -98,7 +99,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     sway.setEnvironment();
-    auto foot = sway.launchFoot("Bench");
+    auto foot = sway.launch({"foot", "--title", "Bench", "sleep", "1000"});
     const std::optional<long long> window = sway.waitForWindow("Bench");
     auto session = TLSwaySession::open(qEnvironmentVariable("SWAYSOCK"));
     if (!window || !session) {
@@ -128,16 +129,19 @@ int main(int argc, char** argv) {
         }
         return done();
     };
-    std::string halves[2];
+    QString halves[2];
     for (int side = 0; side < 2; ++side) {
         timed.done.reset();
         sway.press(side == 0 ? "-M ctrl -M alt -k Left -m alt -m ctrl"
                              : "-M ctrl -M alt -k Right -m alt -m ctrl");
         pump([&] { return timed.done.has_value(); });
         const auto f = sway.frame(*window);
-        halves[side] = "[con_id=" + std::to_string(*window) + "] resize set " + std::to_string(f->width) +
-                       " " + std::to_string(f->height) + ", move absolute position " + std::to_string(f->x) +
-                       " " + std::to_string(f->y);
+        halves[side] = QString("[con_id=%1] resize set %2 %3, move absolute position %4 %5")
+                           .arg(*window)
+                           .arg(f->width)
+                           .arg(f->height)
+                           .arg(f->x)
+                           .arg(f->y);
     }
 
     std::vector<double> ms[kWays];
@@ -146,7 +150,7 @@ int main(int argc, char** argv) {
         const int side = (i / kWays) % 2;
         const char* keys[kWays] = {"-M ctrl -M alt -M shift -k F9", "-M ctrl -M alt -k ",
                                    "-M ctrl -M alt -M shift -k F10"};
-        std::string press = keys[way];
+        QString press = keys[way];
         if (way == Tilora) {
             press += side == 0 ? "Left" : "Right";
         }
@@ -167,10 +171,9 @@ int main(int argc, char** argv) {
 
     double median[kWays];
     for (int w = 0; w < kWays; ++w) {
-        std::ranges::sort(ms[w]);
-        median[w] = ms[w][ms[w].size() / 2];
+        median[w] = tlPercentile(ms[w], 0.5);
         std::printf("%-36s median %6.2f ms   p90 %6.2f ms   (%zu presses)\n", kNames[w], median[w],
-                    ms[w][ms[w].size() * 9 / 10], ms[w].size());
+                    tlPercentile(ms[w], 0.9), ms[w].size());
     }
     std::printf("Tilora / floor: %.2f   Tilora / swaymsg: %.2f\n", median[Tilora] / median[Floor],
                 median[Tilora] / median[Swaymsg]);

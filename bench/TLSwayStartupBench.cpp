@@ -3,17 +3,16 @@
 // started. Tilora picks its Qt platform itself, as in a user's session.
 //
 //   bench_sway_startup [runs]
+#include "TLBenchFigures.h"
 #include "TLSwayDesktop.h"
 #include "TLSwaySession.h"
 
+#include <QCoreApplication>
 #include <QTemporaryDir>
 
-#include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <thread>
@@ -39,33 +38,10 @@ bool bound(TLSwaySession& session) {
     return true;
 }
 
-bool trayIconShown() {
-    std::string reply;
-    TLTestProcess::run({"dbus-send", "--session", "--print-reply", "--dest=org.kde.StatusNotifierWatcher",
-                        "/StatusNotifierWatcher", "org.freedesktop.DBus.Properties.Get",
-                        "string:org.kde.StatusNotifierWatcher", "string:RegisteredStatusNotifierItems"},
-                       {}, &reply, std::chrono::seconds(5));
-    return reply.find("/StatusNotifierItem") != std::string::npos;
-}
-
-std::optional<long> residentKilobytes(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-        }
-    }
-    return std::nullopt;
-}
-
-double percentile(std::vector<double> values, double p) {
-    std::ranges::sort(values);
-    return values[std::min(values.size() - 1, static_cast<std::size_t>(std::lround(p * double(values.size() - 1))))];
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
     TLSwayDesktop sway;
     std::string error;
@@ -74,42 +50,43 @@ int main(int argc, char** argv) {
         return 1;
     }
     sway.setEnvironment();
-    unsetenv("QT_QPA_PLATFORM");
     auto session = TLSwaySession::open(qEnvironmentVariable("SWAYSOCK"));
     QTemporaryDir home;
     if (!session || !home.isValid()) {
         std::fprintf(stderr, "bench_sway_startup: no IPC or no temporary folder\n");
         return 1;
     }
-    const std::vector<std::string> environment = {"XDG_CONFIG_HOME=" + home.path().toStdString()};
+    const QStringList environment = {"XDG_CONFIG_HOME=" + home.path(), "QT_QPA_PLATFORM="};
 
     std::vector<double> trayTimes, readyTimes, rss;
     // The first start is a warm-up (and the first launch, which also writes the login item).
     for (int run = -1; run < runs; ++run) {
         const auto start = Clock::now();
-        auto tilora = TLTestProcess::start({TL_BUNDLE_EXECUTABLE}, {environment, -1, {}}, &error);
+        auto tilora = TLTestDesktop::launchWith(environment, {TL_BUNDLE_EXECUTABLE});
         if (!tilora) {
-            std::fprintf(stderr, "bench_sway_startup: %s\n", error.c_str());
+            std::fprintf(stderr, "bench_sway_startup: Tilora did not start\n");
             return 1;
         }
         std::optional<double> tray, ready;
-        for (const auto deadline = start + std::chrono::seconds(10); Clock::now() < deadline && !(tray && ready);) {
+        for (const auto deadline = start + std::chrono::seconds(10);
+             Clock::now() < deadline && !(tray && ready);) {
             if (!ready && bound(*session)) {
                 ready = Ms(Clock::now() - start).count();
             }
-            if (!tray && trayIconShown()) {
+            if (!tray && sway.trayHasItem()) {
                 tray = Ms(Clock::now() - start).count();
             }
         }
         if (!tray || !ready) {
-            std::fprintf(stderr, "bench_sway_startup: run %d: no %s within 10 s\n", run, tray ? "binding" : "tray icon");
+            std::fprintf(stderr, "bench_sway_startup: run %d: no %s within 10 s\n", run,
+                         tray ? "binding" : "tray icon");
             return 1;
         }
         // Resident memory once start-up work has settled.
         std::this_thread::sleep_for(std::chrono::seconds(1));
-        const std::optional<long> kb = residentKilobytes(tilora->pid());
-        tilora->terminate();
-        TLSwayDesktop::waitUntil([&] { return !trayIconShown(); });
+        const std::optional<long> kb = tlResidentKilobytes(pid_t(tilora->processId()));
+        tilora.reset();
+        TLTestDesktop::waitUntil([&] { return !sway.trayHasItem(); });
         if (run >= 0) {
             trayTimes.push_back(*tray);
             readyTimes.push_back(*ready);
@@ -121,12 +98,12 @@ int main(int argc, char** argv) {
 
     std::printf("runs: %zu (after one warm-up start)\n", readyTimes.size());
     std::printf("start -> hot keys bound:        median %6.1f ms  p90 %6.1f ms  max %6.1f ms\n",
-                percentile(readyTimes, 0.5), percentile(readyTimes, 0.9), percentile(readyTimes, 1.0));
+                tlPercentile(readyTimes, 0.5), tlPercentile(readyTimes, 0.9), tlPercentile(readyTimes, 1.0));
     std::printf("start -> tray icon in swaybar:  median %6.1f ms  p90 %6.1f ms  max %6.1f ms\n",
-                percentile(trayTimes, 0.5), percentile(trayTimes, 0.9), percentile(trayTimes, 1.0));
+                tlPercentile(trayTimes, 0.5), tlPercentile(trayTimes, 0.9), tlPercentile(trayTimes, 1.0));
     if (!rss.empty()) {
-        std::printf("resident memory 1 s after start: median %5.1f MB  max %5.1f MB\n", percentile(rss, 0.5),
-                    percentile(rss, 1.0));
+        std::printf("resident memory 1 s after start: median %5.1f MB  max %5.1f MB\n",
+                    tlPercentile(rss, 0.5), tlPercentile(rss, 1.0));
     }
     return 0;
 }

@@ -193,7 +193,7 @@ int main(int argc, char** argv) {
     TLWindowMover mover(control);
 
     auto client = desktop.launchTestClient("Bench probe", "tlbench", 500, 400);
-    xcb_window_t window = desktop.waitForWindow(TLTestDesktop::WindowMatch::byTitle("Bench probe"));
+    xcb_window_t window = desktop.waitForWindow("Bench probe");
     if (window == XCB_WINDOW_NONE || !desktop.activate(window)) {
         std::fprintf(stderr, "bench_window: the probe window did not appear\n");
         return 1;
@@ -211,7 +211,7 @@ int main(int argc, char** argv) {
     TLTestDesktop::Frame frame[2];
     {
         const TLTestDesktop::Frame now = *desktop.outerFrame(window);
-        const auto& primary = TLTestDesktop::monitors().front();
+        const auto& primary = TLTestDesktop::kMonitors.front();
         TLDisplayConfiguration config;
         config.displays = control.readFrontmostWindow().displays;
         for (int i = 0; i < 2; ++i) {
@@ -226,20 +226,19 @@ int main(int argc, char** argv) {
         }
     }
     auto xdotoolCommand = [&](int i) {
-        return std::vector<std::string>{"xdotool",
-                                        "getactivewindow",
-                                        "windowsize",
-                                        std::to_string(target[i].width),
-                                        std::to_string(target[i].height),
-                                        "windowmove",
-                                        std::to_string(frame[i].x),
-                                        std::to_string(frame[i].y)};
+        return QStringList{"xdotool",
+                           "getactivewindow",
+                           "windowsize",
+                           QString::number(target[i].width),
+                           QString::number(target[i].height),
+                           "windowmove",
+                           QString::number(frame[i].x),
+                           QString::number(frame[i].y)};
     };
     // The shell command's result, checked once: it may place the window elsewhere.
     Geometry shellTarget[2];
     for (int i = 0; i < 2; ++i) {
-        auto p = desktop.launch(xdotoolCommand(i));
-        if (!p || p->wait(5s) != 0) {
+        if (desktop.run(xdotoolCommand(i)) != 0) {
             std::fprintf(stderr, "bench_window: xdotool failed\n");
             return 1;
         }
@@ -312,7 +311,7 @@ int main(int argc, char** argv) {
         // of the probe's way, so that its moves expose none of them.
         const int copies = open - 3;
         auto filler =
-            desktop.launchTestClient("Filler", "tlfill", 120, 90, {"--copies", std::to_string(copies)});
+            desktop.launchTestClient("Filler", "tlfill", 120, 90, {"--copies", QString::number(copies)});
         if (!filler ||
             !TLTestDesktop::waitUntil([&] { return int(desktop.clientList().size()) >= open; }, 60s)) {
             std::fprintf(stderr, "bench_window: %d windows did not appear\n", open);
@@ -337,7 +336,7 @@ int main(int argc, char** argv) {
         std::printf("(b)/(a) median %.2fx, X server time %.2fx\n", ratios.back().second,
                     a.serverMs > 0 ? b.serverMs / a.serverMs : 0.0);
         if (open == 10) {
-            std::vector<std::unique_ptr<TLTestProcess>> running;
+            std::vector<TLTestDesktop::Process> running;
             const Stats c = run({{"(c) xdotool windowsize + windowmove",
                                   [&](int i) {
                                       // Reaped later; its exit is not part of the latency.

@@ -7,6 +7,7 @@
 struct TLPoint {
     double x = 0;
     double y = 0;
+    bool operator==(const TLPoint&) const = default;
 };
 
 struct TLSize {
@@ -24,6 +25,7 @@ struct TLRect {
     double maxX() const { return x + width; }
     double minY() const { return y; }
     double maxY() const { return y + height; }
+    bool operator==(const TLRect&) const = default;
 };
 
 // Whole-number results of a placement.
@@ -43,6 +45,7 @@ struct TLIntSize {
 struct TLDisplay {
     TLRect frame;
     TLRect visibleFrame;
+    bool operator==(const TLDisplay&) const = default;
 };
 
 // How test failures print them (GoogleTest's PrintTo), as "{x, y, width, height}" and the like.

@@ -1,136 +1,107 @@
 #include "TLStatusMenu.h"
 #include "TLFakeKeyboardLayout.h"
+#include "TLKeyEquivalent.h"
 #include "TLLayout.h"
 #include "TLModifiers.h"
 #include "TLShortcut.h"
-#include "support/TLQtTestApplication.h"
+#include "TLTest.h"
 
 #include <QAction>
 #include <QStyleOptionMenuItem>
 
-#include <gtest/gtest.h>
-
-#include <map>
-#include <string>
-#include <vector>
-
 namespace {
 
-using Lines = std::vector<std::string>;
-
-// One line per menu entry: "---" for a separator, "[H] title" for a disabled header, the drawn
-// text otherwise (indented items start with blanks, literal ampersands are doubled); " {keys}"
-// when it has a shortcut.
+// The menu as drawn, one line per entry: "---" a separator, "[H] " a disabled header, the drawn
+// text (indented items start with blanks, literal ampersands doubled), " {keys}" a shortcut.
 class ProbedMenu : public TLStatusMenu {
 public:
-    Lines describe() const {
-        Lines lines;
+    QStringList build(const std::vector<std::pair<std::string, std::string>>& groupAndName,
+                      const std::map<std::size_t, TLShortcut>& shortcuts = {}) {
+        std::vector<TLLayout> layouts;
+        for (const auto& [group, name] : groupAndName) {
+            layouts.emplace_back("t" + std::to_string(layouts.size()), group, name, TLLayoutKindFrac,
+                                 TLFrac{0, 0, 1, 1}, -1, 0);
+        }
+        rebuild(layouts,
+                [&](const TLLayout& l) {
+                    const auto found = shortcuts.find(std::stoul(l.identifier().substr(1)));
+                    return found == shortcuts.end() ? TLShortcut::unbound() : found->second;
+                },
+                keyboard, {});
+        QStringList lines;
         for (const QAction* action : actions()) {
-            if (action->isSeparator()) {
-                lines.push_back("---");
-                continue;
-            }
             QStyleOptionMenuItem option;
             initStyleOption(&option, action);
-            // The drawn text, without the shortcut the style appends after a tab.
-            const QString drawn = option.text.section(u'\t', 0, 0);
-            std::string line = (action->isEnabled() ? "" : "[H] ") + drawn.toStdString();
-            if (!action->shortcut().isEmpty()) {
-                line += " {" + action->shortcut().toString(QKeySequence::PortableText).toStdString() + "}";
-            }
-            lines.push_back(line);
+            const QString keys = action->shortcut().toString(QKeySequence::PortableText);
+            lines << (action->isSeparator()
+                          ? "---"
+                          : (action->isEnabled() ? "" : "[H] ") + option.text.section('\t', 0, 0) +
+                                (keys.isEmpty() ? "" : " {" + keys + "}"));
         }
         return lines;
     }
+    TLFakeKeyboardLayout keyboard;
 };
 
-const Lines kFixedItems = {"Einstellungen… {Ctrl+,}",
-                           "Nach Updates suchen…",
-                           "Über Tilora – Impressum && Lizenz",
-                           "Quelltext (Open Source, MIT)",
-                           "---",
-                           "Tilora beenden {Ctrl+Q}"};
+const QStringList kFixedItems = {"Einstellungen… {Ctrl+,}",
+                                 "Nach Updates suchen…",
+                                 "Über Tilora – Impressum && Lizenz",
+                                 "Quelltext (Open Source, MIT)",
+                                 "---",
+                                 "Tilora beenden {Ctrl+Q}"};
 
-std::vector<TLLayout> catalogue(const std::vector<std::pair<std::string, std::string>>& groupAndName) {
-    std::vector<TLLayout> layouts;
-    for (const auto& [group, name] : groupAndName) {
-        layouts.emplace_back("test." + std::to_string(layouts.size()), group, name, TLLayoutKindFrac,
-                             TLFrac{0, 0, 1, 1}, -1, 0);
-    }
-    return layouts;
+TEST(TLStatusMenu, HeadersWhereverTheGroupChangesSeparatorsAndIndentedItems) {
+    ProbedMenu menu;
+    EXPECT_EQ(
+        menu.build({{"Drittel", "Links"}, {"Drittel", "Rechts"}, {"Hälften", "Links"}, {"Drittel", "Mitte"}}),
+        QStringList({"[H] Drittel", "    Links", "    Rechts", "---", "[H] Hälften", "    Links", "---",
+                     "[H] Drittel", "    Mitte", "---"}) +
+            kFixedItems);
+    EXPECT_EQ(menu.build({{"Links & rechts", "Hin & her"}}),
+              QStringList({"[H] Links && rechts", "    Hin && her", "---"}) + kFixedItems);
+    EXPECT_EQ(menu.build({}), QStringList{"---"} + kFixedItems);
+    EXPECT_EQ(menu.title(), "Tilora");
+    EXPECT_EQ(TLStatusMenu::itemTitle(menu.actions().at(3)), "Über Tilora – Impressum & Lizenz");
 }
 
-class StatusMenu : public ::testing::Test {
-protected:
-    Lines build(const std::vector<TLLayout>& layouts) {
-        menu_.rebuild(layouts,
-                      [this](const TLLayout& layout) {
-                          const auto found = shortcuts_.find(layout.identifier());
-                          return found == shortcuts_.end() ? TLShortcut::unbound() : found->second;
-                      },
-                      layout_, {});
-        return menu_.describe();
-    }
-
-    TLFakeKeyboardLayout layout_{TLFakeKeyboardLayout::Arrangement::US};
-    std::map<std::string, TLShortcut> shortcuts_;
-    ProbedMenu menu_;
-};
-
-TEST_F(StatusMenu, HeadersWhereverTheGroupChangesSeparatorsAndIndentedItems) {
-    const struct {
-        const char* what;
-        std::vector<std::pair<std::string, std::string>> layouts;
-        Lines head;
-    } rows[] = {
-        {"two groups",
-         {{"Drittel", "Links"},
-          {"Drittel", "Mitte"},
-          {"Drittel", "Rechts"},
-          {"Hälften", "Links"},
-          {"Hälften", "Rechts"}},
-         {"[H] Drittel", "    Links", "    Mitte", "    Rechts", "---", "[H] Hälften", "    Links",
-          "    Rechts", "---"}},
-        {"a group that comes back gets a second header",
-         {{"A", "1"}, {"B", "2"}, {"A", "3"}},
-         {"[H] A", "    1", "---", "[H] B", "    2", "---", "[H] A", "    3", "---"}},
-        {"ampersands stay text",
-         {{"Links & rechts", "Hin & her"}},
-         {"[H] Links && rechts", "    Hin && her", "---"}},
-        {"empty catalogue", {}, {"---"}},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.what);
-        Lines expected = row.head;
-        expected.insert(expected.end(), kFixedItems.begin(), kFixedItems.end());
-        EXPECT_EQ(build(catalogue(row.layouts)), expected);
-    }
-    EXPECT_EQ(menu_.title(), QStringLiteral("Tilora"));
-    EXPECT_EQ(TLStatusMenu::itemTitle(menu_.actions().at(3)),
-              QStringLiteral("Über Tilora – Impressum & Lizenz"));
-}
-
-TEST_F(StatusMenu, ShortcutsBecomeKeyEquivalentsOrTitles) {
-    layout_.setCharacter(105, QString()); // a key the layout has no text for: shown as #105
-    const auto layouts = catalogue({{"G", "Ohne"},
-                                    {"G", "Pfeil"},
-                                    {"G", "Buchstabe"},
-                                    {"G", "Funktion"},
-                                    {"G", "Enter"},
-                                    {"G", "Nummer"},
-                                    {"G", "Befehl"}});
-    shortcuts_.emplace("test.1", TLShortcut::shortcutWithKeyCode(123, TLControlKey | TLOptionKey));
-    shortcuts_.emplace("test.2", TLShortcut::shortcutWithKeyCode(3, TLControlKey | TLShiftKey)); // key F
-    shortcuts_.emplace("test.3", TLShortcut::shortcutWithKeyCode(96, TLOptionKey));              // F5
-    shortcuts_.emplace("test.4", TLShortcut::shortcutWithKeyCode(76, TLControlKey)); // keypad enter
-    shortcuts_.emplace("test.5", TLShortcut::shortcutWithKeyCode(105, TLControlKey | TLOptionKey));
-    shortcuts_.emplace("test.6", TLShortcut::shortcutWithKeyCode(18, TLCmdKey)); // 1
-    const Lines lines = build(layouts);
-    const Lines expected = {"[H] G", "    Ohne", "    Pfeil {Ctrl+Alt+Left}", "    Buchstabe {Ctrl+Shift+F}",
-                            "    Funktion {Alt+F5}", "    Enter {Ctrl+⌤}",
-                            // No key equivalent: the whole shortcut text joins the name after three blanks.
-                            "    Nummer   ⌃⌥#105", "    Befehl {Meta+1}"};
-    EXPECT_EQ(Lines(lines.begin(), lines.begin() + 8), expected);
+TEST(TLStatusMenu, ShortcutsBecomeKeyEquivalentsOrTitles) {
+    ProbedMenu menu;
+    menu.keyboard.keys[105] = ""; // a key the layout has no text for: shown as #105
+    const QStringList lines =
+        menu.build({{"G", "Ohne"}, {"G", "Pfeil"}, {"G", "Buchstabe"}, {"G", "Nummer"}, {"G", "Befehl"}},
+                   {{1, TLShortcut::shortcutWithKeyCode(123, TLControlKey | TLOptionKey)},
+                    {2, TLShortcut::shortcutWithKeyCode(3, TLControlKey | TLShiftKey)}, // the key F
+                    {3, TLShortcut::shortcutWithKeyCode(105, TLControlKey | TLOptionKey)},
+                    {4, TLShortcut::shortcutWithKeyCode(18, TLCmdKey)}});
+    // Without a key equivalent the whole shortcut text joins the name after three blanks.
+    EXPECT_EQ(lines.mid(1, 5),
+              (QStringList{"    Ohne", "    Pfeil {Ctrl+Alt+Left}", "    Buchstabe {Ctrl+Shift+F}",
+                           "    Nummer   ⌃⌥#105", "    Befehl {Meta+1}"}));
 }
 
 } // namespace
+
+TEST(KeyEquivalentRule, GivesTheMenuCharacter) {
+    const struct {
+        const char* what;
+        std::int64_t keyCode;
+        const char16_t* bareDisplay;
+        std::optional<char16_t> expected;
+    } rows[] = {
+        // The fixed keys win over whatever their display text is.
+        {"return", 36, u"↩", u'\r'},
+        {"left", 123, u"←", char16_t(0xF702)},
+        // Every other key by its bare display text.
+        {"umlaut lower-cased", 39, u"Ä", u'ä'},
+        {"F1", 122, u"F1", char16_t(0xF704)},
+        {"F20 by its label", 90, u"F20", char16_t(0xF717)},
+        {"F21 is past the range", 200, u"F21", std::nullopt},
+        {"F with letters has no number", 202, u"FX", std::nullopt},
+        {"key shown by number", 105, u"#105", std::nullopt},
+        {"character outside the BMP is two code units", 206, u"\U0001F600", std::nullopt},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(TLKeyEquivalent::forKeyCode(row.keyCode, QString::fromUtf16(row.bareDisplay)), row.expected)
+            << row.what;
+    }
+}

@@ -1,8 +1,5 @@
 #include "TLVersion.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
+#include "TLTest.h"
 
 namespace {
 
@@ -10,54 +7,34 @@ int sign(std::weak_ordering o) {
     return o < 0 ? -1 : o > 0 ? 1 : 0;
 }
 
-struct Row {
-    const char* a;
-    const char* b;
-    int expected; // sign of compare(a, b)
-};
-
 } // namespace
 
 TEST(TLVersion, OrdersByTable) {
-    const Row rows[] = {
+    const struct {
+        const char *a, *b;
+        int expected; // sign of compare(a, b)
+    } rows[] = {
         // digit runs by value
         {"1.9", "1.10", -1},
-        {"9", "10", -1},
-        {"2.0", "2.0", 0},
         {"1.6", "1.5", 1},
-        {"10.0", "9.99", 1},
         // a proper prefix orders first
         {"1.2", "1.2.0", -1},
-        {"1.2", "1.2.1", -1},
-        {"0", "0.5", -1},
         {"", "0", -1},
         // leading zeros: a run counts by its value
         {"1.01", "1.1", 0},
-        {"007", "7", 0},
-        {"1.010", "1.9", 1},
         {"1.00", "1.0.0", -1},
         // runs longer than any integer type
         {"1.123456789012345678901234567890", "1.123456789012345678901234567891", -1},
-        {"99999999999999999999999", "100000000000000000000000", -1},
         // other characters by code, case-sensitive
-        {"1.0a", "1.0b", -1},
         {"1.0B", "1.0a", -1},
         {"1.0-beta", "1.0.1", -1}, // '-' (0x2D) before '.' (0x2E)
-        {"1.0", "1.0a", -1},
-        {"1a", "1.0", 1}, // 'a' after '.'
-        {"a1", "1", 1},   // a letter after a digit character
-        {"1.0b2", "1.0b10", -1},
-        {"v1.ü", "v1.z", 1}, // UTF-8 beyond ASCII after ASCII letters
+        {"1a", "1.0", 1},          // 'a' after '.'
+        {"a1", "1", 1},            // a letter after a digit character
+        {"v1.ü", "v1.z", 1},       // UTF-8 beyond ASCII after ASCII letters
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.a) + " vs " + row.b);
         EXPECT_EQ(sign(TLVersion::compare(row.a, row.b)), row.expected);
         EXPECT_EQ(sign(TLVersion::compare(row.b, row.a)), -row.expected);
     }
-}
-
-TEST(TLVersion, IsNewerOnlyWhenRunningOrdersBefore) {
-    EXPECT_TRUE(TLVersion::isNewer("1.10", "1.9"));
-    EXPECT_FALSE(TLVersion::isNewer("1.9", "1.10"));
-    EXPECT_FALSE(TLVersion::isNewer("2.0", "2.0"));
 }

@@ -1,47 +1,72 @@
 #pragma once
 
 #include "TLHotKeyService.h"
+#include "TLTest.h"
 
-#include <cstdint>
-#include <map>
-#include <optional>
-#include <set>
-#include <utility>
-#include <vector>
-
-// Hot-key service for tests: refuses a configurable set of combinations (as if another
-// program held them) and any combination it already has registered, records what it is
-// asked, and delivers presses to the installed handler.
+// Hot-key service for tests: refuses the combinations in `taken` (held by another program) and
+// any it already holds, counts what it is asked, delivers presses and takes registrations back.
 class TLFakeHotKeyService final : public TLHotKeyService {
 public:
-    using Combination = std::pair<std::uint32_t, std::uint32_t>; // key code, modifiers
-
     std::vector<std::optional<TLHotKeyRef>>
-    registerHotKeys(const std::vector<TLHotKeyRequest>& requests) override;
-    void unregisterHotKey(TLHotKeyRef ref) override;
-    void installEventHandler(TLEventHandlerProc proc, void* userData) override;
+    registerHotKeys(const std::vector<TLHotKeyRequest>& requests) override {
+        ++batchCount;
+        std::vector<std::optional<TLHotKeyRef>> results;
+        for (const TLHotKeyRequest& r : requests) {
+            const bool refused =
+                taken.count({r.keyCode, r.modifiers}) || registrationFor(r.keyCode, r.modifiers);
+            results.push_back(refused ? std::nullopt : std::optional(nextRef_));
+            if (!refused) {
+                registered.emplace(nextRef_++, r);
+            }
+        }
+        return results;
+    }
+    void unregisterHotKey(TLHotKeyRef ref) override {
+        ++unregisterCount;
+        registered.erase(ref);
+    }
+    void installEventHandler(TLEventHandlerProc proc, void* userData) override {
+        proc_ = proc;
+        userData_ = userData;
+    }
     void installLossHandler(LossHandler handler) override { lossHandler_ = std::move(handler); }
 
-    // Combinations held elsewhere.
-    std::set<Combination> taken;
-
-    // Currently registered hot keys by handle.
-    const std::map<TLHotKeyRef, TLHotKeyRequest>& registered() const { return registered_; }
-    std::optional<TLHotKeyRequest> registrationFor(std::uint32_t keyCode, std::uint32_t modifiers) const;
-
-    int batchCount = 0;      // registerHotKeys calls
-    int unregisterCount = 0; // unregisterHotKey calls, also for unknown handles
-
+    std::optional<TLHotKeyRef> refFor(std::uint32_t keyCode, std::uint32_t modifiers) const {
+        for (const auto& [ref, r] : registered) {
+            if (r.keyCode == keyCode && r.modifiers == modifiers) {
+                return ref;
+            }
+        }
+        return std::nullopt;
+    }
+    std::optional<TLHotKeyRequest> registrationFor(std::uint32_t keyCode, std::uint32_t modifiers) const {
+        const auto ref = refFor(keyCode, modifiers);
+        return ref ? std::optional(registered.at(*ref)) : std::nullopt;
+    }
     bool hasHandler() const { return proc_ != nullptr; }
-    // Presses a registered combination; nothing when none is registered.
-    std::optional<TLOSStatus> press(std::uint32_t keyCode, std::uint32_t modifiers);
-    // Delivers any event, also one this service would never produce.
-    TLOSStatus deliver(const TLHotKeyEvent& event);
+    // A press of a registered combination; nothing when none is registered.
+    std::optional<TLOSStatus> press(std::uint32_t keyCode, std::uint32_t modifiers) {
+        const auto r = registrationFor(keyCode, modifiers);
+        return r ? std::optional(deliver({r->hotKeyID})) : std::nullopt;
+    }
+    // Any event, also one this service would never produce.
+    TLOSStatus deliver(const TLHotKeyEvent& event) {
+        return proc_ ? proc_(nullptr, &event, userData_) : TLEventNotHandledErr;
+    }
     // Takes registrations back, as a changed keyboard mapping can.
-    void lose(const std::vector<TLHotKeyRef>& refs);
+    void lose(const std::vector<TLHotKeyRef>& refs) {
+        for (TLHotKeyRef ref : refs) {
+            registered.erase(ref);
+        }
+        lossHandler_(refs);
+    }
+
+    std::set<std::pair<std::uint32_t, std::uint32_t>> taken; // key code, modifiers
+    std::map<TLHotKeyRef, TLHotKeyRequest> registered;
+    int batchCount = 0;
+    int unregisterCount = 0;
 
 private:
-    std::map<TLHotKeyRef, TLHotKeyRequest> registered_;
     TLHotKeyRef nextRef_ = 1;
     TLEventHandlerProc proc_ = nullptr;
     void* userData_ = nullptr;

@@ -1,29 +1,35 @@
 #pragma once
 
 #include "TLKeyboardLayout.h"
+#include "TLTest.h"
 
-#include <QString>
-
-#include <cstdint>
-#include <map>
-
-// Keyboard layout for tests: a table from virtual key code to the key's unmodified text,
-// switchable between a US and a German arrangement like a user switching layouts.
+// Keyboard layout for tests: the unmodified text of each key by virtual key code, US or German
+// (Y and Z swapped, ß and ü), switched like a user switches layouts; every question is counted.
 class TLFakeKeyboardLayout final : public TLKeyboardLayout {
 public:
-    enum class Arrangement { US, German };
+    explicit TLFakeKeyboardLayout(bool german = false) { switchTo(german); }
 
-    explicit TLFakeKeyboardLayout(Arrangement arrangement = Arrangement::US);
+    QString characterForKeyCode(std::int64_t virtualKeyCode) const override {
+        ++callCount;
+        const auto it = keys.find(virtualKeyCode);
+        return it != keys.end() ? it->second : QString();
+    }
+    void switchTo(bool german) {
+        keys.clear();
+        const QString us = QStringLiteral("asdfhgzxcv_bqweryt123465=97-80]ou[ip_lj'k;\\,/nm.__`");
+        for (int code = 0; code < us.size(); ++code) {
+            if (us[code] != u'_') {
+                keys[code] = us.mid(code, 1);
+            }
+        }
+        if (german) {
+            keys[6] = QStringLiteral("y");
+            keys[16] = QStringLiteral("z");
+            keys[27] = QStringLiteral("ß");
+            keys[33] = QStringLiteral("ü");
+        }
+    }
 
-    QString characterForKeyCode(std::int64_t virtualKeyCode) const override;
-
-    void switchTo(Arrangement arrangement);
-    // Overrides or adds one key; an empty text makes the key unlabelled.
-    void setCharacter(std::int64_t virtualKeyCode, const QString& text) { keys_[virtualKeyCode] = text; }
-
+    std::map<std::int64_t, QString> keys; // a test may change or add single keys
     mutable int callCount = 0;
-    mutable std::int64_t lastKeyCode = -1;
-
-private:
-    std::map<std::int64_t, QString> keys_;
 };

@@ -1,10 +1,7 @@
 #pragma once
 
+#include "TLTest.h"
 #include "TLWindowControl.h"
-
-#include <algorithm>
-#include <string>
-#include <vector>
 
 // A scripted window system for the window mover: what a read finds is set up front, and every
 // call is recorded in order ("read", "setFrame 7 720,25 720x875", ...).
@@ -21,11 +18,6 @@ public:
         true, QString("Editor"), 7, 0, TLRect{100, 100, 800, 600}, {display(0, 0, 1440, 900, 25)}, 0};
     std::optional<TLPoint> mouse;
     std::vector<std::string> calls;
-
-    std::size_t count(const std::string& prefix) const {
-        return static_cast<std::size_t>(
-            std::ranges::count_if(calls, [&](const std::string& call) { return call.starts_with(prefix); }));
-    }
 
     bool isTrusted() override {
         calls.emplace_back("isTrusted");

@@ -1,139 +1,92 @@
 #include "TLShortcut.h"
-#include "TLEventFlags.h"
 #include "TLFakeKeyboardLayout.h"
+#include "TLKeyTable.h"
 #include "TLModifiers.h"
-
-#include <gtest/gtest.h>
-
-#include <cstdint>
-#include <limits>
+#include "TLTest.h"
 
 namespace {
 
 constexpr std::uint32_t kCtrlOpt = TLControlKey | TLOptionKey;
 
-class TLShortcutDisplay : public ::testing::Test {
-protected:
-    QString display(std::int64_t keyCode, std::uint32_t modifiers) const {
-        return TLShortcut::shortcutWithKeyCode(keyCode, modifiers).displayString(layout);
+TEST(TLShortcut, EqualityNeedsTwoBoundShortcutsWithTheSameBits) {
+    const std::tuple<std::int64_t, std::uint32_t, std::int64_t, std::uint32_t, bool> rows[] = {
+        {18, kCtrlOpt, 18, kCtrlOpt, true},
+        {0, 0, 0, 0, true}, // key 0 is a key
+        {18, kCtrlOpt, 19, kCtrlOpt, false},
+        {18, kCtrlOpt, 18, TLControlKey, false},
+        {18, kCtrlOpt, 18, kCtrlOpt | 0x10000, false},
+        {-5, kCtrlOpt, -5, kCtrlOpt, false}};
+    for (const auto& [keyA, modsA, keyB, modsB, equal] : rows) {
+        const TLShortcut b = TLShortcut::shortcutWithKeyCode(keyB, modsB);
+        EXPECT_EQ(TLShortcut::shortcutWithKeyCode(keyA, modsA).isEqualToShortcut(&b), equal)
+            << keyA << " " << modsB;
     }
-
-    TLFakeKeyboardLayout layout;
-};
-
-} // namespace
-
-TEST(TLShortcut, BoundnessAndEquality) {
-    EXPECT_TRUE(TLShortcut::shortcutWithKeyCode(0, 0).isBound());
-    EXPECT_FALSE(TLShortcut::unbound().isBound());
-    EXPECT_FALSE(
-        TLShortcut::shortcutWithKeyCode(std::numeric_limits<std::int64_t>::min(), kCtrlOpt).isBound());
-    struct Row {
-        const char* what;
-        std::int64_t keyA;
-        std::uint32_t modsA;
-        std::int64_t keyB;
-        std::uint32_t modsB;
-        bool equal;
-    };
-    const Row rows[] = {
-        {"same bound combination", 18, kCtrlOpt, 18, kCtrlOpt, true},
-        {"key 0 is a key", 0, 0, 0, 0, true},
-        {"other key", 18, kCtrlOpt, 19, kCtrlOpt, false},
-        {"other modifier", 18, kCtrlOpt, 18, TLControlKey, false},
-        {"only an unknown bit differs", 18, kCtrlOpt, 18, kCtrlOpt | 0x10000, false},
-        {"two unbound", -1, 0, -1, 0, false},
-        {"two negative with same bits", -5, kCtrlOpt, -5, kCtrlOpt, false},
-    };
-    for (const Row& row : rows) {
-        const TLShortcut a = TLShortcut::shortcutWithKeyCode(row.keyA, row.modsA);
-        const TLShortcut b = TLShortcut::shortcutWithKeyCode(row.keyB, row.modsB);
-        EXPECT_EQ(a.isEqualToShortcut(&b), row.equal) << row.what;
-    }
-    const TLShortcut unbound = TLShortcut::unbound();
+    EXPECT_FALSE(TLShortcut::shortcutWithKeyCode(std::numeric_limits<std::int64_t>::min(), 0).isBound());
     EXPECT_FALSE(TLShortcut::shortcutWithKeyCode(18, kCtrlOpt).isEqualToShortcut(nullptr));
-    EXPECT_FALSE(unbound.isEqualToShortcut(&unbound));
 }
 
-TEST(TLShortcut, ModifierConversionsMapTheFourPairsOnly) {
-    struct Row {
-        std::uint64_t flags;
-        std::uint32_t carbon;
+TEST(TLShortcut, TextsComeFromTheKeyTableOrTheCurrentLayout) {
+    TLFakeKeyboardLayout layout;
+    const auto text = [&](std::int64_t keyCode, std::uint32_t modifiers = 0) {
+        return TLShortcut::shortcutWithKeyCode(keyCode, modifiers).displayString(layout).toStdString();
     };
-    const Row rows[] = {
-        {0x20000, TLShiftKey}, {0x40000, TLControlKey}, {0x80000, TLOptionKey},
-        {0x100000, TLCmdKey},  {0x1E0000, 0x1B00},      {0, 0},
-    };
-    for (const Row& row : rows) {
-        EXPECT_EQ(TLShortcut::carbonModifiersFromEventFlags(row.flags), row.carbon) << std::hex << row.flags;
-        EXPECT_EQ(TLShortcut::eventFlagsFromCarbonModifiers(row.carbon), row.flags) << std::hex << row.carbon;
-    }
-    // Caps Lock, fn, keypad and help flags and every other bit are dropped in both directions.
-    EXPECT_EQ(TLShortcut::carbonModifiersFromEventFlags(0x10000), 0u);
-    EXPECT_EQ(TLShortcut::carbonModifiersFromEventFlags(~std::uint64_t{0}), 0x1B00u);
-    EXPECT_EQ(TLShortcut::eventFlagsFromCarbonModifiers(0xFFFFFFFF), 0x1E0000u);
-}
-
-TEST(TLEventFlags, FromQtMapsSuperToCommandAndIgnoresKeypadAndGroupSwitch) {
-    EXPECT_EQ(TLEventFlags::fromQt(Qt::MetaModifier), TLEventFlags::Command);
-    EXPECT_EQ(TLEventFlags::fromQt(Qt::AltModifier), TLEventFlags::Option);
-    EXPECT_EQ(
-        TLEventFlags::fromQt(Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier),
-        0x1E0000u);
-    EXPECT_EQ(TLEventFlags::fromQt(Qt::KeypadModifier | Qt::GroupSwitchModifier), 0u);
-}
-
-TEST_F(TLShortcutDisplay, Texts) {
-    struct Row {
-        std::int64_t keyCode;
-        std::uint32_t modifiers;
-        const char* text;
-    };
-    const Row rows[] = {
+    const std::tuple<std::int64_t, std::uint32_t, const char*> rows[] = {
         {-1, 0, "–"},
         {-42, TLCmdKey, "–"},
         {18, kCtrlOpt, "⌃⌥1"},
         {123, 0x1A00, "⌃⌥⇧←"},
         {49, TLCmdKey, "⌘Leertaste"},
-        {0, TLShiftKey, "⇧A"},
-        {0, TLCmdKey | TLShiftKey | TLControlKey | TLOptionKey, "⌃⌥⇧⌘A"},
+        {0, 0x1B00, "⌃⌥⇧⌘A"},
         {0, TLAlphaLockKey | 0xFFFF0000 | TLOptionKey, "⌥A"},
         {96, 0, "F5"},
-        {36, 0, "↩"},
-        {76, 0, "⌤"},
         {121, 0, "⇟"},
-        {12, 0, "Q"},
-        // Not in the fixed table, and the layout has no text for them.
         {105, 0, "#105"},
         {64, kCtrlOpt, "⌃⌥#64"},
-    };
-    for (const Row& row : rows) {
-        EXPECT_EQ(display(row.keyCode, row.modifiers), QString::fromUtf8(row.text)) << row.keyCode;
+        {0x10000 + 12, 0, "Q"}}; // the low 16 bits name the key
+    for (const auto& [keyCode, modifiers, expected] : rows) {
+        EXPECT_EQ(text(keyCode, modifiers), expected) << keyCode;
+    }
+    const int asked = layout.callCount;
+    EXPECT_EQ(text(96) + text(-1), "F5–");
+    EXPECT_EQ(layout.callCount, asked) << "table keys and unbound shortcuts ask no layout";
+    layout.keys[105] = "f13"; // F13 is labelled by the layout, not the table
+    layout.keys[12] = "";
+    EXPECT_EQ(text(105) + text(12, TLCmdKey), "F13⌘#12");
+    layout.switchTo(true);
+    EXPECT_EQ(text(6, kCtrlOpt) + text(16) + text(33, TLShiftKey) + text(27), "⌃⌥YZ⇧ÜSS"); // ß upper-cased
+}
+
+TEST(TLKeyTable, KeysMapToTheirPhysicalPositionAndQtKeyOnce) {
+    // Anchors from the kernel's input codes (KEY_A = 30, KEY_Z = 44, ...).
+    const std::tuple<std::int64_t, int, int, bool> rows[] = {
+        {0, 30, Qt::Key_A, false},         {6, 44, Qt::Key_Z, false},       {16, 21, Qt::Key_Y, false},
+        {18, 2, Qt::Key_1, false},         {36, 28, Qt::Key_Return, false}, {53, 1, Qt::Key_Escape, false},
+        {76, 96, Qt::Key_Enter, true},     {82, 82, Qt::Key_0, true},       {65, 83, Qt::Key_Period, true},
+        {122, 59, Qt::Key_F1, false},      {105, 183, Qt::Key_F13, false},  {90, 190, Qt::Key_F20, false},
+        {117, 111, Qt::Key_Delete, false}, {126, 103, Qt::Key_Up, false}};
+    for (const auto& [code, evdev, qtKey, keypad] : rows) {
+        EXPECT_EQ(TLKeyTable::xKeycodeFromVirtualKeyCode(code), evdev + 8) << code;
+        EXPECT_EQ(TLKeyTable::virtualKeyCodeFromXKeycode(evdev + 8), code) << code;
+        const TLKey* key = TLKeyTable::byQtKey(qtKey, keypad);
+        EXPECT_EQ(key ? key->virtualKeyCode : -1, code);
+    }
+    // Qt's other names for a key, and keypad keys Qt reports with or without the keypad flag.
+    EXPECT_EQ(TLKeyTable::byQtKey(Qt::Key_Backtab, false)->virtualKeyCode, 48);
+    EXPECT_EQ(TLKeyTable::byQtKey(Qt::Key_1, true)->virtualKeyCode, 83);
+    EXPECT_EQ(TLKeyTable::byQtKey(Qt::Key_Return, true)->virtualKeyCode, 36);
+    EXPECT_EQ(TLKeyTable::byQtKey(Qt::Key_Asterisk, false), nullptr);
+    std::set<int> evdevCodes;
+    for (const TLKey& key : TLKeyTable::keys()) {
+        EXPECT_TRUE(evdevCodes.insert(key.evdev).second) << "evdev " << key.evdev << " twice";
+        EXPECT_EQ(TLKeyTable::byVirtualKeyCode(key.virtualKeyCode), &key);
+    }
+    // Modifier keys and codes outside the X range have no counterpart.
+    for (std::int64_t code : {55, 56, 57, 58, 59, 60, 61, 62, 63, -1, 127, 0x10000}) {
+        EXPECT_FALSE(TLKeyTable::xKeycodeFromVirtualKeyCode(code)) << code;
+    }
+    for (int keycode : {29 + 8, 42 + 8, 56 + 8, 58 + 8, 69 + 8, 125 + 8, 8, 0}) {
+        EXPECT_FALSE(TLKeyTable::virtualKeyCodeFromXKeycode(keycode)) << keycode;
     }
 }
 
-TEST_F(TLShortcutDisplay, LabelComesFromTheCurrentLayoutEachCall) {
-    EXPECT_EQ(display(6, kCtrlOpt), "⌃⌥Z");
-    layout.switchTo(TLFakeKeyboardLayout::Arrangement::German);
-    EXPECT_EQ(display(6, kCtrlOpt), "⌃⌥Y");
-    EXPECT_EQ(display(16, 0), "Z");
-    EXPECT_EQ(display(33, TLShiftKey), "⇧Ü");
-    EXPECT_EQ(display(27, 0), "SS"); // Unicode upper case of ß
-    layout.switchTo(TLFakeKeyboardLayout::Arrangement::US);
-    EXPECT_EQ(display(6, 0), "Z");
-}
-
-TEST_F(TLShortcutDisplay, LayoutAskedOnlyForUntabledKeysWithTheLow16BitsElseTheNumber) {
-    layout.setCharacter(105, "f13");
-    EXPECT_EQ(display(105, 0), "F13"); // F13 is labelled by the layout, not the table
-    const int before = layout.callCount;
-    EXPECT_EQ(display(96, 0), "F5");
-    EXPECT_EQ(display(-1, 0), "–");
-    EXPECT_EQ(layout.callCount, before);
-    EXPECT_EQ(display(0x10000 + 12, 0), "Q");
-    EXPECT_EQ(layout.lastKeyCode, 12);
-
-    layout.setCharacter(12, "");
-    EXPECT_EQ(display(12, TLCmdKey), "⌘#12");
-    EXPECT_EQ(display(36, 0), "↩");
-}
+} // namespace

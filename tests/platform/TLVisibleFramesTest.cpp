@@ -1,10 +1,5 @@
 #include "TLVisibleFrames.h"
-#include "TLPlacement.h"
-
-#include <gtest/gtest.h>
-
-#include <array>
-#include <optional>
+#include "TLTest.h"
 
 namespace {
 
@@ -77,32 +72,12 @@ TEST(TLVisibleFrames, ReservationsCutOnlyTheMonitorTheyCover) {
 }
 
 TEST(TLVisibleFrames, GlobalCoordinatesAnchorAtThePrimaryBottomLeft) {
-    std::vector<TLDisplay> displays = TLVisibleFrames::toDisplays(kMonitors, kVisible, 1);
-    ASSERT_EQ(displays.size(), 2u);
-    auto values = [](const TLRect& r) { return std::array<double, 4>{r.x, r.y, r.width, r.height}; };
-    EXPECT_EQ(values(displays[0].frame), (std::array<double, 4>{0, 0, 1920, 1080}));
-    EXPECT_EQ(values(displays[0].visibleFrame), (std::array<double, 4>{0, 0, 1920, 1050}));
-    EXPECT_EQ(values(displays[1].frame), (std::array<double, 4>{-1440, 0, 1440, 900}));
-    EXPECT_EQ(values(displays[1].visibleFrame), (std::array<double, 4>{-1440, 32, 1440, 868}));
-
+    EXPECT_EQ(TLVisibleFrames::toDisplays(kMonitors, kVisible, 1),
+              (std::vector<TLDisplay>{{{0, 0, 1920, 1080}, {0, 0, 1920, 1050}},
+                                      {{-1440, 0, 1440, 900}, {-1440, 32, 1440, 868}}}));
     EXPECT_TRUE(TLVisibleFrames::toDisplays({}, {}, 0).empty());
     EXPECT_TRUE(TLVisibleFrames::toDisplays(kMonitors, {kLeft}, 0).empty());
     EXPECT_EQ(TLVisibleFrames::toDisplays(kMonitors, kVisible, 7).size(), 2u);
-}
-
-TEST(TLVisibleFrames, PlacementLandsOnTheVisibleAreaInRootCoordinates) {
-    // Filling each monitor must give its visible area back, through both conversions.
-    TLDisplayConfiguration config;
-    config.displays = TLVisibleFrames::toDisplays(kMonitors, kVisible, 1);
-    for (const TLX11Rect& area : kVisible) {
-        TLPoint inside = TLVisibleFrames::toAccessibility(area.x + 10, area.y + 10, kRight);
-        TLPlacementResult r = TLPlacement::place(config, inside, {200, 100}, TLLayoutKindFrac, {0, 0, 1, 1});
-        ASSERT_TRUE(r.ok);
-        TLPoint expected = TLVisibleFrames::toAccessibility(area.x, area.y, kRight);
-        EXPECT_EQ((std::array<double, 4>{double(r.position.x), double(r.position.y), double(r.size.width),
-                                         double(r.size.height)}),
-                  (std::array<double, 4>{expected.x, expected.y, double(area.width), double(area.height)}));
-    }
 }
 
 } // namespace

@@ -1,148 +1,75 @@
-#include "TLClosingWindowControl.h"
+// The X11 window backend and the mover against the shared test desktop's real window manager.
 #include "TLPlacement.h"
+#include "TLTest.h"
 #include "TLTestDesktop.h"
 #include "TLVisibleFrames.h"
 #include "TLWindowMover.h"
 #include "TLX11Connection.h"
+#include "TLX11HotKeyService.h"
 #include "TLX11WindowControl.h"
-
-#include <QCoreApplication>
-#include <QElapsedTimer>
-
-#include <gtest/gtest.h>
-
-#include <array>
-#include <functional>
-#include <utility>
 
 namespace {
 
 using Frame = TLTestDesktop::Frame;
 using namespace std::chrono_literals;
 
-// The desktop as the fixture defines it, in root coordinates: ground truth for the checks.
-struct Truth {
-    std::vector<TLX11Rect> monitors; // primary first
-    std::vector<TLX11Rect> visible;
-    std::vector<TLDisplay> displays;
-};
-
-// rightTop: a panel's reservation at the top of the screen, which only the right monitor reaches.
-Truth truth(int rightTop = 0) {
-    Truth t;
-    for (const auto& m : TLTestDesktop::monitors()) {
-        t.monitors.push_back({m.x, m.y, m.width, m.height});
-        // The fixture's panel sits at the bottom of the left monitor.
-        if (m.name == "LEFT") {
-            t.visible.push_back({m.x, m.y, m.width, m.height - TLTestDesktop::kPanelHeight});
-        } else {
-            t.visible.push_back({m.x, m.y + rightTop, m.width, m.height - rightTop});
-        }
-    }
-    t.displays = TLVisibleFrames::toDisplays(t.monitors, t.visible, 0);
-    return t;
-}
-
-std::vector<std::array<double, 8>> values(const std::vector<TLDisplay>& displays) {
-    std::vector<std::array<double, 8>> v;
-    for (const TLDisplay& d : displays) {
-        const TLRect &f = d.frame, &a = d.visibleFrame;
-        v.push_back({f.x, f.y, f.width, f.height, a.x, a.y, a.width, a.height});
-    }
-    return v;
-}
-
-// Where a layout must put a window whose outer frame is `from`, in root coordinates.
-Frame expectedFrame(const TLLayout& layout, const Frame& from) {
-    const Truth t = truth();
-    const TLX11Rect& primary = t.monitors[0];
-    TLPlacementResult r = TLPlacement::place(
-        {t.displays, nullptr, nullptr}, {double(from.x - primary.x), double(from.y - primary.y)},
-        {double(from.width), double(from.height)}, layout.kind(), layout.frac());
-    EXPECT_TRUE(r.ok) << layout.identifier();
-    return {int(r.position.x + primary.x), int(r.position.y + primary.y), int(r.size.width),
-            int(r.size.height)};
-}
-
-int monitorOf(const Frame& f) {
-    const Truth t = truth();
-    for (std::size_t i = 0; i < t.monitors.size(); ++i) {
-        const TLX11Rect& m = t.monitors[i];
-        if (f.x >= m.x && f.x < m.maxX() && f.y >= m.y && f.y < m.maxY()) {
-            return int(i);
-        }
-    }
-    return -1;
-}
-
 const TLLayout& layout(const char* identifier) {
     return *TLLayout::layoutWithIdentifier(identifier);
 }
 
-// Polls with the event loop running: the backends learn of changes from events.
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 3s) {
-    return TLTestDesktop::waitUntil(
-        [&] {
-            QCoreApplication::processEvents();
-            return condition();
-        },
-        timeout);
+// The desktop as the fixture defines it, in root coordinates: the panel on LEFT, and rightTop
+// reserved at the top of the screen, which only RIGHT reaches.
+struct Truth {
+    explicit Truth(int rightTop = 0) {
+        for (const auto& m : TLTestDesktop::kMonitors) {
+            const int top = m.y == 0 ? rightTop : 0, bottom = m.y == 0 ? 0 : TLTestDesktop::kPanelHeight;
+            monitors.push_back({m.x, m.y, m.width, m.height});
+            visible.push_back({m.x, m.y + top, m.width, m.height - top - bottom});
+        }
+        displays = TLVisibleFrames::toDisplays(monitors, visible, 0);
+    }
+    std::vector<TLX11Rect> monitors, visible;
+    std::vector<TLDisplay> displays;
+};
+
+// Where a layout puts a window whose outer frame is `from`, in root coordinates (the window
+// system of the placement is anchored at the primary, RIGHT at x 1440).
+Frame expectedFrame(const TLLayout& layout, const Frame& from) {
+    const TLPlacementResult r =
+        TLPlacement::place({Truth().displays, nullptr, nullptr}, {double(from.x - 1440), double(from.y)},
+                           {double(from.width), double(from.height)}, layout.kind(), layout.frac());
+    return {int(r.position.x + 1440), int(r.position.y), int(r.size.width), int(r.size.height)};
 }
 
-class TLX11WindowTest : public ::testing::Test {
+class X11Window : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "tl_x11_window_test";
-        static char* argv[] = {name, nullptr};
-        static QCoreApplication app(argc, argv);
-        desktop = new TLTestDesktop;
-        std::string error;
-        ASSERT_TRUE(desktop->start(&error)) << error;
-        connection = TLX11Connection::open(desktop->displayName().c_str()).release();
-        ASSERT_TRUE(connection);
-        control = new TLX11WindowControl(*connection);
-        mover = new TLWindowMover(*control);
+        connection = TLX11Connection::open(tlDesktop().displayName().c_str());
+        control = std::make_unique<TLX11WindowControl>(*connection);
+        mover = std::make_unique<TLWindowMover>(*control);
     }
     static void TearDownTestSuite() {
-        delete mover;
-        delete control;
-        delete connection;
-        delete desktop;
+        mover.reset();
+        control.reset();
+        connection.reset();
     }
-    void SetUp() override { ASSERT_TRUE(desktop && desktop->isRunning() && mover); }
-
-    // Starts the test client and waits until its window is managed and active.
-    xcb_window_t open(std::unique_ptr<TLTestProcess>& process, const std::string& title,
-                      const std::vector<std::string>& extra = {}, const char* wmClass = "tlprobe",
-                      const std::vector<std::string>& argv = {}) {
-        process =
-            argv.empty() ? desktop->launchTestClient(title, wmClass, 500, 400, extra) : desktop->launch(argv);
-        EXPECT_TRUE(process);
-        xcb_window_t w = desktop->waitForWindow(TLTestDesktop::WindowMatch::byTitle(title));
-        EXPECT_NE(w, XCB_WINDOW_NONE) << title;
-        EXPECT_TRUE(desktop->activate(w)) << title;
+    // Starts a client and waits until its window is managed and active.
+    xcb_window_t open(const std::string& title, const QStringList& extra = {},
+                      const std::string& wmClass = "tlprobe") {
+        clients.push_back(desktop.launchTestClient(title, wmClass, 500, 400, extra));
+        const xcb_window_t w = desktop.waitForWindow(title);
+        EXPECT_TRUE(w && desktop.activate(w)) << title;
         return w;
     }
-
-    // The frame once it equals `want`, else the last one seen.
-    Frame settleAt(xcb_window_t w, const Frame& want) {
+    // The frame once it equals `want` (the backends learn from events), else the last one seen.
+    Frame settleAt(xcb_window_t w, const Frame& want, TLTestDesktop& on = tlDesktop()) {
         Frame last;
-        eventually([&] {
-            auto f = desktop->outerFrame(w);
-            last = f.value_or(last);
-            return f == want;
-        });
+        tlWaitFor([&] { return (last = on.outerFrame(w).value_or(last)) == want; }, 3000);
         return last;
     }
-
-    // Applies the layout to the active window w and checks that its frame lands where the
-    // placement puts it (or on `reachable`, for a window that rounds its size). Returns it.
-    Frame expectApplied(xcb_window_t w, const TLLayout& layout,
-                        const std::function<Frame(const Frame&)>& reachable = nullptr) {
-        const Frame before = *desktop->outerFrame(w);
-        const Frame want =
-            reachable ? reachable(expectedFrame(layout, before)) : expectedFrame(layout, before);
+    // Applies the layout to the active window and checks that it lands where the placement puts it.
+    Frame expectApplied(xcb_window_t w, const TLLayout& layout) {
+        const Frame before = *desktop.outerFrame(w), want = expectedFrame(layout, before);
         QString message;
         EXPECT_TRUE(mover->applyLayout(layout, &message))
             << layout.identifier() << ": " << message.toStdString();
@@ -150,280 +77,201 @@ protected:
         EXPECT_EQ(got, want) << layout.identifier() << " from " << ::testing::PrintToString(before);
         return got;
     }
-
-    // Puts the window's frame at a place directly, as the window manager's own move would.
+    // Puts the window's frame somewhere, as the window manager's own move would.
     void place(xcb_window_t w, const Frame& f) {
-        std::vector<uint32_t> e = desktop->cardinals(w, "_NET_FRAME_EXTENTS");
+        std::vector<uint32_t> e = desktop.cardinals(w, "_NET_FRAME_EXTENTS");
         e.resize(4, 0);
-        desktop->sendClientMessage(w, "_NET_MOVERESIZE_WINDOW",
-                                   {1 | (0xf << 8) | (2 << 12), uint32_t(f.x), uint32_t(f.y),
-                                    uint32_t(f.width) - e[0] - e[1], uint32_t(f.height) - e[2] - e[3]});
+        desktop.sendClientMessage(w, "_NET_MOVERESIZE_WINDOW",
+                                  {1 | (0xf << 8) | (2 << 12), uint32_t(f.x), uint32_t(f.y),
+                                   f.width - e[0] - e[1], f.height - e[2] - e[3]});
         ASSERT_EQ(settleAt(w, f), f);
     }
-
-    bool hasState(xcb_window_t w, const std::string& state) {
-        std::vector<uint32_t> states = desktop->cardinals(w, "_NET_WM_STATE");
-        return std::find(states.begin(), states.end(), desktop->atom(state)) != states.end();
+    void setState(xcb_window_t w, const char* state, const char* second = nullptr) {
+        desktop.sendClientMessage(w, "_NET_WM_STATE",
+                                  {1, desktop.atom(state), second ? desktop.atom(second) : 0, 2, 0});
+    }
+    bool hasState(xcb_window_t w, const char* state, TLTestDesktop& on = tlDesktop()) {
+        return std::ranges::count(on.cardinals(w, "_NET_WM_STATE"), on.atom(state)) > 0;
     }
 
-    static inline TLTestDesktop* desktop = nullptr;
-    static inline TLX11Connection* connection = nullptr;
-    static inline TLX11WindowControl* control = nullptr;
-    static inline TLWindowMover* mover = nullptr;
+    static inline std::unique_ptr<TLX11Connection> connection;
+    static inline std::unique_ptr<TLX11WindowControl> control;
+    static inline std::unique_ptr<TLWindowMover> mover;
+    TLTestDesktop& desktop = tlDesktop();
+    std::vector<TLTestDesktop::Process> clients;
 };
 
-TEST_F(TLX11WindowTest, DisplaysFollowPanelsAsTheyComeAndGo) {
+TEST_F(X11Window, DisplaysFollowPanelsAndMonitorsAsTheyComeAndGoAndTheMouse) {
     // Struts, not _NET_WORKAREA (which cuts the panel off the whole screen): the right monitor
     // keeps its full height.
-    const TLFrontmostWindow front = control->readFrontmostWindow();
-    EXPECT_EQ(values(front.displays), values(truth().displays));
-    EXPECT_EQ(front.mainDisplay, std::optional<std::size_t>(0));
-
-    // A second panel at the top of the screen, then gone again: taken in from the events.
-    std::unique_ptr<TLTestProcess> panel = desktop->launchTestClient(
-        "Panel probe", "tlpanel", 200, 20, {"--type", "DOCK", "--strut", "0,0,20,0"});
-    ASSERT_NE(desktop->waitForWindow(TLTestDesktop::WindowMatch::byTitle("Panel probe")), XCB_WINDOW_NONE);
-    EXPECT_TRUE(eventually(
-        [&] { return values(control->readFrontmostWindow().displays) == values(truth(20).displays); }));
+    EXPECT_EQ(control->readFrontmostWindow().displays, Truth().displays);
+    EXPECT_EQ(control->readFrontmostWindow().mainDisplay, std::optional<std::size_t>(0));
+    auto panel = desktop.launchTestClient("Panel probe", "tlpanel", 200, 20,
+                                          {"--type", "DOCK", "--strut", "0,0,20,0"});
+    EXPECT_TRUE(tlWaitFor([&] { return control->readFrontmostWindow().displays == Truth(20).displays; }));
     panel.reset();
-    EXPECT_TRUE(eventually(
-        [&] { return values(control->readFrontmostWindow().displays) == values(truth().displays); }));
-
-    xcb_warp_pointer(desktop->connection(), XCB_WINDOW_NONE, desktop->root(), 0, 0, 0, 0, 100, 500);
-    xcb_flush(desktop->connection());
-    std::optional<TLPoint> mouse;
-    EXPECT_TRUE(desktop->waitUntil([&] {
-        mouse = control->mouseLocation();
-        return mouse && mouse->x == 100 - 1440;
-    }));
-    ASSERT_TRUE(mouse);
-    EXPECT_EQ(mouse->y, 1080 - 500);
+    EXPECT_TRUE(tlWaitFor([&] { return control->readFrontmostWindow().displays == Truth().displays; }));
+    // A monitor goes and comes back (LEFT stands for the screen's output: removing it would bring
+    // back the output's own monitor).
+    ASSERT_EQ(desktop.run({"xrandr", "--delmonitor", "RIGHT"}), 0);
+    EXPECT_TRUE(tlWaitFor([&] { return control->readFrontmostWindow().displays.size() == 1; }));
+    ASSERT_EQ(desktop.run({"xrandr", "--setmonitor", "*RIGHT", "1920/508x1080/286+1440+0", "none"}), 0);
+    EXPECT_TRUE(tlWaitFor([&] { return control->readFrontmostWindow().displays == Truth().displays; }));
+    xcb_warp_pointer(desktop.connection(), XCB_WINDOW_NONE, desktop.root(), 0, 0, 0, 0, 100, 500);
+    xcb_flush(desktop.connection());
+    EXPECT_TRUE(tlWaitFor([&] { return control->mouseLocation() == TLPoint{100 - 1440, 1080 - 500}; }));
 }
 
-TEST_F(TLX11WindowTest, TrustNeedsAnEwmhWindowManager) {
-    EXPECT_TRUE(mover->isTrusted());
-    mover->requestTrust(); // harmless: nothing to prompt for
-    EXPECT_TRUE(mover->isTrusted());
-
-    TLTestDesktop bare;
-    std::string error;
-    ASSERT_TRUE(bare.start({.windowManager = false}, &error)) << error;
-    auto bareConnection = TLX11Connection::open(bare.displayName().c_str());
-    ASSERT_TRUE(bareConnection);
-    TLX11WindowControl bareControl(*bareConnection);
-    EXPECT_FALSE(bareControl.isTrusted());
-    EXPECT_FALSE(bareControl.readFrontmostWindow().hasApplication);
-    EXPECT_EQ(bareControl.readFrontmostWindow().displays.size(), TLTestDesktop::monitors().size());
-
-    // The server goes away under a live connection: every call fails quietly.
-    bare.stop();
-    EXPECT_FALSE(bareControl.isTrusted());
-    const TLFrontmostWindow front = bareControl.readFrontmostWindow();
-    EXPECT_FALSE(front.hasApplication);
-    EXPECT_TRUE(front.displays.empty());
-    EXPECT_FALSE(bareControl.mouseLocation());
-    bareControl.setFrame(1, {0, 0}, {10, 10});
-    EXPECT_FALSE(bareConnection->isConnected());
-}
-
-TEST_F(TLX11WindowTest, AllLayoutsLandOnTheComputedFrameOnBothMonitors) {
-    std::unique_ptr<TLTestProcess> client;
-    xcb_window_t w = open(client, "Layout probe");
-    const Truth t = truth();
+TEST_F(X11Window, AllLayoutsLandOnTheComputedFrameOnBothMonitors) {
+    const xcb_window_t w = open("Layout probe");
+    const Truth t;
     for (std::size_t m = 0; m < t.monitors.size(); ++m) {
-        const TLX11Rect& start = t.visible[m];
         for (const TLLayout& layout : TLLayout::allLayouts()) {
-            // Start each layout from the same place on this monitor.
-            place(w, {int(start.x + 40), int(start.y + 30), 500, 400});
+            place(w,
+                  {int(t.visible[m].x) + 40, int(t.visible[m].y) + 30, 500, 400}); // the same start each time
             const Frame got = expectApplied(w, layout);
-            const int landed = monitorOf(got);
-            ASSERT_GE(landed, 0) << layout.identifier();
-            const TLX11Rect& area = t.visible[std::size_t(landed)];
+            // Fractions stay on the monitor; display moves (both ways, from both monitors) leave it.
+            const TLX11Rect& area = t.visible[layout.kind() == TLLayoutKindFrac ? m : 1 - m];
             EXPECT_TRUE(got.x >= area.x && got.y >= area.y && got.x + got.width <= area.maxX() &&
                         got.y + got.height <= area.maxY())
                 << layout.identifier() << " " << ::testing::PrintToString(got);
-            // Fractions stay on the monitor; display moves (both ways, from both monitors) leave it.
-            EXPECT_EQ(landed == int(m), layout.kind() == TLLayoutKindFrac) << layout.identifier();
         }
     }
 }
 
-TEST_F(TLX11WindowTest, XtermLandsAtThePositionWithItsReachableSize) {
-    std::unique_ptr<TLTestProcess> xterm;
-    xcb_window_t w = open(xterm, "Cell probe", {}, "", {"xterm", "-T", "Cell probe", "-geometry", "80x24"});
-    ASSERT_TRUE(xterm && w != XCB_WINDOW_NONE && desktop->activeWindow() == w);
-    // WM_SIZE_HINTS: flags, x, y, w, h, min w/h (5, 6), max (7, 8), inc (9, 10), aspect, base (15, 16).
-    std::vector<uint32_t> hints = desktop->cardinals(w, "WM_NORMAL_HINTS");
-    ASSERT_GE(hints.size(), 17u);
-    const int incW = int(hints[9]), incH = int(hints[10]), baseW = int(hints[15]), baseH = int(hints[16]);
-    ASSERT_GT(incW, 1);
-    std::vector<uint32_t> e = desktop->cardinals(w, "_NET_FRAME_EXTENTS");
-    ASSERT_EQ(e.size(), 4u);
-    const int decoW = int(e[0] + e[1]), decoH = int(e[2] + e[3]);
-    // The client size rounds down to whole cells above the base size.
-    auto reachable = [&](const Frame& f) {
-        return Frame{f.x, f.y, decoW + baseW + (f.width - decoW - baseW) / incW * incW,
-                     decoH + baseH + (f.height - decoH - baseH) / incH * incH};
-    };
-    for (const char* id : {"half.left", "third.right", "quarter.br"}) {
-        expectApplied(w, layout(id), reachable);
-    }
-}
-
-TEST_F(TLX11WindowTest, RestoresRunAlongsideTheEventLoopAndEndOnTheConfirmation) {
-    struct Row {
-        const char* layout;
-        const char* first;
-        const char* second;
-        std::uint32_t leftExtent; // _NET_FRAME_EXTENTS once the window manager has applied the state
-    };
-    const Row rows[] = {
-        {"half.right", "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ", 0},
-        {"screen.center", "_NET_WM_STATE_MAXIMIZED_HORZ", "", 0},
-        {"quarter.tl", "_NET_WM_STATE_FULLSCREEN", "", 0},
-        {"third.center", "_NET_WM_STATE_SHADED", "", 1},
-    };
-    std::unique_ptr<TLTestProcess> client;
-    xcb_window_t w = open(client, "Restore probe");
-    for (const Row& row : rows) {
-        // The window stays on the right monitor throughout, so that is where the layout goes.
-        place(w, {1600, 100, 500, 400});
-        const Frame want = expectedFrame(layout(row.layout), *desktop->outerFrame(w));
-        const xcb_atom_t second = *row.second ? desktop->atom(row.second) : 0;
-        desktop->sendClientMessage(w, "_NET_WM_STATE", {1, desktop->atom(row.first), second, 2, 0});
-        ASSERT_TRUE(desktop->waitUntil([&] {
-            std::vector<uint32_t> extents = desktop->cardinals(w, "_NET_FRAME_EXTENTS");
-            return hasState(w, row.first) && !extents.empty() && extents[0] == row.leftExtent;
-        })) << row.first;
-        QElapsedTimer clock;
-        clock.start();
-        ASSERT_TRUE(mover->applyLayout(layout(row.layout)));
-        // The press returns at once; the window manager confirms the restore later.
-        EXPECT_LT(clock.elapsed(), 100) << row.first;
-        EXPECT_TRUE(control->restoring()) << row.first;
-        EXPECT_EQ(settleAt(w, want), want) << row.first;
-        EXPECT_TRUE(eventually([&] { return !control->restoring(); })) << row.first;
-        // Done on the confirmation, well before the deadline.
-        EXPECT_LT(clock.elapsed(), 800) << row.first;
-        EXPECT_FALSE(hasState(w, row.first));
-        EXPECT_FALSE(*row.second && hasState(w, row.second));
-    }
-}
-
-TEST_F(TLX11WindowTest, AnUnconfirmedRestoreWritesAtItsDeadlineUnlessANewerFrameCame) {
-    // Without a window manager nothing ever confirms a restore (and frames go as configure
-    // requests).
-    TLTestDesktop bare;
-    std::string error;
-    ASSERT_TRUE(bare.start({.windowManager = false}, &error)) << error;
-    auto bareConnection = TLX11Connection::open(bare.displayName().c_str());
-    TLX11WindowControl bareControl(*bareConnection);
-    std::unique_ptr<TLTestProcess> a = bare.launchTestClient("A", "tlprobe", 300, 200);
-    std::unique_ptr<TLTestProcess> b = bare.launchTestClient("B", "tlprobe", 300, 200);
-    // No window manager keeps a client list: the windows are the root's children, by name.
-    xcb_window_t windows[2] = {};
-    ASSERT_TRUE(bare.waitUntil([&] {
-        xcb_connection_t* c = bare.connection();
-        TLXcbReply<xcb_query_tree_reply_t> tree(
-            xcb_query_tree_reply(c, xcb_query_tree(c, bare.root()), nullptr));
-        const xcb_window_t* children = tree ? xcb_query_tree_children(tree.get()) : nullptr;
-        for (int i = 0; tree && i < xcb_query_tree_children_length(tree.get()); ++i) {
-            const std::string name = bare.text(children[i], "_NET_WM_NAME");
-            if (name == "A" || name == "B") {
-                windows[name == "A" ? 0 : 1] = children[i];
-            }
-        }
-        return windows[0] != XCB_WINDOW_NONE && windows[1] != XCB_WINDOW_NONE;
-    }));
-    const std::uint32_t maximized = bare.atom("_NET_WM_STATE_MAXIMIZED_VERT");
-    xcb_change_property(bare.connection(), XCB_PROP_MODE_REPLACE, windows[0], bare.atom("_NET_WM_STATE"),
-                        XCB_ATOM_ATOM, 32, 1, &maximized);
-    xcb_flush(bare.connection());
-    ASSERT_TRUE(bare.waitUntil([&] { return !bare.cardinals(windows[0], "_NET_WM_STATE").empty(); }));
-
-    QElapsedTimer clock;
-    clock.start();
-    bareControl.setFrame(windows[0], {10, 10}, {300, 200});
-    ASSERT_TRUE(bareControl.restoring());
-    ASSERT_TRUE(eventually([&] { return bare.outerFrame(windows[0]) == Frame{1450, 10, 300, 200}; }));
-    EXPECT_GT(clock.elapsed(), 900) << "not before the deadline (a coarse timer)";
-
-    // A newer frame, for any window, supersedes the waiting restore.
-    bareControl.setFrame(windows[0], {20, 20}, {300, 200});
-    bareControl.setFrame(windows[1], {400, 20}, {300, 200});
-    EXPECT_FALSE(bareControl.restoring());
-    EXPECT_TRUE(eventually([&] { return bare.outerFrame(windows[1]) == Frame{1840, 20, 300, 200}; }));
-    eventually([] { return false; }, TLX11FrameWriter::kRestoreTimeout + 200ms);
-    EXPECT_EQ(bare.outerFrame(windows[0]), (Frame{1450, 10, 300, 200}));
-}
-
-TEST_F(TLX11WindowTest, ClientSideDecorationsPlaceTheVisibleFrame) {
-    std::unique_ptr<TLTestProcess> client;
-    expectApplied(open(client, "Shadow probe", {"--gtk-extents", "12,14,8,20"}), layout("quarter.tl"));
-}
-
-TEST_F(TLX11WindowTest, TheNewlyActiveWindowIsMovedRightAway) {
-    // No event loop runs between the two applications: the backend itself must notice that
-    // the active window changed.
-    std::unique_ptr<TLTestProcess> first, second;
-    const xcb_window_t a = open(first, "First probe"), b = open(second, "Second probe");
-    for (int round = 0; round < 3; ++round) {
-        ASSERT_TRUE(desktop->activate(a));
-        expectApplied(a, layout("half.left"));
-        ASSERT_TRUE(desktop->activate(b));
-        expectApplied(b, layout("half.right"));
-    }
-}
-
-TEST_F(TLX11WindowTest, ADesktopWindowGivesWayToItsProcessesMainWindow) {
-    // The fallback query finds the topmost movable window of the frontmost process, and its
-    // frame reads in window coordinates (anchored at the primary, right monitor).
-    std::unique_ptr<TLTestProcess> client;
-    open(client, "Desktop probe", {"--type", "DESKTOP", "--companion", "Companion probe"}, "tldesk");
-    const xcb_window_t companion =
-        desktop->waitForWindow(TLTestDesktop::WindowMatch::byTitle("Companion probe"));
-    ASSERT_TRUE(
-        desktop->activate(desktop->waitForWindow(TLTestDesktop::WindowMatch::byTitle("Desktop probe"))));
+TEST_F(X11Window, SpecialWindowsLandWhereTheyShould) {
+    // A client-side-decorated window: its visible frame, without the shadow, is placed.
+    expectApplied(open("Shadow probe", {"--gtk-extents", "12,14,8,20"}), layout("quarter.tl"));
+    // A desktop window gives way to the topmost movable window of its process, whose frame reads
+    // in window coordinates (anchored at the primary, right monitor).
+    open("Desktop probe", {"--type", "DESKTOP", "--companion", "Companion probe"}, "tldesk");
+    const xcb_window_t companion = desktop.waitForWindow("Companion probe");
+    ASSERT_TRUE(desktop.activate(desktop.waitForWindow("Desktop probe")));
     const TLFrontmostWindow front = control->readFrontmostWindow();
     EXPECT_EQ(front.applicationName, std::optional<QString>("tldesk"));
     EXPECT_EQ(front.window, std::optional<std::uint64_t>(companion));
-    EXPECT_EQ(front.windowError, 0);
-    const Frame f = *desktop->outerFrame(companion);
-    ASSERT_TRUE(front.frame);
-    EXPECT_EQ(
-        (Frame{int(front.frame->x), int(front.frame->y), int(front.frame->width), int(front.frame->height)}),
-        (Frame{f.x - 1440, f.y, f.width, f.height}));
+    const Frame f = *desktop.outerFrame(companion);
+    EXPECT_EQ(front.frame, (TLRect{double(f.x - 1440), double(f.y), double(f.width), double(f.height)}));
     expectApplied(companion, layout("half.left"));
-
-    // Without a movable window of its own, the process has none to offer.
-    client.reset();
-    open(client, "Lonely probe", {"--type", "DESKTOP"}, "tldesk");
+    clients.back().reset(); // without a movable window of its own, the process has none to offer
+    open("Lonely probe", {"--type", "DESKTOP"}, "tldesk");
     QString message;
     EXPECT_FALSE(mover->applyLayout(layout("half.left"), &message));
     EXPECT_EQ(message.toStdString(), "tldesk hat kein bewegbares Fenster (AXError 0).");
 }
 
-TEST_F(TLX11WindowTest, AWindowClosedBeforeItsWriteFailsNothing) {
-    for (const char* state : {"", "_NET_WM_STATE_MAXIMIZED_VERT"}) {
-        std::unique_ptr<TLTestProcess> client;
-        xcb_window_t w = open(client, std::string("Closing probe ") + state);
-        if (*state) {
-            desktop->sendClientMessage(w, "_NET_WM_STATE", {1, desktop->atom(state), 0, 2, 0});
-            ASSERT_TRUE(desktop->waitUntil([&] { return hasState(w, state); }));
-        }
-        TLClosingWindowControl closing(*control, [&] {
-            client->terminate();
-            desktop->waitUntil([&] { return !desktop->outerFrame(w); });
-        });
-        QString message;
-        // The write goes into the void, and that is no failure.
-        EXPECT_TRUE(TLWindowMover(closing).applyLayout(layout("half.left"), &message))
-            << message.toStdString();
-        EXPECT_TRUE(eventually([&] { return !control->restoring(); })) << state;
+TEST_F(X11Window, TheNewlyActiveWindowIsMovedRightAway) {
+    // No event loop runs between the two: the backend itself must notice the change.
+    const xcb_window_t a = open("First probe"), b = open("Second probe");
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(desktop.activate(a));
+        expectApplied(a, layout("half.left"));
+        ASSERT_TRUE(desktop.activate(b));
+        expectApplied(b, layout("half.right"));
     }
-    // The connection survived every error.
+}
+
+TEST_F(X11Window, RestoresRunAlongsideTheEventLoopAndEndOnTheConfirmation) {
+    const std::tuple<const char*, const char*, const char*, std::uint32_t> rows[] = {
+        // layout, state, second state, the left frame extent once the window manager applied them
+        {"half.right", "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ", 0},
+        {"screen.center", "_NET_WM_STATE_MAXIMIZED_HORZ", nullptr, 0},
+        {"quarter.tl", "_NET_WM_STATE_FULLSCREEN", nullptr, 0},
+        {"third.center", "_NET_WM_STATE_SHADED", nullptr, 1},
+    };
+    const xcb_window_t w = open("Restore probe");
+    for (const auto& [id, state, second, leftExtent] : rows) {
+        SCOPED_TRACE(state);
+        place(w, {1600, 100, 500, 400}); // on the right monitor, where the layout goes
+        const Frame want = expectedFrame(layout(id), *desktop.outerFrame(w));
+        setState(w, state, second);
+        ASSERT_TRUE(desktop.waitUntil([&] {
+            const std::vector<uint32_t> extents = desktop.cardinals(w, "_NET_FRAME_EXTENTS");
+            return hasState(w, state) && !extents.empty() && extents[0] == leftExtent;
+        }));
+        QElapsedTimer clock;
+        clock.start();
+        ASSERT_TRUE(mover->applyLayout(layout(id)));
+        EXPECT_LT(clock.elapsed(), 100) << "the press returns at once";
+        EXPECT_TRUE(control->restoring());
+        EXPECT_EQ(settleAt(w, want), want);
+        EXPECT_TRUE(tlWaitFor([&] { return !control->restoring(); }));
+        EXPECT_LT(clock.elapsed(), 800) << "done on the confirmation, well before the deadline";
+        EXPECT_FALSE(hasState(w, state) || (second && hasState(w, second)));
+    }
+}
+
+TEST_F(X11Window, AWindowClosedBeforeItsWriteFailsNothingAndLeavesNoState) {
+    for (const char* state : {"", "_NET_WM_STATE_MAXIMIZED_VERT"}) {
+        const xcb_window_t w = open(std::string("Closing probe ") + state);
+        if (*state) {
+            setState(w, state);
+            ASSERT_TRUE(desktop.waitUntil([&] { return hasState(w, state); }));
+        }
+        const TLFrontmostWindow front = control->readFrontmostWindow();
+        ASSERT_EQ(front.window, std::optional<std::uint64_t>(w));
+        clients.back().reset();
+        ASSERT_TRUE(desktop.waitUntil([&] { return !desktop.outerFrame(w); }));
+        control->setFrame(w, {0, 0}, {400, 300});
+        // A restore for the gone window ends at once, long before its deadline.
+        EXPECT_TRUE(tlWaitFor([&] { return !control->restoring(); },
+                              int(TLX11FrameWriter::kRestoreTimeout.count()) / 2))
+            << state;
+    }
+    // The connection survived every error, and the next window is read afresh.
     EXPECT_TRUE(connection->isConnected());
+    expectApplied(open("Next probe"), layout("half.right"));
+}
+
+TEST_F(X11Window, WithoutAWindowManagerNothingIsTrustedAndAnUnconfirmedRestoreWritesAtItsDeadline) {
     EXPECT_TRUE(mover->isTrusted());
+    EXPECT_FALSE(TLX11Connection::open(":999999"));
+    TLTestDesktop bare;
+    std::string error;
+    ASSERT_TRUE(bare.start(&error, true)) << error;
+    auto bareConnection = TLX11Connection::open(bare.displayName().c_str());
+    TLX11WindowControl bareControl(*bareConnection);
+    TLX11HotKeyService hotKeys(*bareConnection);
+    EXPECT_FALSE(bareControl.isTrusted());
+    EXPECT_FALSE(bareControl.readFrontmostWindow().hasApplication);
+    EXPECT_EQ(bareControl.readFrontmostWindow().displays.size(), 2u);
+    // No window manager keeps a client list: the windows are found by name.
+    TLTestDesktop::Process a = bare.launchTestClient("A", "tlprobe", 300, 200),
+                           b = bare.launchTestClient("B", "tlprobe", 300, 200);
+    xcb_window_t windows[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        std::string id;
+        ASSERT_EQ(bare.run({"xdotool", "search", "--sync", "--name", i ? "^B$" : "^A$"}, &id), 0) << id;
+        windows[i] = xcb_window_t(std::stoul(id));
+    }
+    const xcb_atom_t maximized = bare.atom("_NET_WM_STATE_MAXIMIZED_VERT");
+    xcb_change_property(bare.connection(), XCB_PROP_MODE_REPLACE, windows[0], bare.atom("_NET_WM_STATE"),
+                        XCB_ATOM_ATOM, 32, 1, &maximized);
+    xcb_flush(bare.connection());
+    ASSERT_TRUE(bare.waitUntil([&] { return hasState(windows[0], "_NET_WM_STATE_MAXIMIZED_VERT", bare); }));
+    QElapsedTimer clock;
+    clock.start();
+    bareControl.setFrame(windows[0], {10, 10}, {300, 200});
+    ASSERT_TRUE(bareControl.restoring());
+    EXPECT_EQ(settleAt(windows[0], {1450, 10, 300, 200}, bare), (Frame{1450, 10, 300, 200}));
+    EXPECT_GT(clock.elapsed(), 900) << "not before the deadline";
+    // A newer frame, for any window, supersedes a waiting restore.
+    bareControl.setFrame(windows[0], {20, 20}, {300, 200});
+    bareControl.setFrame(windows[1], {400, 20}, {300, 200});
+    EXPECT_FALSE(bareControl.restoring());
+    EXPECT_EQ(settleAt(windows[1], {1840, 20, 300, 200}, bare), (Frame{1840, 20, 300, 200}));
+    tlWaitFor([] { return false; }, int((TLX11FrameWriter::kRestoreTimeout + 200ms).count()));
+    EXPECT_EQ(bare.outerFrame(windows[0]), (Frame{1450, 10, 300, 200}));
+    // The server goes away under a live connection: every call fails quietly, nothing is registered.
+    bare.stop();
+    EXPECT_FALSE(bareControl.isTrusted());
+    EXPECT_TRUE(bareControl.readFrontmostWindow().displays.empty());
+    EXPECT_FALSE(bareControl.mouseLocation());
+    bareControl.setFrame(1, {0, 0}, {10, 10});
+    EXPECT_FALSE(hotKeys.registerHotKeys({{18, 0x1800, {1, 0}}}).at(0));
+    hotKeys.unregisterHotKey(1);
+    bareConnection->dispatchPending();
+    EXPECT_FALSE(bareConnection->isConnected());
 }
 
 } // namespace

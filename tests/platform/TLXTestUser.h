@@ -1,37 +1,32 @@
 #pragma once
 
+#include "TLTest.h"
 #include "TLXcb.h"
 
 #include <xcb/xtest.h>
 
-#include <string>
-#include <vector>
-
 // X keycodes (evdev + 8) of the keys the x11 tests press.
 namespace TLXKey {
-inline constexpr xcb_keycode_t Escape = 9;
-inline constexpr xcb_keycode_t Digit1 = 10;
-inline constexpr xcb_keycode_t Digit2 = 11;
-inline constexpr xcb_keycode_t Tab = 23;
-inline constexpr xcb_keycode_t ControlL = 37;
-inline constexpr xcb_keycode_t LetterA = 38;
-inline constexpr xcb_keycode_t LetterZ = 52;
-inline constexpr xcb_keycode_t AltL = 64;
-inline constexpr xcb_keycode_t CapsLock = 66;
-inline constexpr xcb_keycode_t NumLock = 77;
-inline constexpr xcb_keycode_t SuperL = 133;
+enum : xcb_keycode_t {
+    Digit1 = 10,
+    Digit2 = 11,
+    ControlL = 37,
+    LetterZ = 52,
+    AltL = 64,
+    CapsLock = 66,
+    NumLock = 77
+};
 } // namespace TLXKey
 
 // Another client of the test desktop: the user at keyboard and mouse (through XTest), or a
-// program holding key grabs of its own.
+// program holding key grabs of its own. Every request is finished before a call returns.
 class TLXTestUser {
 public:
-    explicit TLXTestUser(const std::string& display) : c_(xcb_connect(display.c_str(), nullptr)) {
-        root_ = xcb_setup_roots_iterator(xcb_get_setup(c_.get())).data->root;
-    }
+    explicit TLXTestUser(const std::string& display)
+        : c_(xcb_connect(display.c_str(), nullptr)),
+          root_(xcb_setup_roots_iterator(xcb_get_setup(c_.get())).data->root) {}
 
     xcb_connection_t* get() const { return c_.get(); }
-
     void press(xcb_keycode_t key) { fake(XCB_KEY_PRESS, key); }
     void release(xcb_keycode_t key) { fake(XCB_KEY_RELEASE, key); }
     // Presses the keys in order and releases them in reverse.
@@ -43,37 +38,23 @@ public:
             release(*it);
         }
     }
-    void click(int x, int y) {
-        xcb_test_fake_input(c_.get(), XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root_, static_cast<int16_t>(x),
-                            static_cast<int16_t>(y), 0);
-        fake(XCB_BUTTON_PRESS, 1);
-        fake(XCB_BUTTON_RELEASE, 1);
-    }
-
     // True when the server granted the grab.
     bool grab(xcb_keycode_t key, std::uint16_t modifiers) {
-        TLXcbError error(
+        return !TLXcbError(
             xcb_request_check(c_.get(), xcb_grab_key_checked(c_.get(), 1, root_, modifiers, key,
                                                              XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)));
-        return !error;
     }
     void ungrab(xcb_keycode_t key, std::uint16_t modifiers) {
-        TLXcbError error(
-            xcb_request_check(c_.get(), xcb_ungrab_key_checked(c_.get(), key, root_, modifiers)));
-    }
-
-    // A round trip: the server has handled every earlier request of this client.
-    void sync() {
-        TLXcbReply<xcb_get_input_focus_reply_t> reply(
-            xcb_get_input_focus_reply(c_.get(), xcb_get_input_focus(c_.get()), nullptr));
+        TLXcbError(xcb_request_check(c_.get(), xcb_ungrab_key_checked(c_.get(), key, root_, modifiers)));
     }
 
 private:
     void fake(uint8_t type, uint8_t detail) {
         xcb_test_fake_input(c_.get(), type, detail, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-        sync();
+        TLXcbReply<xcb_get_input_focus_reply_t>(
+            xcb_get_input_focus_reply(c_.get(), xcb_get_input_focus(c_.get()), nullptr));
     }
 
     TLXcbConnection c_;
-    xcb_window_t root_ = XCB_WINDOW_NONE;
+    xcb_window_t root_;
 };

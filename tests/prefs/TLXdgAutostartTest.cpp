@@ -1,186 +1,154 @@
 #include "TLXdgAutostart.h"
-#include "TLBundle.h"
 #include "TLDesktopEntry.h"
 #include "TLLoginItem.h"
-#include "TLPropertyList.h"
-#include "settings/TLScopedEnv.h"
-
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
-#include <memory>
+#include "TLTest.h"
 
 namespace {
 
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeAll(const QString& path, const QByteArray& data) {
-    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(file.write(data), data.size());
-}
-
-// Start at login against a private configuration folder, through the real XDG backend.
+// Start at login through the real XDG backend, in a private configuration folder.
 class TLXdgAutostartTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir_.isValid());
-        env_ = std::make_unique<TLScopedEnv>("XDG_CONFIG_HOME",
-                                             (dir_.path() + QStringLiteral("/config")).toUtf8());
-        executable_ = dir_.path() + QStringLiteral("/Meine Programme/Tilora.app/Contents/MacOS/Tilora");
-        install(QStringLiteral("org.tilora.Tilora"), executable_);
-    }
     void install(const QString& name, const QString& executable) {
-        service_ = std::make_unique<TLXdgAutostart>(name, executable);
-        item_ = std::make_unique<TLLoginItem>(*service_);
+        service = std::make_unique<TLXdgAutostart>(name, executable);
+        item = std::make_unique<TLLoginItem>(*service);
     }
-    QString autostart() const { return dir_.path() + QStringLiteral("/config/autostart"); }
-    QString entry() const { return autostart() + QStringLiteral("/org.tilora.Tilora.desktop"); }
+    QString entry() const { return autostart + "/org.tilora.Tilora.desktop"; }
 
-    QTemporaryDir dir_;
-    std::unique_ptr<TLScopedEnv> env_;
-    QString executable_;
-    std::unique_ptr<TLXdgAutostart> service_;
-    std::unique_ptr<TLLoginItem> item_;
+    QTemporaryDir dir;
+    TLScopedEnv env{"XDG_CONFIG_HOME", dir.filePath("config").toUtf8()};
+    QString autostart = dir.filePath("config/autostart");
+    QString executable = dir.filePath("Meine Programme/Tilora.app/Contents/MacOS/Tilora");
+    std::unique_ptr<TLXdgAutostart> service;
+    std::unique_ptr<TLLoginItem> item;
 };
 
-TEST_F(TLXdgAutostartTest, EnableWritesAValidEntryThatStartsThisProgram) {
-    ASSERT_TRUE(item_->isAvailable());
-    EXPECT_EQ(service_->entryPath(), entry());
-    EXPECT_FALSE(item_->isEnabled());
-
-    TLError error;
-    ASSERT_TRUE(item_->setEnabled(true, &error)) << error.localizedDescription.toStdString();
-    EXPECT_TRUE(item_->isEnabled());
-
-    const QByteArray contents = readAll(entry());
-    EXPECT_TRUE(contents.startsWith("[Desktop Entry]\n"));
+TEST_F(TLXdgAutostartTest, EnableWritesAnEntryThatStartsThisProgramAndDisableRemovesOnlyIt) {
+    install("org.tilora.Tilora", executable);
+    ASSERT_TRUE(tlWrite(autostart + "/other.desktop", "[Desktop Entry]\nExec=/usr/bin/other\n"));
+    EXPECT_EQ(service->entryPath(), entry());
+    EXPECT_FALSE(item->isEnabled());
+    for (int twice = 0; twice < 2; ++twice) {
+        TLError error;
+        ASSERT_TRUE(item->setEnabled(true, &error)) << error.localizedDescription.toStdString();
+        EXPECT_TRUE(item->isEnabled());
+    }
+    const QByteArray contents = tlRead(entry());
     const auto keys = TLDesktopEntry::readGroup(contents);
-    ASSERT_TRUE(keys);
-    EXPECT_EQ(keys->value("Type"), QStringLiteral("Application"));
-    EXPECT_EQ(keys->value("Name"), QStringLiteral("Tilora"));
+    ASSERT_TRUE(keys && contents.startsWith("[Desktop Entry]\n"));
+    EXPECT_EQ(keys->value("Type"), "Application");
+    EXPECT_EQ(keys->value("Name"), "Tilora");
     EXPECT_FALSE(keys->contains("Hidden"));
     // The path has spaces: the whole of it is one quoted argument.
-    EXPECT_TRUE(contents.contains("\nExec=\"" + executable_.toUtf8() + "\"\n")) << contents.toStdString();
-    EXPECT_EQ(TLDesktopEntry::splitExec(TLDesktopEntry::unescapeValue(keys->value("Exec"))),
-              QStringList{executable_});
-}
-
-TEST_F(TLXdgAutostartTest, TwiceIsHarmlessAndForeignEntriesAreLeftUntouched) {
-    const QByteArray foreign = "[Desktop Entry]\nType=Application\nName=Other\nExec=/usr/bin/other\n";
-    writeAll(autostart() + QStringLiteral("/other.desktop"), foreign);
-    writeAll(entry() + QStringLiteral(".bak"), "kept");
-
-    ASSERT_TRUE(item_->setEnabled(true));
-    const QByteArray first = readAll(entry());
-    ASSERT_TRUE(item_->setEnabled(true));
-    EXPECT_EQ(readAll(entry()), first);
-    EXPECT_EQ(QDir(autostart()).entryList(QDir::Files | QDir::Hidden).size(), 3);
-    EXPECT_TRUE(item_->isEnabled());
-
-    for (int i = 0; i < 2; ++i) {
-        TLError error;
-        EXPECT_TRUE(item_->setEnabled(false, &error)) << error.localizedDescription.toStdString();
+    EXPECT_TRUE(contents.contains("\nExec=\"" + executable.toUtf8() + "\"\n")) << contents.toStdString();
+    for (int twice = 0; twice < 2; ++twice) {
+        EXPECT_TRUE(item->setEnabled(false));
         EXPECT_FALSE(QFileInfo::exists(entry()));
-        EXPECT_FALSE(item_->isEnabled());
     }
-    EXPECT_EQ(readAll(autostart() + QStringLiteral("/other.desktop")), foreign);
-    EXPECT_EQ(readAll(entry() + QStringLiteral(".bak")), "kept");
+    EXPECT_EQ(tlRead(autostart + "/other.desktop"), "[Desktop Entry]\nExec=/usr/bin/other\n");
 }
 
 TEST_F(TLXdgAutostartTest, StatusFollowsWhatIsInTheEntry) {
-    const struct {
-        const char* name;
-        QByteArray contents;
-        TLLoginItemStatus status;
-    } rows[] = {
-        {"hidden", "[Desktop Entry]\nType=Application\nExec=PROGRAM\nHidden=true\n",
-         TLLoginItemStatus::RequiresApproval},
-        {"switchedOff", "[Desktop Entry]\nExec=PROGRAM\nX-GNOME-Autostart-enabled=false\n",
-         TLLoginItemStatus::RequiresApproval},
-        {"notHidden", "[Desktop Entry]\nExec=PROGRAM --flag\nHidden=false\n", TLLoginItemStatus::Enabled},
-        {"otherProgram", "[Desktop Entry]\nExec=/usr/bin/other\n", TLLoginItemStatus::NotFound},
-        {"noExec", "[Desktop Entry]\nType=Application\n", TLLoginItemStatus::NotFound},
-        {"brokenQuotes", "[Desktop Entry]\nExec=\"/opt/x\n", TLLoginItemStatus::NotFound},
-        {"noGroup", "garbage", TLLoginItemStatus::NotFound},
-    };
+    install("org.tilora.Tilora", executable);
     const QByteArray program =
-        TLDesktopEntry::escapeValue(*TLDesktopEntry::quoteExecArgument(executable_)).toUtf8();
-    for (const auto& row : rows) {
-        writeAll(entry(), QByteArray(row.contents).replace("PROGRAM", program));
-        EXPECT_EQ(service_->status(), row.status) << row.name;
-        EXPECT_EQ(item_->isEnabled(), row.status == TLLoginItemStatus::Enabled) << row.name;
+        TLDesktopEntry::escapeValue(*TLDesktopEntry::quoteExecArgument(executable)).toUtf8();
+    const std::pair<QByteArray, TLLoginItemStatus> rows[] = {
+        {"[Desktop Entry]\nExec=PROGRAM\nHidden=true\n", TLLoginItemStatus::RequiresApproval},
+        {"[Desktop Entry]\nExec=PROGRAM\nX-GNOME-Autostart-enabled=false\n",
+         TLLoginItemStatus::RequiresApproval},
+        {"[Desktop Entry]\nExec=PROGRAM --flag\nHidden=false\n", TLLoginItemStatus::Enabled},
+        {"[Desktop Entry]\nExec=/usr/bin/other\n", TLLoginItemStatus::NotFound},
+        {"[Desktop Entry]\nType=Application\n", TLLoginItemStatus::NotFound},
+        {"[Desktop Entry]\nExec=\"/opt/x\n", TLLoginItemStatus::NotFound},
+        {"garbage", TLLoginItemStatus::NotFound},
+    };
+    for (const auto& [contents, status] : rows) {
+        ASSERT_TRUE(tlWrite(entry(), QByteArray(contents).replace("PROGRAM", program)));
+        EXPECT_EQ(service->status(), status) << contents.toStdString();
+        EXPECT_EQ(item->isEnabled(), status == TLLoginItemStatus::Enabled);
     }
-    // Switching on repairs any of them.
-    ASSERT_TRUE(item_->setEnabled(true));
-    EXPECT_TRUE(item_->isEnabled());
+    ASSERT_TRUE(item->setEnabled(true)); // switching on repairs any of them
+    EXPECT_TRUE(item->isEnabled());
 }
 
 TEST_F(TLXdgAutostartTest, FailuresAreReportedReadablyAndChangeNothing) {
+    install("org.tilora.Tilora", executable);
     // A regular file where the folder belongs (root cannot create the folder either), and a
     // folder with contents in place of the entry file.
-    const QString inEntry = QStringLiteral("/config/autostart/org.tilora.Tilora.desktop/inside");
-    const struct {
-        QString blocker;
-        bool enabled;
-        qint64 code;
-    } rows[] = {{QStringLiteral("/config/autostart"), true, TLXdgAutostart::kFolderNotCreated},
-                {inEntry, true, TLXdgAutostart::kNotWritten},
-                {inEntry, false, TLXdgAutostart::kNotRemoved}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.code);
-        writeAll(dir_.path() + row.blocker, "kept");
+    const std::tuple<QString, bool, qint64> rows[] = {
+        {autostart, true, TLXdgAutostart::kFolderNotCreated},
+        {entry() + "/inside", true, TLXdgAutostart::kNotWritten},
+        {entry() + "/inside", false, TLXdgAutostart::kNotRemoved}};
+    for (const auto& [blocker, enabled, code] : rows) {
+        ASSERT_TRUE(tlWrite(blocker, "kept"));
         TLError error;
-        EXPECT_FALSE(item_->setEnabled(row.enabled, &error));
-        EXPECT_EQ(error.domain, QStringLiteral("XDGAutostart"));
-        EXPECT_EQ(error.code, row.code);
-        // Names what could not be done and where.
-        EXPECT_TRUE(error.localizedDescription.startsWith(QStringLiteral("Der Autostart-")) &&
-                    error.localizedDescription.contains(autostart()))
+        EXPECT_FALSE(item->setEnabled(enabled, &error));
+        EXPECT_EQ(std::pair(error.domain, error.code), std::pair(QString("XDGAutostart"), code));
+        EXPECT_TRUE(error.localizedDescription.startsWith("Der Autostart-") &&
+                    error.localizedDescription.contains(autostart))
             << error.localizedDescription.toStdString();
-        EXPECT_FALSE(item_->isEnabled());
-        EXPECT_EQ(readAll(dir_.path() + row.blocker), "kept");
-        QDir(dir_.path() + QStringLiteral("/config")).removeRecursively();
+        EXPECT_EQ(tlRead(blocker), "kept");
+        QDir(dir.filePath("config")).removeRecursively();
     }
-}
-
-TEST_F(TLXdgAutostartTest, ProgramsAndNamesAnEntryCannotCarryAreRefused) {
-    // Program paths: the entry would break or start something else.
-    for (const QString& program :
-         {QStringLiteral("/opt/Tilora\n--evil"), QStringLiteral("relative/Tilora"), QString()}) {
-        install(QStringLiteral("org.tilora.Tilora"), program);
+    // Programs an entry cannot carry, and names that would leave the folder.
+    for (const QString& program : {QString("/opt/Tilora\n--evil"), QString("relative/Tilora"), QString()}) {
+        install("org.tilora.Tilora", program);
         TLError error;
-        EXPECT_FALSE(item_->setEnabled(true, &error)) << program.toStdString();
+        EXPECT_FALSE(item->setEnabled(true, &error));
         EXPECT_EQ(error.code, TLXdgAutostart::kUnusableProgram);
     }
-    // Names that would leave the folder: not available at all.
-    for (const QString& name : {QStringLiteral("../escape"), QStringLiteral(".hidden"), QString()}) {
-        install(name, executable_);
-        EXPECT_FALSE(item_->isAvailable()) << name.toStdString();
+    // Then the login item refuses with its own message.
+    for (const QString& name : {QString("../escape"), QString(".hidden"), QString()}) {
+        install(name, executable);
         TLError error;
-        EXPECT_FALSE(item_->setEnabled(true, &error));
-        EXPECT_EQ(error.domain, QStringLiteral("Tilora"));
+        EXPECT_FALSE(item->isAvailable() || item->setEnabled(true, &error)) << name.toStdString();
+        EXPECT_EQ(error.localizedDescription, TLLoginItem::unavailableError().localizedDescription);
     }
-    EXPECT_FALSE(QFileInfo::exists(dir_.path() + QStringLiteral("/config")));
-}
-
-TEST_F(TLXdgAutostartTest, TheBundleNamesAndStartsTheEntry) {
-    const QString bundle = dir_.path() + QStringLiteral("/Apps/Tilora.app");
-    TLPropertyList::Node info = TLPropertyList::fromVariant(
-        QVariantMap{{QStringLiteral("CFBundleIdentifier"), QStringLiteral("org.example.Tiles")},
-                    {QStringLiteral("CFBundleExecutable"), QStringLiteral("tilora")}});
-    writeAll(bundle + QStringLiteral("/Contents/Info.plist"), TLPropertyList::toXml(info.get()));
-    const std::unique_ptr<TLXdgAutostart> service = TLXdgAutostart::forBundle(TLBundle(bundle));
-
-    EXPECT_EQ(service->entryPath(), autostart() + QStringLiteral("/org.example.Tiles.desktop"));
-    EXPECT_TRUE(service->entryContents()->contains("\nExec=" + bundle.toUtf8() + "/Contents/MacOS/tilora\n"));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("config")));
 }
 
 } // namespace
+
+TEST(TLDesktopEntry, ExecArgumentsAreQuotedOnlyWhenNeededAndReadBackWhole) {
+    const struct {
+        QString argument, quoted /* before the value escapes */, inFile /* as the Exec line carries it */;
+    } rows[] = {
+        {"/usr/bin/tilora", "/usr/bin/tilora", "/usr/bin/tilora"},
+        {"/opt/Meine Programme/Tilora", "\"/opt/Meine Programme/Tilora\"", "\"/opt/Meine Programme/Tilora\""},
+        {"/a\"b", "\"/a\\\"b\"", "\"/a\\\\\"b\""},
+        {"/a$b`c", "\"/a\\$b\\`c\"", "\"/a\\\\$b\\\\`c\""},
+        {"/a\\b", "\"/a\\\\b\"", "\"/a\\\\\\\\b\""},
+        {"/a'b;c&(d)", "\"/a'b;c&(d)\"", "\"/a'b;c&(d)\""},
+        {"/100% x", "\"/100%% x\"", "\"/100%% x\""},
+        {"/Übersicht/⌘", "/Übersicht/⌘", "/Übersicht/⌘"},
+        {"", "\"\"", "\"\""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.argument.toStdString());
+        EXPECT_EQ(TLDesktopEntry::quoteExecArgument(row.argument), row.quoted);
+        EXPECT_EQ(TLDesktopEntry::escapeValue(row.quoted), row.inFile);
+        EXPECT_EQ(TLDesktopEntry::splitExec(TLDesktopEntry::unescapeValue(row.inFile)),
+                  QStringList{row.argument});
+    }
+    for (const char* unusable : {"/a\nb", "/a\tb", "/a\x7f"}) {
+        EXPECT_FALSE(TLDesktopEntry::quoteExecArgument(unusable));
+    }
+    EXPECT_EQ(TLDesktopEntry::splitExec("prog  --flag \"two words\" %u"),
+              QStringList({"prog", "--flag", "two words", "%u"}));
+    EXPECT_FALSE(TLDesktopEntry::splitExec("\"/opt/unterminated"));
+    EXPECT_FALSE(TLDesktopEntry::splitExec("prog \"a\\\""));
+}
+
+TEST(TLDesktopEntry, ReadGroupTakesOnlyTheNamedGroup) {
+    const auto keys =
+        TLDesktopEntry::readGroup("# comment\r\n[Desktop Action x]\nExec=wrong\n[Desktop Entry]\r\n"
+                                  "Type = Application\r\nExec=first\nExec=second\nName[de]=Fenster\n"
+                                  "   \nNoEquals\n[Other]\nHidden=true\n");
+    ASSERT_TRUE(keys);
+    EXPECT_EQ(*keys,
+              (QMap<QString, QString>{{"Type", "Application"}, {"Exec", "first"}, {"Name[de]", "Fenster"}}));
+    EXPECT_FALSE(TLDesktopEntry::readGroup("[Other]\nExec=x\n"));
+    EXPECT_FALSE(TLDesktopEntry::readGroup("[Desktop Entry]\nName=\xff\xfe\n"));
+    EXPECT_EQ(TLDesktopEntry::booleanValue("true"), true);
+    EXPECT_EQ(TLDesktopEntry::booleanValue("false"), false);
+    EXPECT_FALSE(TLDesktopEntry::booleanValue("True"));
+}

@@ -1,42 +1,17 @@
 #pragma once
 
-// A private headless sway for sway tests, started and stopped by the test itself: two outputs
-// of unequal size with offset tops (the second one scaled), a swaybar with a tray on the first,
-// its own D-Bus session bus, XWayland on demand. sway refuses to run as root: as root the
-// fixture runs it (and the bus) as the unprivileged user kUser, made if missing; root may still
-// talk to both sockets. Everything it starts is stopped by process id.
-//
-//     TLSwayDesktop sway;
-//     ASSERT_TRUE(sway.start(&error)) << error;
-//     sway.setEnvironment();                        // SWAYSOCK, WAYLAND_DISPLAY, ... for us
-//     auto foot = sway.launchFoot("Probe");
-//     const auto id = sway.waitForWindow("Probe");  // its container id, focused
-//     sway.press("-M ctrl -M alt -k Left");        // a virtual keyboard (wtype)
-//     sway.frame(*id);                             // outer frame in layout coordinates
-
-#include "TLTestProcess.h"
-
-#include <QJsonObject>
-
-#include <chrono>
-#include <functional>
-#include <memory>
-#include <optional>
-#include <ostream>
-#include <string>
-#include <vector>
+// A private headless sway for tests, brought up by the same script as the demo
+// (src/app/tools/headless-sway.sh): in layout coordinates HEADLESS-1 1920x1080+1440+0 with a
+// swaybar (and its tray) at the top, HEADLESS-2 1440x900+0+180; its own D-Bus session bus and
+// XWayland. As root, sway runs as an unprivileged user, made if missing.
+#include "TLTestDesktop.h"
 
 class TLSwayDesktop {
 public:
-    static constexpr const char* kUser = "tilora-test";
-    struct Output {
-        const char* name;
-        int x, y, width, height; // logical, in layout coordinates
-        const char* command;     // how the fixture sets it up
-    };
-    static const std::vector<Output>& outputs();
+    using Process = TLTestDesktop::Process;
+    static constexpr std::array<const char*, 2> kOutputs{"HEADLESS-1", "HEADLESS-2"};
 
-    // A rectangle in layout coordinates; a container's frame includes its title bar.
+    // A rectangle in layout coordinates; a window's frame includes its title bar.
     struct Rect {
         long long x = 0, y = 0, width = 0, height = 0;
         bool operator==(const Rect&) const = default;
@@ -45,46 +20,44 @@ public:
         }
     };
 
-    struct Options {
-        bool bar = true;
-        std::string config; // more configuration lines
-    };
-
     ~TLSwayDesktop() { stop(); }
-    bool start(std::string* error) { return start(Options{}, error); }
-    bool start(const Options& options, std::string* error);
-    void stop();
-    TLTestProcess* sway() const { return sway_.get(); }
+    // bar: a swaybar with a tray; config: more lines for sway's configuration.
+    bool start(std::string* error, bool bar = true, const QString& config = {});
+    void stop() { script_.reset(); } // closes its input: the script ends sway and its bus
 
-    // "NAME=value" for a client of this desktop: display, runtime folder, IPC socket, bus, X display.
-    std::vector<std::string> environment() const;
+    // SWAYSOCK, WAYLAND_DISPLAY, XDG_RUNTIME_DIR, DBUS_SESSION_BUS_ADDRESS and DISPLAY (XWayland).
+    const QStringList& environment() const { return session_; }
     void setEnvironment() const;
+    Process launch(const QStringList& argv, const QStringList& environment = {},
+                   const QString& log = {}) const {
+        return TLTestDesktop::launchWith(session_ + environment, argv, log);
+    }
+    int run(const QStringList& argv, std::string* output = nullptr,
+            const QStringList& environment = {}) const {
+        return TLTestDesktop::runWith(session_ + environment, argv, output);
+    }
 
-    // swaymsg: the reply of a message ("get_tree", "command" with a payload).
-    QJsonObject tree() const;
-    std::vector<bool> command(const std::string& command) const;
-    std::optional<Rect> visibleArea(const std::string& output) const;
-
-    std::unique_ptr<TLTestProcess> launch(const std::vector<std::string>& argv) const;
-    std::unique_ptr<TLTestProcess> launchFoot(const std::string& title) const;
-    std::unique_ptr<TLTestProcess> launchX11Client(const std::string& title) const;
+    // swaymsg -r with these arguments: its reply.
+    QJsonDocument message(const QStringList& arguments) const;
+    std::vector<bool> command(const QString& command) const;
+    std::optional<Rect> output(const char* name) const;
+    std::optional<Rect> visibleArea(const char* output) const;
     // The container of the window with this title, once it exists and has the focus.
-    std::optional<long long> waitForWindow(const std::string& title) const;
+    std::optional<long long> waitForWindow(const QString& title) const;
     std::optional<QJsonObject> container(long long id) const;
     std::optional<Rect> frame(long long id) const;
-    // wtype with these arguments (keys go to the seat's focused window, or to a binding).
-    bool press(const std::string& wtypeArguments) const;
+    // wtype with these arguments: keys reach sway as from a keyboard.
+    bool press(const QString& wtypeArguments) const {
+        return run(QStringList{"wtype"} + wtypeArguments.split(' ', Qt::SkipEmptyParts)) == 0;
+    }
 
-    static bool waitUntil(const std::function<bool()>& condition,
-                          std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
-    std::string logs() const;
+    // The swaybar's tray holds an item.
+    bool trayHasItem() const;
+
+    std::string logs() const { return TLTestDesktop::logsIn(folder_.path()); }
 
 private:
-    bool fail(std::string* error, const std::string& message);
-    std::string runSwaymsg(const std::vector<std::string>& arguments) const;
-
-    std::string dir_;
-    std::string socket_, display_, bus_, xDisplay_;
-    std::unique_ptr<TLTestProcess> bus_process_;
-    std::unique_ptr<TLTestProcess> sway_;
+    QTemporaryDir folder_;
+    Process script_;
+    QStringList session_;
 };

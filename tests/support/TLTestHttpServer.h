@@ -1,19 +1,14 @@
 #pragma once
 
-#include <QByteArray>
+#include "TLTest.h"
 #include <QHash>
 #include <QMutex>
-#include <QString>
-#include <QStringList>
-#include <QThread>
-#include <QUrl>
 
-class TLTestHttpWorker;
+class QTcpSocket;
 
 // A small HTTP/1.1 server on 127.0.0.1 for tests, on its own thread so that a test may block
-// (wait for a process, run a modal loop) while it answers. Each path has one canned
-// response; unknown paths get 404. Besides plain answers it can redirect and fail in the
-// ways a broken server does.
+// while it answers. Each path has one canned response, unknown paths get 404; besides plain
+// answers it redirects and fails in the ways a broken server does.
 class TLTestHttpServer {
 public:
     enum class Mode {
@@ -27,34 +22,32 @@ public:
 
     TLTestHttpServer();
     ~TLTestHttpServer();
-    TLTestHttpServer(const TLTestHttpServer&) = delete;
-    TLTestHttpServer& operator=(const TLTestHttpServer&) = delete;
 
-    quint16 port() const { return port_; }
-    QUrl url(const QString& path) const;
-
-    void serve(const QString& path, const QByteArray& body, int status = 200);
-    void redirect(const QString& path, const QByteArray& location);
-    void serve(const QString& path, const QByteArray& body, Mode mode);
-
-    // How many requests for the path arrived so far.
+    QUrl url(const QString& path) const {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port_).arg(path));
+    }
+    void serve(const QString& path, const QByteArray& body, int status = 200) {
+        set(path, {status, body, {}, Mode::Normal});
+    }
+    void serve(const QString& path, const QByteArray& body, Mode mode) { set(path, {200, body, {}, mode}); }
+    void redirect(const QString& path, const QByteArray& location) {
+        set(path, {302, {}, location, Mode::Normal});
+    }
     int requestCount(const QString& path) const;
 
 private:
-    friend class TLTestHttpWorker;
     struct Response {
-        int status = 200;
-        QByteArray body;
-        QByteArray location; // sent as Location when not empty
-        Mode mode = Mode::Normal;
+        int status;
+        QByteArray body, location;
+        Mode mode;
     };
-    void setResponse(const QString& path, const Response& response);
-    Response responseFor(const QString& path);
+    void set(const QString& path, const Response& response);
+    void answer(QTcpSocket* socket, const QString& path);
 
     mutable QMutex mutex_;
     QHash<QString, Response> responses_;
     QStringList requests_;
     quint16 port_ = 0;
     QThread thread_;
-    TLTestHttpWorker* worker_ = nullptr; // lives on thread_
+    QObject* worker_ = nullptr; // owns the listening socket and the connections, on thread_
 };

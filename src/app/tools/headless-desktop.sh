@@ -1,8 +1,12 @@
 # Shell functions for a private headless X desktop: Xvfb with two monitors, openbox and a
-# tint2 panel with a system tray. Sourced by scripts/run and the start-up benchmark.
+# tint2 panel with a system tray. Sourced by scripts/run; the tests' desktop runs it as a command.
 #
-#   tl_desktop_start DIR     # sets DISPLAY and TL_DESKTOP_PIDS; logs into DIR
-#   tl_desktop_stop          # ends what tl_desktop_start started, by pid
+#   tl_desktop_start DIR [bare]  # sets DISPLAY and TL_DESKTOP_PIDS; logs into DIR; bare: no
+#                                # window manager and no panel
+#   tl_desktop_stop              # ends what tl_desktop_start started, by pid
+#   headless-desktop.sh serve DIR [bare]
+#                                # prints "DISPLAY XVFB_PID" once the desktop is ready and keeps
+#                                # it until its standard input closes or it is terminated
 #
 # Every wait polls with a deadline; nothing sleeps a fixed time to synchronise.
 
@@ -25,7 +29,7 @@ tl_wait_for() {
 tl_root_has() { xprop -root "$1" 2>/dev/null | grep -q "$2"; }
 
 tl_desktop_start() {
-  local dir=$1
+  local dir=$1 bare=${2:-}
   mkdir -p "$dir"
   # Xvfb picks a free display itself and reports it on descriptor 3.
   local fifo="$dir/displayfd"
@@ -47,6 +51,8 @@ tl_desktop_start() {
   xrandr --setmonitor '*RIGHT' 1920/508x1080/286+1440+0 none >/dev/null
   tl_wait_for 10 bash -c 'xrandr --listmonitors | grep -q "Monitors: 2"' || return 1
 
+  [ "$bare" = bare ] && return 0
+
   openbox --sm-disable --config-file "$TL_REPO_ROOT/tests/support/openbox-rc.xml" >"$dir/openbox.log" 2>&1 &
   TL_DESKTOP_PIDS+=($!)
   tl_wait_for 15 tl_root_has _NET_SUPPORTING_WM_CHECK window || {
@@ -54,12 +60,19 @@ tl_desktop_start() {
     return 1
   }
 
-  tint2 -c "$TL_REPO_ROOT/tests/support/tint2rc" >"$dir/tint2.log" 2>&1 &
-  TL_DESKTOP_PIDS+=($!)
-  tl_wait_for 15 bash -c 'xdotool search --classname tint2 >/dev/null' || {
-    echo "headless desktop: tint2 did not start (see $dir/tint2.log)" >&2
-    return 1
-  }
+  # Ready once the panel's strut is in the work area. While openbox is still starting up it may
+  # drop a map request for good; a panel that does not appear is started again.
+  local try
+  for try in 1 2 3 4 5; do
+    tint2 -c "$TL_REPO_ROOT/tests/support/tint2rc" >>"$dir/tint2.log" 2>&1 &
+    TL_DESKTOP_PIDS+=($!)
+    tl_wait_for 4 tl_root_has _NET_WORKAREA '0, 0, 3360, 1048' && return 0
+    kill "${TL_DESKTOP_PIDS[-1]}" 2>/dev/null || true
+    wait "${TL_DESKTOP_PIDS[-1]}" 2>/dev/null || true
+    unset 'TL_DESKTOP_PIDS[-1]'
+  done
+  echo "headless desktop: tint2 did not start (see $dir/tint2.log)" >&2
+  return 1
 }
 
 tl_desktop_stop() {
@@ -71,3 +84,12 @@ tl_desktop_stop() {
   done
   TL_DESKTOP_PIDS=()
 }
+
+if [ "${BASH_SOURCE[0]}" = "$0" ] && [ "${1:-}" = serve ]; then
+  export XDG_CONFIG_HOME=$2/config XDG_CACHE_HOME=$2/cache
+  trap 'tl_desktop_stop; exit 0' TERM INT HUP
+  trap tl_desktop_stop EXIT
+  tl_desktop_start "$2" "${3:-}" >&2 || exit 1
+  echo "$DISPLAY ${TL_DESKTOP_PIDS[0]}"
+  while read -r _; do :; done
+fi

@@ -70,8 +70,8 @@ CONF
   # Ready once the first output's workspace leaves room for the bar (or has none to leave).
   local top=0
   [ "$bar" = nobar ] || top=1
-  tl_wait_for 15 bash -c "swaymsg -r -t get_workspaces | jq -e '.[] | select(.output == \"HEADLESS-1\") |
-    (.rect.y > 0) == ($top == 1)'" || { echo "headless sway: no bar" >&2; return 1; }
+  tl_wait_for 15 bash -c "swaymsg -r -t get_tree | jq -e '.nodes[] | select(.name == \"HEADLESS-1\") |
+    (.nodes[0].rect.y > .rect.y) == ($top == 1)'" || { echo "headless sway: no bar" >&2; return 1; }
   DISPLAY=$(cat "$run/x-display")
   if [ "$(id -u)" -eq 0 ]; then
     "${as[@]}" DISPLAY="$DISPLAY" xhost +si:localuser:root >/dev/null # XWayland lets its user in only
