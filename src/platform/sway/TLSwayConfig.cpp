@@ -7,6 +7,8 @@
 
 namespace {
 
+constexpr qsizetype kMaxLine = 64 * 1024;
+
 struct ModifierName {
     const char* name;
     std::uint32_t bit;
@@ -85,9 +87,13 @@ QString TLSwayConfig::modifierPrefix(std::uint32_t modifiers) {
     return prefix;
 }
 
-QString TLSwayConfig::expand(const QString& text) const {
+std::optional<QString> TLSwayConfig::expand(const QString& text) const {
     QString result = text;
     for (const auto& [name, value] : variables_) {
+        const qsizetype count = result.count(name);
+        if (count > 0 && result.size() + count * (value.size() - name.size()) > kMaxLine) {
+            return std::nullopt;
+        }
         result.replace(name, value);
     }
     return result;
@@ -121,23 +127,23 @@ void TLSwayConfig::parse(const QString& text) {
         QStringList w = words(line);
         if (w.size() >= 3 && w[0] == QLatin1String("set") && w[1].startsWith(QLatin1Char('$'))) {
             const QString name = w[1];
-            const QString value = expand(line.section(name, 1).trimmed());
+            const std::optional<QString> value = expand(line.section(name, 1).trimmed());
             std::erase_if(variables_, [&](const auto& v) { return v.first == name; });
-            variables_.emplace_back(name, value);
+            if (value) {
+                variables_.emplace_back(name, *value);
+            }
             std::ranges::stable_sort(variables_, std::greater<>(),
                                      [](const auto& v) { return v.first.size(); });
             continue;
         }
-        w = words(expand(line));
-        if (w.isEmpty()) {
-            continue;
-        }
-        const bool inMode = blocks.contains(QLatin1String("mode"));
+        const std::optional<QString> expanded = expand(line);
+        w = expanded ? words(*expanded) : QStringList();
         if (opens) {
-            blocks.push_back(w.front());
+            // A block whose opening line cannot be read is skipped as a whole.
+            blocks.push_back(w.isEmpty() ? QStringLiteral("{") : w.front());
             continue;
         }
-        if (!inMode) {
+        if (!w.isEmpty() && !blocks.contains(QLatin1String("mode"))) {
             statement(w, blocks.empty() ? QString() : blocks.back());
         }
     }

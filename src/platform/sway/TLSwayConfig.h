@@ -50,7 +50,9 @@ public:
     static QString modifierPrefix(std::uint32_t modifiers);
 
 private:
-    QString expand(const QString& text) const;
+    // The text with its variables replaced; nothing when it would grow beyond any real line
+    // (values that hold variables can double at every line).
+    std::optional<QString> expand(const QString& text) const;
     void statement(const QStringList& words, const QString& block);
 
     std::vector<std::pair<QString, QString>> variables_; // longest name first
