@@ -4,6 +4,7 @@
 // (src/app/tools/headless-sway.sh): in layout coordinates HEADLESS-1 1920x1080+1440+0 with a
 // swaybar (and its tray) at the top, HEADLESS-2 1440x900+0+180; its own D-Bus session bus and
 // XWayland. As root, sway runs as an unprivileged user, made if missing.
+#include "TLGeometry.h"
 #include "TLTestDesktop.h"
 
 class TLSwayDesktop {
@@ -11,14 +12,8 @@ public:
     using Process = TLTestDesktop::Process;
     static constexpr std::array<const char*, 2> kOutputs{"HEADLESS-1", "HEADLESS-2"};
 
-    // A rectangle in layout coordinates; a window's frame includes its title bar.
-    struct Rect {
-        long long x = 0, y = 0, width = 0, height = 0;
-        bool operator==(const Rect&) const = default;
-        friend void PrintTo(const Rect& r, std::ostream* os) {
-            *os << r.width << 'x' << r.height << '+' << r.x << '+' << r.y;
-        }
-    };
+    // In layout coordinates; a window's frame includes its title bar.
+    using Rect = TLIntRect;
 
     ~TLSwayDesktop() { stop(); }
     // bar: a swaybar with a tray; config: more lines for sway's configuration.

@@ -11,13 +11,7 @@
 #include <vector>
 
 // A rectangle in sway's layout coordinates (logical pixels, origin top-left, y down).
-struct TLSwayRect {
-    std::int64_t x = 0;
-    std::int64_t y = 0;
-    std::int64_t width = 0;
-    std::int64_t height = 0;
-    bool operator==(const TLSwayRect&) const = default;
-};
+using TLSwayRect = TLIntRect;
 
 // What one GET_TREE reply says about the desktop: the active outputs with the area their
 // current workspace leaves free (bars and other reserved zones excluded), and the focused
