@@ -67,20 +67,12 @@ TLTestDesktop::Process TLTestDesktop::launch(const QStringList& argv, const QStr
                       logPath);
 }
 
-QStringList TLTestDesktop::testClient(const std::string& title, const std::string& wmClass, int width,
-                                      int height) {
-    return {TL_TEST_CLIENT_PATH,
-            "--title",
-            QString::fromStdString(title),
-            "--class",
-            QString::fromStdString(wmClass),
-            "--size",
-            QStringLiteral("%1x%2").arg(width).arg(height)};
-}
-
 TLTestDesktop::Process TLTestDesktop::launchTestClient(const std::string& title, const std::string& wmClass,
                                                        int width, int height, const QStringList& extra) {
-    return launch(testClient(title, wmClass, width, height) + extra);
+    return launch(QStringList{TL_TEST_CLIENT_PATH, "--title", QString::fromStdString(title), "--class",
+                              QString::fromStdString(wmClass), "--size",
+                              QStringLiteral("%1x%2").arg(width).arg(height)} +
+                  extra);
 }
 
 int TLTestDesktop::run(const QStringList& argv, std::string* output, const QStringList& environment) {

@@ -53,8 +53,6 @@ public:
     // to logPath (or nowhere). Ends with this process at the latest.
     Process launch(const QStringList& argv, const QStringList& environment = {}, const QString& logPath = {});
     // The test client: a plain window with this title and class (see TLTestClient.cpp).
-    static QStringList testClient(const std::string& title, const std::string& wmClass, int width,
-                                  int height);
     Process launchTestClient(const std::string& title, const std::string& wmClass, int width, int height,
                              const QStringList& extra = {});
     // Runs a program on this display to its end; its exit code, or -1.

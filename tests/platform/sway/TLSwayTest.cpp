@@ -55,7 +55,9 @@ protected:
             << error;
         sway.setEnvironment();
         qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
-        tilora = std::make_unique<TLApplication>(TLPlatform::open(nullptr), TLBundle(QString()));
+        std::unique_ptr<TLPlatform> platform = TLPlatform::open(nullptr);
+        ASSERT_TRUE(platform);
+        tilora = std::make_unique<TLApplication>(std::move(platform), TLBundle(QString()));
         tilora->defaults().setBool(false, QString::fromLatin1(TLUserDefaults::kAutoUpdateEnabled));
         tilora->delegate().setTerminateHandler([] {});
         tilora->delegate().applicationDidFinishLaunching();
@@ -131,7 +133,8 @@ TEST_F(Sway, EveryLayoutOnBothOutputsFromItsDefaultHotKeyAndDisplayMovesBothWays
 }
 
 TEST_F(Sway, AFullscreenXWaylandWindowLeavesFullscreenAndIsPlaced) {
-    auto client = sway.launch(TLTestDesktop::testClient("X11 probe", "X11Probe", 640, 400));
+    auto client = sway.launch(
+        {TL_TEST_CLIENT_PATH, "--title", "X11 probe", "--class", "X11Probe", "--size", "640x400"});
     const auto window = sway.waitForWindow("X11 probe");
     ASSERT_TRUE(window) << sway.logs();
     ASSERT_EQ(sway.command(QString("[con_id=%1] fullscreen enable").arg(*window)), std::vector{true});
