@@ -4,6 +4,7 @@
 // hot keys being registered, CPU time spent until then, and the resident memory once started.
 //
 //   bench_app_startup [runs] [another Tilora executable, e.g. of an older build]
+#include "TLBenchFigures.h"
 #include "TLTestDesktop.h"
 
 #include <QCoreApplication>
@@ -85,16 +86,6 @@ struct Probe {
     }
 };
 
-std::optional<long> residentKilobytes(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-        }
-    }
-    return std::nullopt;
-}
-
 // CPU time of every thread of the process so far (nanosecond counters of the scheduler).
 double cpuMilliseconds(pid_t pid) {
     double ns = 0;
@@ -107,13 +98,6 @@ double cpuMilliseconds(pid_t pid) {
         }
     }
     return ns / 1e6;
-}
-
-double percentile(std::vector<double> values, double p) {
-    std::sort(values.begin(), values.end());
-    const std::size_t index =
-        std::min(values.size() - 1, static_cast<std::size_t>(std::lround(p * double(values.size() - 1))));
-    return values[index];
 }
 
 // One program under measurement and what its runs gave.
@@ -183,7 +167,7 @@ int main(int argc, char** argv) {
         if (tray && ready) {
             // Resident memory once start-up work has settled.
             std::this_thread::sleep_for(std::chrono::seconds(1));
-            kb = residentKilobytes(pid);
+            kb = tlResidentKilobytes(pid);
         } else {
             std::fprintf(stderr, "bench_app_startup: %s: no %s within 5 s, round repeated\n", program.name,
                          tray ? "hot keys" : "tray icon");
@@ -231,12 +215,12 @@ int main(int argc, char** argv) {
         std::printf(
             "%-14s median %6.1f p90 %6.1f max %6.1f  median %6.1f p90 %6.1f max %6.1f  median %6.1f  median "
             "%5.1f\n",
-            p.name, percentile(p.tray, 0.5), percentile(p.tray, 0.9), percentile(p.tray, 1.0),
-            percentile(p.ready, 0.5), percentile(p.ready, 0.9), percentile(p.ready, 1.0),
-            percentile(p.cpu, 0.5), percentile(p.rss, 0.5));
+            p.name, tlPercentile(p.tray, 0.5), tlPercentile(p.tray, 0.9), tlPercentile(p.tray, 1.0),
+            tlPercentile(p.ready, 0.5), tlPercentile(p.ready, 0.9), tlPercentile(p.ready, 1.0),
+            tlPercentile(p.cpu, 0.5), tlPercentile(p.rss, 0.5));
     }
     std::printf("Tilora / minimal tray: icon and hot keys %.2f, CPU %.2f  (target <= 1.20)\n",
-                percentile(programs[0].ready, 0.5) / percentile(programs[1].ready, 0.5),
-                percentile(programs[0].cpu, 0.5) / percentile(programs[1].cpu, 0.5));
+                tlPercentile(programs[0].ready, 0.5) / tlPercentile(programs[1].ready, 0.5),
+                tlPercentile(programs[0].cpu, 0.5) / tlPercentile(programs[1].cpu, 0.5));
     return 0;
 }

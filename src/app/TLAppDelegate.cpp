@@ -10,6 +10,7 @@
 #include "TLMainMenu.h"
 #include "TLStatusIcon.h"
 #include "TLStatusMenu.h"
+#include "TLTrayWatch.h"
 #include "TLUserDefaults.h"
 
 #include <QAction>
@@ -79,6 +80,18 @@ void TLAppDelegate::applicationDidFinishLaunching() {
         log_.write(std::string_view(kNoWindowManagerLine));
         watchForTrust();
     }
+    // Without a tray nothing would show that Tilora runs.
+    QTimer::singleShot(kNoTrayDelayMs, this, &TLAppDelegate::checkTray);
+}
+
+void TLAppDelegate::checkTray() {
+    // Only asked when an icon exists: asking Qt before a D-Bus tray exists would keep it from
+    // ever using one.
+    if (statusItem_ && QSystemTrayIcon::isSystemTrayAvailable()) {
+        return;
+    }
+    log_.write(std::string_view(kNoTrayLine));
+    showPreferences();
 }
 
 void TLAppDelegate::watchForTrust() {
@@ -99,17 +112,31 @@ void TLAppDelegate::buildMainMenu() {
 }
 
 void TLAppDelegate::buildStatusItem() {
+    menu_ = std::make_unique<TLStatusMenu>();
+    trayWatch_ = std::make_unique<TLTrayWatch>();
+    if (trayWatch_->iconCanBeMade()) {
+        makeStatusIcon();
+    } else {
+        connect(trayWatch_.get(), &TLTrayWatch::trayAppeared, this, &TLAppDelegate::makeStatusIcon);
+    }
+    rebuildMenu();
+}
+
+void TLAppDelegate::makeStatusIcon() {
+    if (statusItem_) {
+        return;
+    }
     statusItem_ = std::make_unique<QSystemTrayIcon>();
     statusItem_->setIcon(TLStatusIcon::trayIcon(TLStatusIcon::Panel::Dark));
     statusItem_->setToolTip(QStringLiteral("Tilora"));
-
-    menu_ = std::make_unique<TLStatusMenu>();
     statusItem_->setContextMenu(menu_.get());
     // A left click opens the menu too, as a click on a status item does; so does a left click
-    // that Qt counts as a double click (see below).
+    // that Qt counts as a double click (see below). A tray that asks its items for their menu
+    // (StatusNotifierItem hosts that draw none themselves, such as swaybar) gets it as well.
     connect(statusItem_.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
+                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick ||
+                    reason == QSystemTrayIcon::Context) {
                     popUpStatusMenu(QCursor::pos());
                 }
             });
@@ -117,12 +144,14 @@ void TLAppDelegate::buildStatusItem() {
     // after the one that opened the menu is counted as one when the menu was closed with the
     // keyboard (no click in between), so eventFilter opens the menu for it.
     qApp->installEventFilter(this);
-    rebuildMenu();
     statusItem_->show();
 }
 
 void TLAppDelegate::popUpStatusMenu(const QPoint& at) {
     if (menu_ && !menu_->isVisible()) {
+        // A fixed size: where the menu cannot be a popup of one of Tilora's windows (Wayland),
+        // a tiling compositor then floats it instead of giving it a whole screen.
+        menu_->setFixedSize(menu_->sizeHint());
         menu_->popup(at);
     }
 }

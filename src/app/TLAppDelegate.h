@@ -20,6 +20,7 @@ class TLLayout;
 class TLLog;
 class TLMainMenu;
 class TLStatusMenu;
+class TLTrayWatch;
 class TLUserDefaults;
 
 // The application shell: tray icon and menu, applying layouts from hot keys and the menu, the
@@ -38,6 +39,12 @@ public:
     // How long a menu choice waits before it is applied: the menu must be gone and the
     // previously focused window active again.
     static constexpr int kMenuApplyDelayMs = 150;
+    // How long after launching a missing tray counts as missing: the settings window then
+    // opens once, so that the user sees Tilora run.
+    static constexpr int kNoTrayDelayMs = 3000;
+    static constexpr const char* kNoTrayLine =
+        "Tilora: Kein Infobereich (System-Tray) gefunden – Tilora läuft mit seinen Tastenkürzeln, "
+        "die Einstellungen öffnen sich.";
 
     // labels name the keys of the menu's shortcuts; failures are written to log.
     TLAppDelegate(TLHotkeyManager& hotkeys, TLUserDefaults& defaults, TLAppServices& services,
@@ -82,6 +89,8 @@ private:
     void terminate();
     void popUpStatusMenu(const QPoint& at);
     void watchForTrust();
+    void makeStatusIcon();
+    void checkTray();
 
     TLHotkeyManager& hotkeys_;
     TLUserDefaults& defaults_;
@@ -90,6 +99,7 @@ private:
     const TLLog& log_;
     std::unique_ptr<TLStatusMenu> menu_;
     std::unique_ptr<QSystemTrayIcon> statusItem_;
+    std::unique_ptr<TLTrayWatch> trayWatch_;
     std::unique_ptr<TLMainMenu> mainMenu_;
     std::unique_ptr<TLAboutPanel> aboutPanel_;
     std::function<void()> terminate_;

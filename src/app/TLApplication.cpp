@@ -5,6 +5,7 @@
 #include "TLHotkeyManager.h"
 #include "TLLog.h"
 #include "TLLoginItem.h"
+#include "TLPlatform.h"
 #include "TLPreferencesWindowController.h"
 #include "TLQtUpdatePresenter.h"
 #include "TLShared.h"
@@ -12,21 +13,19 @@
 #include "TLUpdater.h"
 #include "TLUserDefaults.h"
 #include "TLWindowMover.h"
-#include "TLX11Connection.h"
-#include "TLX11HotKeyService.h"
-#include "TLX11KeyboardLayout.h"
-#include "TLX11WindowControl.h"
 #include "TLXdgAutostart.h"
+
+#include <QCoreApplication>
 
 #include <optional>
 
 // In the order of making: everything is made after what it uses, and goes before it.
 struct TLApplication::Graph {
-    Graph(std::unique_ptr<TLX11Connection> x11, const TLBundle& runningBundle)
-        : bundle(runningBundle), connection(std::move(x11)), windowControl(*connection, &log),
-          hotKeyService(*connection), keyboard(*connection), autostart(TLXdgAutostart::forBundle(bundle)),
-          defaults(TLUserDefaults::standardFilePath(), log), mover(windowControl), loginItem(*autostart),
-          hotkeys(defaults, hotKeyService, keyboard),
+    Graph(std::unique_ptr<TLPlatform> windowSystem, const TLBundle& runningBundle)
+        : bundle(runningBundle), platform(std::move(windowSystem)), windowControl(platform->windowControl()),
+          hotKeyService(platform->hotKeyService()), keyboard(platform->keyboardLayout()),
+          autostart(TLXdgAutostart::forBundle(bundle)), defaults(TLUserDefaults::standardFilePath(), log),
+          mover(windowControl), loginItem(*autostart), hotkeys(defaults, hotKeyService, keyboard),
           updater(defaults, presenter, TLUpdaterContext::fromBundle(bundle)),
           services(
               mover, [this]() -> TLPreferencesWindowController& { return preferences(); }, loginItem, updater,
@@ -46,10 +45,10 @@ struct TLApplication::Graph {
 
     TLLog log;
     TLBundle bundle;
-    std::unique_ptr<TLX11Connection> connection;
-    TLX11WindowControl windowControl;
-    TLX11HotKeyService hotKeyService;
-    TLX11KeyboardLayout keyboard;
+    std::unique_ptr<TLPlatform> platform;
+    TLWindowControl& windowControl;
+    TLHotKeyService& hotKeyService;
+    TLKeyboardLayout& keyboard;
     std::unique_ptr<TLXdgAutostart> autostart;
     TLUserDefaults defaults;
     TLWindowMover mover;
@@ -67,8 +66,14 @@ struct TLApplication::Graph {
     TLShared<TLUpdater> sharedUpdater{updater};
 };
 
-TLApplication::TLApplication(std::unique_ptr<TLX11Connection> connection, const TLBundle& bundle)
-    : graph_(std::make_unique<Graph>(std::move(connection), bundle)) {}
+TLApplication::TLApplication(std::unique_ptr<TLPlatform> platform, const TLBundle& bundle)
+    : graph_(std::make_unique<Graph>(std::move(platform), bundle)) {
+    const TLLog& log = graph_->log;
+    graph_->platform->setEndedHandler([&log](const QString& line) {
+        log.write(line);
+        QCoreApplication::quit();
+    });
+}
 
 TLApplication::~TLApplication() = default;
 
@@ -86,4 +91,8 @@ TLHotkeyManager& TLApplication::hotkeys() {
 
 TLUserDefaults& TLApplication::defaults() {
     return graph_->defaults;
+}
+
+void TLApplication::finish() {
+    graph_->platform->finish();
 }

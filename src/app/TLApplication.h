@@ -6,17 +6,18 @@ class TLAppDelegate;
 class TLBundle;
 class TLHotkeyManager;
 class TLPreferencesWindowController;
+class TLPlatform;
 class TLUserDefaults;
-class TLX11Connection;
 
-// The running application's object graph, built once by main: the X connection and the
-// backends over it, the log, the settings store, the hot-key table, the updater, the settings
-// window, the services of the shell and the shell itself. Each object is handed what it uses;
-// the class operations that name an instance (`shared`, `standard`) answer with these.
+// The running application's object graph, built once by main: the window system's backends,
+// the log, the settings store, the hot-key table, the updater, the settings window, the
+// services of the shell and the shell itself. Each object is handed what it uses; the class
+// operations that name an instance (`shared`, `standard`) answer with these.
 class TLApplication {
 public:
-    // connection: the program's one X connection, opened by main before anything else.
-    TLApplication(std::unique_ptr<TLX11Connection> connection, const TLBundle& bundle);
+    // platform: the session's window system, opened by main before anything else. When it
+    // goes away for good, the application logs it and quits.
+    TLApplication(std::unique_ptr<TLPlatform> platform, const TLBundle& bundle);
     ~TLApplication();
     TLApplication(const TLApplication&) = delete;
     TLApplication& operator=(const TLApplication&) = delete;
@@ -25,6 +26,9 @@ public:
     TLPreferencesWindowController& preferences();
     TLHotkeyManager& hotkeys();
     TLUserDefaults& defaults();
+
+    // After the event loop: gives back what the window system would keep (sway's bindings).
+    void finish();
 
 private:
     struct Graph;

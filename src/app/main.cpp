@@ -2,26 +2,30 @@
 #include "TLApplication.h"
 #include "TLBundle.h"
 #include "TLLog.h"
+#include "TLPlatform.h"
+#include "TLQuitSignals.h"
 #include "TLSingleInstance.h"
 #include "TLUpdateRecovery.h"
-#include "TLX11Connection.h"
 
 #include <QApplication>
 #include <QTimer>
 
 #include <cstdio>
-#include <cstdlib>
 
 int main(int argc, char** argv) {
     // Before anything else: finish or undo an update that was interrupted.
     TLUpdateRecovery::recoverAtLaunch(TLLog());
-    // The program's one X connection, opened first: Qt aborts when its X11 platform finds no
-    // server, and a user starting Tilora outside an X11 session gets a sentence instead.
-    std::unique_ptr<TLX11Connection> connection = TLX11Connection::open();
-    if (!connection) {
-        std::fprintf(stderr, "Tilora braucht eine X11-Sitzung: keine Verbindung zum X-Server (DISPLAY=%s).\n",
-                     std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "");
+    // The session's window system, connected first: Qt aborts when its platform finds no
+    // server, and a user starting Tilora outside a supported session gets a sentence instead.
+    QString failure;
+    std::unique_ptr<TLPlatform> platform = TLPlatform::open(&failure);
+    if (!platform) {
+        std::fprintf(stderr, "%s\n", failure.toLocal8Bit().constData());
         return 1;
+    }
+    // Tilora's own windows live on the same window system (unless the user says otherwise).
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", platform->qtPlatformName());
     }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tilora"));
@@ -40,7 +44,8 @@ int main(int argc, char** argv) {
         break;
     }
 
-    TLApplication tilora(std::move(connection), TLBundle::ofRunningExecutable());
+    TLApplication tilora(std::move(platform), TLBundle::ofRunningExecutable());
+    const TLQuitSignals quitSignals;
     TLAppDelegate& delegate = tilora.delegate();
     QObject::connect(&instance, &TLSingleInstance::activationRequested, &delegate,
                      &TLAppDelegate::showPreferences);
@@ -48,5 +53,6 @@ int main(int argc, char** argv) {
     // The launch sequence runs once the event loop is up, as after a finished launch.
     QTimer::singleShot(0, &delegate, &TLAppDelegate::applicationDidFinishLaunching);
     QApplication::exec();
+    tilora.finish();
     return 0;
 }

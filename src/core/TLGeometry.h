@@ -41,6 +41,20 @@ struct TLIntSize {
     bool operator==(const TLIntSize&) const = default;
 };
 
+// A rectangle of whole pixels in a window system's own coordinates (origin top-left, y down).
+struct TLIntRect {
+    std::int64_t x = 0;
+    std::int64_t y = 0;
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+
+    std::int64_t maxX() const { return x + width; }
+    std::int64_t maxY() const { return y + height; }
+    bool isEmpty() const { return width <= 0 || height <= 0; }
+    TLIntRect intersected(const TLIntRect& other) const;
+    bool operator==(const TLIntRect&) const = default;
+};
+
 // A display in global coordinates (origin bottom-left of the primary display, y up).
 struct TLDisplay {
     TLRect frame;
@@ -54,4 +68,5 @@ void PrintTo(const TLSize& size, std::ostream* os);
 void PrintTo(const TLRect& rect, std::ostream* os);
 void PrintTo(const TLIntPoint& point, std::ostream* os);
 void PrintTo(const TLIntSize& size, std::ostream* os);
+void PrintTo(const TLIntRect& rect, std::ostream* os);
 void PrintTo(const TLDisplay& display, std::ostream* os);

@@ -48,6 +48,8 @@ public:
     // Asks for the window (as the last read returned it) to get this visible frame, in window
     // coordinates. How it is written is the backend's business: one request where the window
     // system takes a whole frame; position, size and position again where it takes them one by
-    // one. A maximized window is restored first. Whether the window complies is not reported.
-    virtual void setFrame(std::uint64_t window, TLIntPoint position, TLIntSize size) = 0;
+    // one. A maximized window is restored first. Whether the window complies is not reported;
+    // false (with the window system's reason) only when the window system refused the request.
+    virtual bool setFrame(std::uint64_t window, TLIntPoint position, TLIntSize size,
+                          QString* failure = nullptr) = 0;
 };

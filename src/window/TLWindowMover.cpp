@@ -36,6 +36,12 @@ QString TLWindowMover::unreadableFrameMessage() {
     return QStringLiteral("Fensterposition konnte nicht gelesen werden.");
 }
 
+QString TLWindowMover::cannotChangeMessage(const std::optional<QString>& applicationName,
+                                           const QString& reason) {
+    return QStringLiteral("%1 lässt sein Fenster nicht ändern (%2).")
+        .arg(applicationName ? *applicationName : QStringLiteral("Die App"), reason);
+}
+
 bool TLWindowMover::isTrusted() const {
     return control_.isTrusted();
 }
@@ -78,7 +84,11 @@ bool TLWindowMover::applyLayout(const TLLayout& layout, QString* error) {
         return fail(error, QString::fromStdString(placed.failure));
     }
 
-    // 7. The new frame, written the way the window system takes it.
-    control_.setFrame(*front.window, placed.position, placed.size);
+    // 7. The new frame, written the way the window system takes it; a window system that
+    //    answers may refuse it.
+    QString reason;
+    if (!control_.setFrame(*front.window, placed.position, placed.size, &reason)) {
+        return fail(error, cannotChangeMessage(front.applicationName, reason));
+    }
     return true;
 }

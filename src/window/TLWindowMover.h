@@ -26,6 +26,8 @@ public:
     static QString noApplicationMessage();
     static QString noWindowMessage(const std::optional<QString>& applicationName, std::int32_t error);
     static QString unreadableFrameMessage();
+    // The window system refused the new frame, for the reason it gave.
+    static QString cannotChangeMessage(const std::optional<QString>& applicationName, const QString& reason);
 
 private:
     TLWindowControl& control_;

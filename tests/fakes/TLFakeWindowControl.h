@@ -32,8 +32,13 @@ public:
         calls.emplace_back("mouseLocation");
         return mouse;
     }
-    void setFrame(std::uint64_t window, TLIntPoint p, TLIntSize s) override {
+    std::optional<QString> refusal; // setFrame fails with it
+    bool setFrame(std::uint64_t window, TLIntPoint p, TLIntSize s, QString* failure) override {
+        if (refusal && failure) {
+            *failure = *refusal;
+        }
         calls.push_back("setFrame " + std::to_string(window) + " " + std::to_string(p.x) + "," +
                         std::to_string(p.y) + " " + std::to_string(s.width) + "x" + std::to_string(s.height));
+        return !refusal;
     }
 };

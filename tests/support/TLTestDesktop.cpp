@@ -21,22 +21,50 @@ void TLTestDesktop::Stop::operator()(QProcess* p) const {
     delete p;
 }
 
-QStringList TLTestDesktop::environment(const QStringList& extra) const {
-    QStringList env = QProcessEnvironment::systemEnvironment().toStringList();
-    env << QString::fromStdString("DISPLAY=" + display_) << extra;
-    return env;
-}
-
-TLTestDesktop::Process TLTestDesktop::launch(const QStringList& argv, const QStringList& environment,
-                                             const QString& logPath) {
+TLTestDesktop::Process TLTestDesktop::launchWith(const QStringList& environment, const QStringList& argv,
+                                                 const QString& logPath) {
     Process p(new QProcess);
-    p->setEnvironment(this->environment(environment));
+    p->setEnvironment(QProcessEnvironment::systemEnvironment().toStringList() + environment);
     // Never outlive the test, even when it crashes.
     p->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
     p->setStandardOutputFile(logPath.isEmpty() ? QProcess::nullDevice() : logPath);
     p->setProcessChannelMode(QProcess::MergedChannels);
     p->start(argv.first(), argv.mid(1));
     return p->waitForStarted() ? std::move(p) : nullptr;
+}
+
+int TLTestDesktop::runWith(const QStringList& environment, const QStringList& argv, std::string* output) {
+    QProcess p;
+    p.setEnvironment(QProcessEnvironment::systemEnvironment().toStringList() + environment);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(argv.first(), argv.mid(1));
+    const bool finished = p.waitForFinished(10000);
+    if (output) {
+        *output += p.readAll().toStdString();
+    }
+    return finished && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+TLTestDesktop::Process TLTestDesktop::serve(const QStringList& arguments, const QString& logPath,
+                                            QString* line) {
+    Process script(new QProcess);
+    script->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    script->setStandardErrorFile(logPath);
+    script->start("bash", arguments);
+    waitUntil(
+        [&] {
+            script->waitForReadyRead(50);
+            return script->canReadLine() || script->state() == QProcess::NotRunning;
+        },
+        30s);
+    *line = script->canReadLine() ? QString::fromUtf8(script->readLine()).trimmed() : QString();
+    return script;
+}
+
+TLTestDesktop::Process TLTestDesktop::launch(const QStringList& argv, const QStringList& environment,
+                                             const QString& logPath) {
+    return launchWith(QStringList{QString::fromStdString("DISPLAY=" + display_)} + environment, argv,
+                      logPath);
 }
 
 TLTestDesktop::Process TLTestDesktop::launchTestClient(const std::string& title, const std::string& wmClass,
@@ -48,15 +76,7 @@ TLTestDesktop::Process TLTestDesktop::launchTestClient(const std::string& title,
 }
 
 int TLTestDesktop::run(const QStringList& argv, std::string* output, const QStringList& environment) {
-    QProcess p;
-    p.setEnvironment(this->environment(environment));
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(argv.first(), argv.mid(1));
-    const bool finished = p.waitForFinished(10000);
-    if (output) {
-        *output += p.readAll().toStdString();
-    }
-    return finished && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return runWith(QStringList{QString::fromStdString("DISPLAY=" + display_)} + environment, argv, output);
 }
 
 TLTestDesktop& tlDesktop() {
@@ -79,22 +99,13 @@ bool TLTestDesktop::start(std::string* error, const std::string& windowManager) 
     QTemporaryDir folder(QDir::tempPath() + "/tl-desktop-XXXXXX");
     folder.setAutoRemove(false);
     folder_ = folder.path().toStdString();
-    script_.reset(new QProcess);
-    script_->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    script_->setStandardErrorFile(folder.filePath("desktop.log"));
-    script_->start("bash",
-                   {TL_DESKTOP_SCRIPT, "serve", folder.path(), QString::fromStdString(windowManager)});
     // "DISPLAY XVFB_PID" once every part is ready; the desktop stays up while stdin is open.
-    const bool ready = waitUntil(
-                           [&] {
-                               script_->waitForReadyRead(50);
-                               return script_->canReadLine() || script_->state() == QProcess::NotRunning;
-                           },
-                           30s) &&
-                       script_->canReadLine();
-    std::istringstream line(script_->readLine().toStdString());
+    QString ready;
+    script_ = serve({TL_DESKTOP_SCRIPT, "serve", folder.path(), QString::fromStdString(windowManager)},
+                    folder.filePath("desktop.log"), &ready);
+    std::istringstream line(ready.toStdString());
     line >> display_ >> serverPid_;
-    connection_.reset(ready && !display_.empty() ? xcb_connect(display_.c_str(), nullptr) : nullptr);
+    connection_.reset(!display_.empty() ? xcb_connect(display_.c_str(), nullptr) : nullptr);
     if (!connection_ || xcb_connection_has_error(connection())) {
         if (error) {
             *error = "the test desktop did not come up\n" + logs();
@@ -234,9 +245,9 @@ std::optional<TLTestDesktop::Frame> TLTestDesktop::outerFrame(xcb_window_t windo
                  g->height + int(e[2] + e[3]) - int(s[2] + s[3])};
 }
 
-std::string TLTestDesktop::logs() const {
+std::string TLTestDesktop::logsIn(const QString& folder) {
     std::string all;
-    for (const QFileInfo& log : QDir(QString::fromStdString(folder_)).entryInfoList({"*.log"})) {
+    for (const QFileInfo& log : QDir(folder).entryInfoList({"*.log"})) {
         all +=
             "--- " + log.fileName().toStdString() + "\n" + tlRead(log.filePath()).right(2000).toStdString();
     }

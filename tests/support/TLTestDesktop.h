@@ -60,6 +60,14 @@ public:
                              const QStringList& extra = {});
     // Runs a program on this display to its end; its exit code, or -1.
     int run(const QStringList& argv, std::string* output = nullptr, const QStringList& environment = {});
+    // As launch and run, for any session: "NAME=value" entries over this process's environment.
+    static Process launchWith(const QStringList& environment, const QStringList& argv,
+                              const QString& logPath = {});
+    static int runWith(const QStringList& environment, const QStringList& argv,
+                       std::string* output = nullptr);
+    // A desktop script's serve mode (bash script serve ...), its errors into logPath, once it has
+    // printed the line that says its desktop is ready (*line; empty when it did not come up).
+    static Process serve(const QStringList& arguments, const QString& logPath, QString* line);
 
     static bool waitUntil(const std::function<bool()>& condition,
                           std::chrono::milliseconds timeout = std::chrono::seconds(10));
@@ -84,10 +92,10 @@ public:
     std::optional<Frame> outerFrame(xcb_window_t window) const;
 
     // The tail of the desktop's logs, for failure messages.
-    std::string logs() const;
+    std::string logs() const { return logsIn(QString::fromStdString(folder_)); }
+    static std::string logsIn(const QString& folder);
 
 private:
-    QStringList environment(const QStringList& extra) const;
     std::string property(xcb_window_t window, const std::string& name, int format) const;
 
     std::string folder_;

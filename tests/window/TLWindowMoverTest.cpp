@@ -92,4 +92,12 @@ TEST_F(TLWindowMoverTest, SuccessRequestsTheComputedFrameOnce) {
     }
 }
 
+TEST_F(TLWindowMoverTest, ARefusedFrameFailsWithTheWindowSystemsReason) {
+    desktop.refusal = QString("No matching node.");
+    desktop.front.applicationName = QString("100%1"); // a name is never taken for a placeholder
+    EXPECT_EQ(apply("half.left"),
+              std::pair(Calls{"isTrusted", "read", "setFrame 7 0,25 720x875"},
+                        QString("100%1 lässt sein Fenster nicht ändern (No matching node.).")));
+}
+
 } // namespace

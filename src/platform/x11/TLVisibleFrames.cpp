@@ -1,22 +1,6 @@
 #include "TLVisibleFrames.h"
 
 #include <algorithm>
-#include <ostream>
-
-TLX11Rect TLX11Rect::intersected(const TLX11Rect& other) const {
-    const std::int64_t left = std::max(x, other.x);
-    const std::int64_t top = std::max(y, other.y);
-    const std::int64_t right = std::min(maxX(), other.maxX());
-    const std::int64_t bottom = std::min(maxY(), other.maxY());
-    if (right <= left || bottom <= top) {
-        return {};
-    }
-    return {left, top, right - left, bottom - top};
-}
-
-void PrintTo(const TLX11Rect& rect, std::ostream* os) {
-    *os << '{' << rect.x << ", " << rect.y << ", " << rect.width << " x " << rect.height << '}';
-}
 
 namespace {
 

@@ -4,26 +4,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <iosfwd>
 #include <optional>
 #include <vector>
 
-// A rectangle in X root-window coordinates (origin top-left, y down), in pixels.
-struct TLX11Rect {
-    std::int64_t x = 0;
-    std::int64_t y = 0;
-    std::int64_t width = 0;
-    std::int64_t height = 0;
-
-    std::int64_t maxX() const { return x + width; }
-    std::int64_t maxY() const { return y + height; }
-    bool isEmpty() const { return width <= 0 || height <= 0; }
-    TLX11Rect intersected(const TLX11Rect& other) const;
-    bool operator==(const TLX11Rect&) const = default;
-};
-
-// How test failures print it: "{x, y, width x height}".
-void PrintTo(const TLX11Rect& rect, std::ostream* os);
+// A rectangle in X root-window coordinates, in pixels.
+using TLX11Rect = TLIntRect;
 
 // The pure part of the X11 display backend: each monitor's visible area from what the window
 // manager and the panels publish, and the conversion into global display coordinates.

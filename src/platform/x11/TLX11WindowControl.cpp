@@ -198,9 +198,10 @@ std::optional<TLPoint> TLX11WindowControl::mouseLocation() {
                    static_cast<double>(primary.maxY() - pointer->root_y)};
 }
 
-void TLX11WindowControl::setFrame(std::uint64_t handle, TLIntPoint position, TLIntSize size) {
+bool TLX11WindowControl::setFrame(std::uint64_t handle, TLIntPoint position, TLIntSize size,
+                                  QString* /*failure*/) {
     if (!connection_.isConnected()) {
-        return;
+        return true;
     }
     desktop_.update(); // the primary monitor anchors the position
     const auto window = static_cast<xcb_window_t>(handle);
@@ -208,8 +209,9 @@ void TLX11WindowControl::setFrame(std::uint64_t handle, TLIntPoint position, TLI
     if (lastRead_ && lastRead_->first == window) {
         frame = lastRead_->second;
     } else if (TLX11FrameRequest(connection_, window).collect(connection_, &frame) != 0) {
-        return; // gone
+        return true; // gone
     }
     lastRead_.reset();
     writer_.setFrame(window, frame, position, size);
+    return true;
 }

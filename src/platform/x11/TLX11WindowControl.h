@@ -43,7 +43,9 @@ public:
     void requestTrust() override;
     TLFrontmostWindow readFrontmostWindow() override;
     std::optional<TLPoint> mouseLocation() override;
-    void setFrame(std::uint64_t window, TLIntPoint position, TLIntSize size) override;
+    // Always true: the window manager does not answer the request.
+    bool setFrame(std::uint64_t window, TLIntPoint position, TLIntSize size,
+                  QString* failure = nullptr) override;
 
     // A restore started by setFrame is still waiting for the window manager.
     bool restoring() const { return writer_.restoring(); }
