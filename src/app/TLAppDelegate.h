@@ -104,6 +104,6 @@ private:
     std::unique_ptr<TLAboutPanel> aboutPanel_;
     std::function<void()> terminate_;
     QIcon windowIcon_; // drawn when the first window needs it, shared by all
-    QString resetToolPath_ = QString::fromLatin1(kResetToolPath);
+    QString resetToolPath_;
     std::unique_ptr<QTimer> trustWatch_;
 };
