@@ -77,7 +77,7 @@ std::optional<std::uint64_t> modifierFlagOf(const QKeyEvent& event) {
 // The held modifiers: from the native state where the event has one (the bits the hot keys are
 // grabbed with: Shift, Control, Mod1 for Option, Mod4 for Command), else as Qt names them.
 std::uint64_t deviceIndependentFlags(const QKeyEvent& event) {
-    if (event.nativeScanCode() == 0) {
+    if (event.nativeScanCode() == 0 || event.nativeModifiers() == 0) {
         return TLEventFlags::fromQt(event.modifiers()) & kDeviceIndependentFlagsMask;
     }
     const quint32 state = event.nativeModifiers();

@@ -168,8 +168,7 @@ QString TLSwayKeyboardLayout::characterForKeyCode(std::int64_t virtualKeyCode) c
     }
     const auto key = static_cast<xkb_keycode_t>(*code);
     const xkb_layout_index_t count = xkb_keymap_num_layouts_for_key(keymap_.get(), key);
-    return count == 0 ? QString()
-                      : TLXkbLabels::keyText(keymap_.get(), key, layout_ < count ? layout_ : 0);
+    return count == 0 ? QString() : TLXkbLabels::keyText(keymap_.get(), key, layout_ < count ? layout_ : 0);
 }
 
 std::optional<QString> TLSwayKeyboardLayout::keysymName(std::int64_t virtualKeyCode) const {
