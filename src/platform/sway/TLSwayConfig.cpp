@@ -87,15 +87,37 @@ QString TLSwayConfig::modifierPrefix(std::uint32_t modifiers) {
     return prefix;
 }
 
-std::optional<QString> TLSwayConfig::expand(const QString& text) const {
-    QString result = text;
-    for (const auto& [name, value] : variables_) {
-        const qsizetype count = result.count(name);
-        if (count > 0 && result.size() + count * (value.size() - name.size()) > kMaxLine) {
-            return std::nullopt;
+std::optional<QString> TLSwayConfig::expand(const QString& text) {
+    // One pass, as sway does it: at each '$' the longest variable name that matches, and the
+    // scan goes on after the value put in. Values built from variables can double at every line,
+    // so a line and the whole text have a bound on what expansion may produce.
+    const QStringView source(text);
+    QString result;
+    for (qsizetype at = 0; at < source.size();) {
+        const qsizetype dollar = source.indexOf(QLatin1Char('$'), at);
+        if (dollar < 0) {
+            result += source.mid(at);
+            break;
         }
-        result.replace(name, value);
+        result += source.mid(at, dollar - at);
+        const QStringView rest = source.mid(dollar);
+        const auto variable =
+            std::ranges::find_if(variables_, [&](const auto& v) { return rest.startsWith(v.first); });
+        if (variable == variables_.end()) {
+            result += QLatin1Char('$');
+            at = dollar + 1;
+        } else {
+            if (result.size() + variable->second.size() > kMaxLine) {
+                return std::nullopt;
+            }
+            result += variable->second;
+            at = dollar + variable->first.size();
+        }
     }
+    if (result.size() > kMaxLine || result.size() > expansionBudget_) {
+        return std::nullopt;
+    }
+    expansionBudget_ -= result.size();
     return result;
 }
 
@@ -130,10 +152,11 @@ void TLSwayConfig::parse(const QString& text) {
             const std::optional<QString> value = expand(line.section(name, 1).trimmed());
             std::erase_if(variables_, [&](const auto& v) { return v.first == name; });
             if (value) {
-                variables_.emplace_back(name, *value);
+                // Longest name first; a name set again goes last among those of its length.
+                const auto at = std::ranges::find_if(
+                    variables_, [&](const auto& v) { return v.first.size() < name.size(); });
+                variables_.emplace(at, name, *value);
             }
-            std::ranges::stable_sort(variables_, std::greater<>(),
-                                     [](const auto& v) { return v.first.size(); });
             continue;
         }
         const std::optional<QString> expanded = expand(line);

@@ -52,10 +52,12 @@ public:
 private:
     // The text with its variables replaced; nothing when it would grow beyond any real line
     // (values that hold variables can double at every line).
-    std::optional<QString> expand(const QString& text) const;
+    std::optional<QString> expand(const QString& text);
     void statement(const QStringList& words, const QString& block);
 
     std::vector<std::pair<QString, QString>> variables_; // longest name first
+    // Characters expansion may still produce: far beyond any real configuration.
+    qsizetype expansionBudget_ = qsizetype(4) * 1024 * 1024;
     std::vector<Binding> bindings_;
     Keyboard keyboard_;
     QStringList includes_;
