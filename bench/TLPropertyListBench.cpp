@@ -15,7 +15,7 @@ QByteArray binaryOf(const QVariant& value) {
     char* raw = nullptr;
     uint32_t length = 0;
     plist_to_bin(node.get(), &raw, &length);
-    const QByteArray bytes(raw, static_cast<qsizetype>(length));
+    QByteArray bytes(raw, static_cast<qsizetype>(length));
     std::free(raw);
     return bytes;
 }

@@ -83,6 +83,8 @@ TEST_F(RecorderTest, DecidesOnTheKeyPress) {
         {"unknown key with a modifier", Qt::Key_unknown, Qt::ControlModifier, Beep, 0, 0, 255, 0x4},
         {"escape", Qt::Key_Escape, {}, Cancel, 0, 0, 0, 0},
         {"backspace", Qt::Key_Backspace, {}, Commit, -1, 0, 0, 0},
+        {"forward delete", Qt::Key_Delete, {}, Commit, -1, 0, 0, 0},
+        {"control backspace", Qt::Key_Backspace, Qt::ControlModifier, Commit, 51, TLControlKey, 0, 0},
         {"shift A", Qt::Key_A, Qt::ShiftModifier, Commit, 0, TLShiftKey, 0, 0},
         {"native F13", Qt::Key_F13, {}, Commit, 105, 0, 191, 0},
         {"command escape", Qt::Key_Escape, Qt::MetaModifier, Commit, 53, TLCmdKey, 0, 0},

@@ -156,13 +156,11 @@ TEST_F(TLUpdaterTest, OfferShowsVersionsAndNotesKeepsBusyAndRefusesASecondCheck)
 }
 
 TEST_F(TLUpdaterTest, FeedAddressesAreHttpsOrLoopbackAlsoAfterRedirects) {
-    const std::pair<const char*, bool> rows[] = {{"https://tilora.example.org/appcast.json", true},
-                                                 {"http://127.0.0.1:8080/appcast.json", true},
-                                                 {"http://localhost/appcast.json", true},
-                                                 {"http://[::1]/appcast.json", true},
-                                                 {"http://tilora.example.org/appcast.json", false},
-                                                 {"http://10.0.0.1/appcast.json", false},
-                                                 {"ftp://127.0.0.1/appcast.json", false}};
+    const std::pair<const char*, bool> rows[] = {
+        {"https://tilora.example.org/appcast.json", true}, {"http://127.0.0.1:8080/appcast.json", true},
+        {"http://localhost/appcast.json", true},           {"http://[::1]/appcast.json", true},
+        {"http://tilora.example.org/appcast.json", false}, {"http://10.0.0.1/appcast.json", false},
+        {"http://127.example.org/appcast.json", false},    {"ftp://127.0.0.1/appcast.json", false}};
     for (const auto& [url, allowed] : rows) {
         EXPECT_EQ(updater().setFeedUrl(QUrl(url)), allowed) << url;
     }
