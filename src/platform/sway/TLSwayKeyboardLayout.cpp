@@ -111,7 +111,7 @@ void TLSwayKeyboardLayout::readActiveLayout() {
     if (!reply) {
         return;
     }
-    for (const QJsonValue& input : reply->array()) {
+    for (const QJsonValue input : reply->array()) {
         const QJsonObject object = input.toObject();
         if (object.value(QLatin1String("type")).toString() == QLatin1String("keyboard")) {
             layout_ = static_cast<xkb_layout_index_t>(

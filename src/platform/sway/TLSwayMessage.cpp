@@ -57,7 +57,7 @@ std::optional<TLSwayMessage> TLSwayMessageReader::next() {
     }
     const char* data = buffer_.constData();
     const std::uint32_t length = read32(data + sizeof kMagic);
-    const auto total = static_cast<qsizetype>(TLSwayMessage::kHeaderSize + length);
+    const qsizetype total = static_cast<qsizetype>(TLSwayMessage::kHeaderSize) + qsizetype(length);
     if (buffer_.size() < total) {
         return std::nullopt;
     }

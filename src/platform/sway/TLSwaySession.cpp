@@ -72,7 +72,7 @@ std::vector<TLSwaySession::Result> TLSwaySession::run(const QString& commands) {
     }
     const QJsonArray array = reply->array();
     results.reserve(static_cast<std::size_t>(array.size()));
-    for (const QJsonValue& value : array) {
+    for (const QJsonValue value : array) {
         const QJsonObject object = value.toObject();
         results.push_back({object.value(QLatin1String("success")).toBool(),
                            object.value(QLatin1String("error")).toString()});

@@ -22,7 +22,7 @@ TLSwayRect rectOf(const QJsonObject& node, QLatin1String key) {
 
 QJsonArray children(const QJsonObject& node) {
     QJsonArray all = node.value(QLatin1String("nodes")).toArray();
-    for (const QJsonValue& floating : node.value(QLatin1String("floating_nodes")).toArray()) {
+    for (const QJsonValue floating : node.value(QLatin1String("floating_nodes")).toArray()) {
         all.append(floating);
     }
     return all;
@@ -63,7 +63,7 @@ TLSwayTree TLSwayTree::parse(const QJsonObject& root) {
     TLSwayTree tree;
     // Depth-first over every node, without recursion; each node remembers its output.
     std::vector<std::pair<QJsonObject, std::optional<std::size_t>>> stack;
-    for (const QJsonValue& value : root.value(QLatin1String("nodes")).toArray()) {
+    for (const QJsonValue value : root.value(QLatin1String("nodes")).toArray()) {
         const QJsonObject node = value.toObject();
         const bool active = node.value(QLatin1String("active")).toBool();
         if (node.value(QLatin1String("type")).toString() != QLatin1String("output") || !active ||
@@ -74,7 +74,7 @@ TLSwayTree TLSwayTree::parse(const QJsonObject& root) {
         Output output{node.value(QLatin1String("name")).toString(), rectOf(node, QLatin1String("rect")), {}};
         output.visible = output.rect;
         const QString current = node.value(QLatin1String("current_workspace")).toString();
-        for (const QJsonValue& workspace : node.value(QLatin1String("nodes")).toArray()) {
+        for (const QJsonValue workspace : node.value(QLatin1String("nodes")).toArray()) {
             if (workspace.toObject().value(QLatin1String("name")).toString() == current) {
                 output.visible = rectOf(workspace.toObject(), QLatin1String("rect"));
             }
@@ -96,7 +96,7 @@ TLSwayTree TLSwayTree::parse(const QJsonObject& root) {
             }
             break;
         }
-        for (const QJsonValue& child : children(node)) {
+        for (const QJsonValue child : children(node)) {
             stack.emplace_back(child.toObject(), output);
         }
     }

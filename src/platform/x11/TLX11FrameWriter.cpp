@@ -300,7 +300,8 @@ void TLX11FrameWriter::write(xcb_window_t window, const TLX11WindowFrame& f, TLI
             return;
         }
         connection_.watchWindow(window);
-        flight_.emplace().window = window;
+        flight_ = Flight();
+        flight_->window = window;
     }
     if (flight_->requests.size() >= kMaxRequestsInFlight) {
         flight_->requests.erase(flight_->requests.begin());
