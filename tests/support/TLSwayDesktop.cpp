@@ -97,23 +97,7 @@ std::optional<long long> TLSwayDesktop::waitForWindow(const QString& title) cons
                                 }))
             .has_value();
     });
-    if (!node) {
-        return std::nullopt;
-    }
-    // A new window is done with its first frames once its frame holds for a while: sway 1.7 gives
-    // a floating window the size of a client's late first commit, undoing a resize made before.
-    const long long id = node->value("id").toInteger();
-    std::optional<Rect> last = frame(id);
-    QElapsedTimer held;
-    held.start();
-    TLTestDesktop::waitUntil([&] {
-        if (const std::optional<Rect> now = frame(id); now != last) {
-            last = now;
-            held.restart();
-        }
-        return held.elapsed() >= 300;
-    });
-    return id;
+    return node ? std::optional(node->value("id").toInteger()) : std::nullopt;
 }
 
 std::optional<TLSwayDesktop::Rect> TLSwayDesktop::frame(long long id) const {

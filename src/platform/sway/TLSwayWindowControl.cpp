@@ -21,6 +21,16 @@ std::optional<QString> processName(std::int64_t pid) {
 
 } // namespace
 
+TLSwayWindowControl::TLSwayWindowControl(TLSwaySession& session) : session_(session) {
+    settle_.setSingleShot(true);
+    settle_.setInterval(kSettleMs);
+    QObject::connect(&settle_, &QTimer::timeout, [this] {
+        if (session_.isConnected()) {
+            session_.run(settleCommand_); // a window gone by now is no failure
+        }
+    });
+}
+
 bool TLSwayWindowControl::isTrusted() {
     return session_.isConnected();
 }
@@ -92,7 +102,9 @@ bool TLSwayWindowControl::setFrame(std::uint64_t window, TLIntPoint position, TL
     } else {
         container.id = static_cast<std::int64_t>(window); // not focused now: sway will say what it thinks
     }
-    const QString command = frameCommand(container, tree ? tree->toLayout(position) : position, size);
+    const TLIntPoint layoutPosition = tree ? tree->toLayout(position) : position;
+    const QString command = frameCommand(container, layoutPosition, size);
+    settle_.stop(); // a newer frame replaces one still settling
     const std::vector<TLSwaySession::Result> results = session_.run(command);
     if (results.empty()) {
         if (failure) {
@@ -107,6 +119,17 @@ bool TLSwayWindowControl::setFrame(std::uint64_t window, TLIntPoint position, TL
             }
             return false;
         }
+    }
+    if (!container.floating) {
+        // A window just made floating takes the size of its client's next commit, which may
+        // still be one drawn for its tiled size: the frame is given once more when that is past.
+        settleCommand_ = QStringLiteral("[con_id=%1] resize set %2 %3, move absolute position %4 %5")
+                             .arg(container.id)
+                             .arg(size.width)
+                             .arg(size.height)
+                             .arg(layoutPosition.x)
+                             .arg(layoutPosition.y);
+        settle_.start();
     }
     return true;
 }

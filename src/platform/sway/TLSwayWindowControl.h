@@ -3,6 +3,8 @@
 #include "TLSwayTree.h"
 #include "TLWindowControl.h"
 
+#include <QTimer>
+
 #include <optional>
 
 class TLSwaySession;
@@ -17,13 +19,14 @@ class TLSwaySession;
 // - Displays: the active outputs of the same tree, with their current workspace's area.
 // - setFrame: one RUN_COMMAND for the container: leave fullscreen and float it where needed,
 //   then `resize set`, then `move absolute position` (a floating resize keeps the centre, so
-//   the size goes first), each result checked.
+//   the size goes first), each result checked. A window floated by it gets its frame once more
+//   a moment later, as its client may still commit a frame drawn for its tiled size.
 //
 // A read is one request; nothing is cached between presses, so output changes count at the
 // next one.
 class TLSwayWindowControl final : public TLWindowControl {
 public:
-    explicit TLSwayWindowControl(TLSwaySession& session) : session_(session) {}
+    explicit TLSwayWindowControl(TLSwaySession& session);
 
     bool isTrusted() override;
     void requestTrust() override;
@@ -41,4 +44,7 @@ private:
 
     TLSwaySession& session_;
     std::optional<TLSwayTree> lastRead_; // for the setFrame that follows a read
+    static constexpr int kSettleMs = 250;
+    QTimer settle_;
+    QString settleCommand_;
 };
