@@ -6,6 +6,7 @@
 // the handshake: the TLS machinery is loaded and used as by a real check.
 //
 //   bench_update_check
+#include "TLBenchLoopback.h"
 #include "TLLog.h"
 #include "TLUpdatePresenter.h"
 #include "TLUpdater.h"
@@ -19,10 +20,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,20 +38,6 @@ public:
     QString last;
     void terminate() override {}
 };
-
-// A listening socket on 127.0.0.1 and its port.
-std::pair<int, quint16> listenOnLoopback() {
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(listener, 8) != 0 ||
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        return {-1, 0};
-    }
-    return {listener, ntohs(address.sin_port)};
-}
 
 // Answers every request with the feed until killed.
 [[noreturn]] void serveFeed(int listener, const QByteArray& feed) {
@@ -132,7 +117,7 @@ void print(const char* what, const Footprint& before, const Footprint& after) {
 
 int main(int argc, char** argv) {
     const QByteArray feed = R"({"version": "1.0", "notes": "", "url": "", "sha256": ""})";
-    const auto [listener, port] = listenOnLoopback();
+    const auto [listener, port] = tlListenOnLoopback();
     if (listener < 0) {
         return 1;
     }
@@ -156,7 +141,7 @@ int main(int argc, char** argv) {
 
     // HTTPS from openssl, with a throw-away certificate the check does not trust.
     QProcess tls;
-    const auto [tlsListener, tlsPort] = listenOnLoopback();
+    const auto [tlsListener, tlsPort] = tlListenOnLoopback();
     ::close(tlsListener);
     QProcess request;
     request.setStandardOutputFile(QProcess::nullDevice());

@@ -4,6 +4,7 @@
 // reads the whole file). Prints the peak resident size of this process (VmHWM).
 //
 //   bench_update_download [MiB]   (default 1024)
+#include "TLBenchLoopback.h"
 #include "TLLog.h"
 #include "TLNetworkTransfers.h"
 #include "TLUpdatePresenter.h"
@@ -17,10 +18,8 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
-#include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -75,13 +74,8 @@ long peakResidentKiB() {
 int main(int argc, char** argv) {
     const qint64 mebibytes = argc > 1 ? std::atoll(argv[1]) : 1024;
     const qint64 bytes = mebibytes << 20;
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(listener, 1) != 0 ||
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    const auto [listener, port] = tlListenOnLoopback(1);
+    if (listener < 0) {
         std::perror("bench_update_download: listen");
         return 1;
     }
@@ -106,7 +100,7 @@ int main(int argc, char** argv) {
     QDir().mkpath(context.bundlePath);
     QDir().mkpath(context.tempDir);
     TLUpdater updater(defaults, presenter, context);
-    const QString url = QStringLiteral("http://127.0.0.1:%1/Tilora.zip").arg(ntohs(address.sin_port));
+    const QString url = QStringLiteral("http://127.0.0.1:%1/Tilora.zip").arg(port);
 
     QElapsedTimer clock;
     clock.start();
